@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs with apt whatever the build, the tests and the tools need and the
+# machine lacks. Debian 12; runs as root (or through sudo when it is there).
+set -euo pipefail
+packages=(
+    cmake g++ make pkg-config
+    qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgl-dev
+    libsqlite3-dev libgtest-dev googletest
+    xvfb xauth fonts-dejavu-core
+    python3 python3-dbf python3-dbfread
+)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+    echo "Installing: ${missing[*]}"
+    SUDO=""
+    [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
