@@ -1,0 +1,87 @@
+#pragma once
+
+#include <QDate>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <QVector>
+
+namespace varek {
+
+// The dataset layer: tables (register/table.h) and views (register/view.h)
+// keep their rows in memory and have a current row, like a cursor.
+//
+// Errors (EDatabaseError) with these fixed messages:
+//   "Cannot perform this operation on a closed dataset"
+//   "Cannot perform this operation on an empty dataset"
+//   "Dataset not in edit or insert mode"
+//   "Field '%s' not found"
+class Dataset : public QObject {
+    Q_OBJECT
+public:
+    enum class State { Inactive, Browse, Edit, Insert };
+
+    explicit Dataset(QObject* parent = nullptr);
+    ~Dataset() override;
+
+    virtual void open() = 0;
+    virtual void close() = 0;
+    bool active() const { return m_state != State::Inactive; }
+    State state() const { return m_state; }
+
+    // Rows as presented (for the controllers table: restricted to the current object).
+    virtual int recordCount() const = 0;
+    bool isEmpty() const { return recordCount() == 0; }
+    // Current row, 0-based; -1 on an empty or closed dataset. While a row is
+    // being inserted the current row is that new row and recNo() is -1.
+    virtual int recNo() const = 0;
+    // Moves the current row (clamped); fires the change event when it moved.
+    virtual void setRecNo(int row) = 0;
+    void first();
+    void next(); // at the last row sets eof() instead of moving
+    void prior();
+    void last();
+    bool eof() const { return m_eof; }
+    bool bof() const { return m_bof; }
+
+    // Fields, names matched without regard to case.
+    virtual QStringList fieldNames() const = 0;
+    int fieldIndex(const QString& name) const; // -1 when absent
+    // A presented row's value by field position (for grid models); null = invalid QVariant.
+    virtual QVariant value(int row, int field) const = 0;
+
+    // The current row's fields. Closed dataset and unknown field fail as above.
+    QVariant fieldValue(const QString& name) const;
+    bool isNull(const QString& name) const;
+    qint32 asInteger(const QString& name) const; // null gives 0
+    QString asString(const QString& name) const; // null gives ""
+    QDate asDate(const QString& name) const;     // null gives an invalid date
+
+signals:
+    // The change event: the current row moved to another row, the dataset was
+    // opened, a row was posted or deleted, a field of the row being edited or
+    // inserted was assigned. Data links forward it while enabled.
+    void dataEvent();
+    // The set of presented rows changed (open, close, post, delete, append,
+    // restriction applied or lifted): models reset. Not emitted for moves.
+    void rowsReset();
+    // A presented row's values changed in place.
+    void rowChanged(int row);
+    // Runs once each time the dataset has been opened.
+    void afterOpen();
+
+protected:
+    // For subclasses: the current row's value (insert/edit buffer included).
+    virtual QVariant currentValue(int field) const = 0;
+    void requireActive() const;
+    void setState(State s) { m_state = s; }
+    void setEofBof(bool eof, bool bof) { m_eof = eof; m_bof = bof; }
+
+private:
+    State m_state = State::Inactive;
+    bool m_eof = true;
+    bool m_bof = true;
+};
+
+} // namespace varek

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QDate>
+#include <QString>
+#include <QVariant>
+#include <QVector>
+#include <memory>
+
+namespace varek {
+
+// One field descriptor of a dBASE file.
+struct DbfField {
+    QString name;     // as stored (upper case in most files)
+    char type = 'C';  // C N F D L I, M and others are skipped (read as null, never written)
+    int length = 0;   // bytes in the record
+    int decimals = 0;
+    int offset = 0;   // from the start of the record, after the deletion flag
+};
+
+// A dBASE table file: dBASE III+, IV and 5 (32-byte field descriptors) and
+// level 7 (48-byte descriptors). Values travel as QVariant:
+//   C -> QString (trailing blanks removed), N/F -> qint64 when decimals == 0
+//   else double, D -> QDate, L -> bool, I -> qint32; null -> invalid QVariant.
+// Every write is durable when the call returns (fsync).
+class DbfFile {
+public:
+    // Opens an existing file for reading and writing. A bad file fails with
+    // EDatabaseError whose message names the file.
+    static std::unique_ptr<DbfFile> open(const QString& path);
+
+    // Creates a new, empty dBASE III+ file with these fields and language
+    // driver id (0x65 cp866, 0xC9 cp1251). Offsets are computed.
+    static void create(const QString& path, const QVector<DbfField>& fields, quint8 languageDriver);
+
+    ~DbfFile();
+
+    const QString& path() const;
+    quint8 version() const;        // byte 0
+    quint8 languageDriver() const; // byte 29 (level 7: from its own place)
+    QString codePageName() const;  // the code page text is decoded with, e.g. "cp866"
+    const QVector<DbfField>& fields() const;
+    int fieldIndex(const QString& name) const; // case-insensitive, -1 when absent
+    quint32 recordCount() const;               // physical records, deleted ones included
+    QDate lastUpdate() const;
+
+    // Reads every physical record in file order; deleted records are skipped
+    // and their record numbers not reported. The callback gets the 0-based
+    // record number and the values of all fields, in field order.
+    void readAll(const std::function<void(quint32 recno, QVector<QVariant>&& values)>& sink) const;
+
+    // Rewrites one record. A value that does not fit its field is refused
+    // with EDatabaseError naming the field; nothing is written then.
+    void writeRecord(quint32 recno, const QVector<QVariant>& values);
+    // Appends a record, updates the record count and the date; returns its number.
+    quint32 appendRecord(const QVector<QVariant>& values);
+    // Sets the deletion flag of one record.
+    void deleteRecord(quint32 recno);
+
+    // Checks that values fit their fields without writing (the same errors as writeRecord).
+    void checkFits(const QVector<QVariant>& values) const;
+    // The number of characters a text field holds, or the number of digits
+    // and sign a numeric field holds; editors limit their input to it.
+    int fieldWidth(int index) const;
+
+private:
+    DbfFile();
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+} // namespace varek

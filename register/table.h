@@ -1,0 +1,65 @@
+#pragma once
+
+#include "dataset.h"
+
+#include <memory>
+
+namespace varek {
+
+class DataLink;
+class DbfFile;
+
+// A dBASE table held in memory, written through record by record.
+class Table : public Dataset {
+    Q_OBJECT
+public:
+    explicit Table(QObject* parent = nullptr);
+    ~Table() override;
+
+    void setFileName(const QString& path);
+    QString fileName() const;
+
+    // Fields that must exist; opening fails with an error naming the file and the field otherwise.
+    void setRequiredFields(const QStringList& names);
+
+    void open() override; // reads the file; fails with EDatabaseError naming the file
+    void close() override;
+
+    int recordCount() const override;
+    int recNo() const override;
+    void setRecNo(int row) override;
+    QStringList fieldNames() const override;
+    QVariant value(int row, int field) const override;
+
+    void append();                                       // new row, insert state
+    void edit();                                         // edit state; on an empty table starts an insert
+    void setFieldValue(const QString& name, const QVariant& value); // edit/insert only; fires the change event
+    void post();                                         // writes the row durably; it stays current
+    void cancel();                                       // drops a pending change
+    void deleteRecord();                                 // deletes the current row
+    // One field name, or two separated by ";", with that many values; exact,
+    // case-sensitive whole values. The first match becomes current.
+    bool locate(const QString& fields, const QVariantList& values);
+
+    // Width of a field for editors (see DbfFile::fieldWidth).
+    int fieldWidth(const QString& name) const;
+
+    // Restriction to a master: presents only the rows whose detailField
+    // equals masterField of the master link's dataset's current row, in
+    // detailField order. While the master link is disabled, or the
+    // restriction detached, all rows are presented in detailField order and
+    // the current row stays. Re-applying makes the first matching row current.
+    void setMaster(DataLink* masterLink, const QString& masterField, const QString& detailField);
+    void detachMaster();
+    void attachMaster();
+    bool masterAttached() const;
+
+protected:
+    QVariant currentValue(int field) const override;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+} // namespace varek
