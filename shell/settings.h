@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <optional>
+
+namespace varek {
+
+// The settings file (settings.ini beside the executable) in the usual INI
+// form: "[section]" header lines, "key=value" lines, ";" or "#" comment lines.
+// Section and key names are matched without regard to case; blanks around
+// names and values are ignored, and a value in matching double or single
+// quotes is read without them.
+//
+// Writing changes only the lines of the keys written (or appends them, and
+// the section when it is missing); every other byte of the file, other
+// sections, keys, comments, blank lines and line endings included, stays as
+// it was. A new line takes the line ending the file already uses (LF for a new
+// file). The file is replaced atomically: the new content goes to a temporary
+// file in the same directory, is flushed to disk, and is renamed over the old
+// one, so a crash leaves either the old or the new file, never half of one.
+class Settings {
+public:
+    explicit Settings(QString path);
+
+    const QString& path() const { return m_path; }
+
+    // The text of a key; nothing when the file, the section or the key is missing.
+    std::optional<QString> readString(const QString& section, const QString& key) const;
+    // A key read as an integer (see tryStrToInt); a missing key or a text that
+    // cannot be read gives the default.
+    qint32 readInteger(const QString& section, const QString& key, qint32 defaultValue) const;
+
+    // Writes keys of one section in one replacement of the file. A write that
+    // cannot be done throws EFileError "Unable to write to <path>".
+    void writeStrings(const QString& section, const QList<QPair<QString, QString>>& keys);
+    void writeString(const QString& section, const QString& key, const QString& value);
+    void writeInteger(const QString& section, const QString& key, qint32 value);
+
+    // The pure text transformation behind writeStrings (for tests).
+    static QByteArray withKeys(const QByteArray& content, const QString& section,
+                               const QList<QPair<QString, QString>>& keys);
+
+private:
+    QString m_path;
+};
+
+// The settings of the port numbers: section "1", keys "com_zintor" and "com_token".
+inline constexpr const char* portSection = "1";
+inline constexpr const char* comZintorKey = "com_zintor";
+inline constexpr const char* comTokenKey = "com_token";
+
+// Reads both keys into ComZintor and ComToken, keeping the low 8 bits; 0 when
+// missing or unreadable.
+void readPortNumbers(const Settings& settings);
+// Writes ComZintor, then ComToken, in decimal.
+void writePortNumbers(Settings& settings);
+
+} // namespace varek
