@@ -4,6 +4,7 @@
 #include <QString>
 #include <QVariant>
 #include <QVector>
+#include <functional>
 #include <memory>
 
 namespace varek {
@@ -29,7 +30,8 @@ public:
     static std::unique_ptr<DbfFile> open(const QString& path);
 
     // Creates a new, empty dBASE III+ file with these fields and language
-    // driver id (0x65 cp866, 0xC9 cp1251). Offsets are computed.
+    // driver id (0x65 cp866, 0xC9 cp1251). Offsets are computed. Fails with
+    // EDatabaseError when the file exists already (nothing is overwritten).
     static void create(const QString& path, const QVector<DbfField>& fields, quint8 languageDriver);
 
     ~DbfFile();
@@ -42,6 +44,12 @@ public:
     int fieldIndex(const QString& name) const; // case-insensitive, -1 when absent
     quint32 recordCount() const;               // physical records, deleted ones included
     QDate lastUpdate() const;
+    int headerLength() const;
+    int recordLength() const;
+    QString languageDriverName() const; // level 7 only, empty otherwise
+    bool isLevel7() const;
+    // A file that could only be opened for reading; writes fail with EDatabaseError.
+    bool isReadOnly() const;
 
     // Reads every physical record in file order; deleted records are skipped
     // and their record numbers not reported. The callback gets the 0-based

@@ -1,0 +1,13 @@
+# The dBASE file codec, its code pages and the register's table layouts.
+add_library(varek_dbf STATIC
+    ${CMAKE_CURRENT_LIST_DIR}/dbf.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/codepage.cpp
+)
+target_include_directories(varek_dbf PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+target_link_libraries(varek_dbf PUBLIC varek_shell_core Qt6::Core)
+
+varek_add_gtest(dbf_tests
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/dbf_codec_tests.cpp
+    LIBS varek_dbf)
+target_compile_definitions(dbf_tests PRIVATE
+    VAREK_DBF_FIXTURES="${CMAKE_CURRENT_LIST_DIR}/tests/fixtures")
