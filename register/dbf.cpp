@@ -46,8 +46,12 @@ constexpr int kLevel7Descriptor = 48;
 constexpr qint64 kReadChunk = 1 << 20;
 constexpr qint64 kDetectLimit = 4 << 20;
 
-quint16 le16(const unsigned char* p) { return quint16(p[0] | p[1] << 8); }
-quint32 le32(const unsigned char* p) { return quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24; }
+quint16 le16(const unsigned char* p) {
+    return quint16(p[0] | p[1] << 8);
+}
+quint32 le32(const unsigned char* p) {
+    return quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24;
+}
 void putLe32(unsigned char* p, quint32 v) {
     p[0] = uchar(v);
     p[1] = uchar(v >> 8);
@@ -55,9 +59,13 @@ void putLe32(unsigned char* p, quint32 v) {
     p[3] = uchar(v >> 24);
 }
 
-QString sysError(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
+QString sysError(int err) {
+    return QString::fromLocal8Bit(std::strerror(err));
+}
 
-bool isBlank(unsigned char c) { return c == ' ' || c == 0; }
+bool isBlank(unsigned char c) {
+    return c == ' ' || c == 0;
+}
 
 // A field type this codec reads and writes; the others are carried over untouched.
 bool isKnownType(char t, bool level7) {
@@ -67,10 +75,13 @@ bool isKnownType(char t, bool level7) {
     case 'F':
     case 'D':
     case 'L':
-    case 'I': return true;
+    case 'I':
+        return true;
     case '+':
-    case 'O': return level7;
-    default: return false;
+    case 'O':
+        return level7;
+    default:
+        return false;
     }
 }
 
@@ -94,8 +105,7 @@ struct DbfFile::Impl {
     const CodePage* codePage = nullptr;
 
     ~Impl() {
-        if (fd >= 0)
-            ::close(fd);
+        if (fd >= 0) ::close(fd);
     }
 
     [[noreturn]] void openFailure(const QString& what) const {
@@ -108,11 +118,13 @@ struct DbfFile::Impl {
         throw EDatabaseError(QStringLiteral("Value of field %1 of table file \"%2\" is refused: %3")
                                  .arg(fields[index].name, path, what));
     }
-    [[noreturn]] void readFailure(quint32 recno, int index, const QByteArray& raw, const QString& what) const {
-        throw EDatabaseError(QStringLiteral("Table file \"%1\" is damaged: record %2, field %3 holds \"%4\", %5")
-                                 .arg(path)
-                                 .arg(recno + 1)
-                                 .arg(fields[index].name, QString::fromLatin1(raw), what));
+    [[noreturn]] void readFailure(quint32 recno, int index, const QByteArray& raw,
+                                  const QString& what) const {
+        throw EDatabaseError(
+            QStringLiteral("Table file \"%1\" is damaged: record %2, field %3 holds \"%4\", %5")
+                .arg(path)
+                .arg(recno + 1)
+                .arg(fields[index].name, QString::fromLatin1(raw), what));
     }
 
     void preadAll(void* buf, qint64 size, qint64 offset) const {
@@ -120,12 +132,13 @@ struct DbfFile::Impl {
         while (size > 0) {
             const ssize_t n = ::pread(fd, p, size_t(size), offset);
             if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                throw EDatabaseError(QStringLiteral("Cannot read table file \"%1\": %2").arg(path, sysError(errno)));
+                if (errno == EINTR) continue;
+                throw EDatabaseError(
+                    QStringLiteral("Cannot read table file \"%1\": %2").arg(path, sysError(errno)));
             }
             if (n == 0)
-                throw EDatabaseError(QStringLiteral("Cannot read table file \"%1\": the file was cut short").arg(path));
+                throw EDatabaseError(
+                    QStringLiteral("Cannot read table file \"%1\": the file was cut short").arg(path));
             p += n;
             size -= n;
             offset += n;
@@ -137,8 +150,7 @@ struct DbfFile::Impl {
         while (size > 0) {
             const ssize_t n = ::pwrite(fd, p, size_t(size), offset);
             if (n < 0) {
-                if (errno == EINTR)
-                    continue;
+                if (errno == EINTR) continue;
                 writeFailure(sysError(errno));
             }
             p += n;
@@ -149,14 +161,12 @@ struct DbfFile::Impl {
 
     void sync() const {
         while (::fdatasync(fd) != 0) {
-            if (errno != EINTR)
-                writeFailure(sysError(errno));
+            if (errno != EINTR) writeFailure(sysError(errno));
         }
     }
 
     void requireWritable() const {
-        if (readOnly)
-            writeFailure(QStringLiteral("the file is open for reading only"));
+        if (readOnly) writeFailure(QStringLiteral("the file is open for reading only"));
     }
 
     qint64 recordOffset(quint32 recno) const { return qint64(headerLength) + qint64(recno) * recordLength; }
@@ -180,7 +190,8 @@ void DbfFile::Impl::parseHeader(qint64 fileSize) {
     if (family == 4)
         level7 = true;
     else if (family != 3 && version != 0x30 && version != 0x31 && version != 0x32 && version != 0xF5)
-        openFailure(QStringLiteral("version byte 0x%1 is not a dBASE table").arg(version, 2, 16, QLatin1Char('0')));
+        openFailure(
+            QStringLiteral("version byte 0x%1 is not a dBASE table").arg(version, 2, 16, QLatin1Char('0')));
     recordCount = le32(head + 4);
     headerLength = le16(head + 8);
     recordLength = le16(head + 10);
@@ -192,7 +203,8 @@ void DbfFile::Impl::parseHeader(qint64 fileSize) {
     if (headerLength < quint32(base + 1))
         openFailure(QStringLiteral("the header length %1 is too small for any field").arg(headerLength));
     if (headerLength > fileSize)
-        openFailure(QStringLiteral("the header length %1 exceeds the file size %2").arg(headerLength).arg(fileSize));
+        openFailure(
+            QStringLiteral("the header length %1 exceeds the file size %2").arg(headerLength).arg(fileSize));
     QByteArray header(headerLength, Qt::Uninitialized);
     preadAll(header.data(), headerLength, 0);
     const auto* h = reinterpret_cast<const unsigned char*>(header.constData());
@@ -210,12 +222,14 @@ void DbfFile::Impl::parseHeader(qint64 fileSize) {
             break;
         }
         if (pos + descSize > headerLength)
-            openFailure(QStringLiteral("the header length %1 cuts a field descriptor short").arg(headerLength));
+            openFailure(
+                QStringLiteral("the header length %1 cuts a field descriptor short").arg(headerLength));
         const unsigned char* d = h + pos;
         const int nameMax = level7 ? 32 : 11;
         const int typeAt = level7 ? 32 : 11;
         DbfField f;
-        f.name = QString::fromLatin1(reinterpret_cast<const char*>(d), qstrnlen(reinterpret_cast<const char*>(d), nameMax))
+        f.name = QString::fromLatin1(reinterpret_cast<const char*>(d),
+                                     qstrnlen(reinterpret_cast<const char*>(d), nameMax))
                      .trimmed();
         f.type = char(d[typeAt]);
         f.length = d[typeAt + (level7 ? 1 : 5)];
@@ -225,21 +239,24 @@ void DbfFile::Impl::parseHeader(qint64 fileSize) {
             f.length |= f.decimals << 8;
             f.decimals = 0;
         }
-        if (f.name.isEmpty())
-            openFailure(QStringLiteral("field %1 has no name").arg(fields.size() + 1));
-        if (f.length == 0)
-            openFailure(QStringLiteral("field %1 has length 0").arg(f.name));
+        if (f.name.isEmpty()) openFailure(QStringLiteral("field %1 has no name").arg(fields.size() + 1));
+        if (f.length == 0) openFailure(QStringLiteral("field %1 has length 0").arg(f.name));
         const bool isKnown = isKnownType(f.type, level7);
         if (isKnown) {
             if (f.type == 'D' && f.length != 8)
-                openFailure(QStringLiteral("date field %1 has length %2 instead of 8").arg(f.name).arg(f.length));
-            if ((f.type == 'I' || f.type == '+') && f.length != 4)
-                openFailure(QStringLiteral("integer field %1 has length %2 instead of 4").arg(f.name).arg(f.length));
-            if (f.type == 'O' && f.length != 8)
-                openFailure(QStringLiteral("double field %1 has length %2 instead of 8").arg(f.name).arg(f.length));
-            if ((f.type == 'N' || f.type == 'F') && f.decimals >= f.length && f.decimals != 0)
                 openFailure(
-                    QStringLiteral("numeric field %1 has %2 decimals in %3 places").arg(f.name).arg(f.decimals).arg(f.length));
+                    QStringLiteral("date field %1 has length %2 instead of 8").arg(f.name).arg(f.length));
+            if ((f.type == 'I' || f.type == '+') && f.length != 4)
+                openFailure(
+                    QStringLiteral("integer field %1 has length %2 instead of 4").arg(f.name).arg(f.length));
+            if (f.type == 'O' && f.length != 8)
+                openFailure(
+                    QStringLiteral("double field %1 has length %2 instead of 8").arg(f.name).arg(f.length));
+            if ((f.type == 'N' || f.type == 'F') && f.decimals >= f.length && f.decimals != 0)
+                openFailure(QStringLiteral("numeric field %1 has %2 decimals in %3 places")
+                                .arg(f.name)
+                                .arg(f.decimals)
+                                .arg(f.length));
         }
         f.offset = int(offset) + 1;
         offset += f.length;
@@ -247,10 +264,8 @@ void DbfFile::Impl::parseHeader(qint64 fileSize) {
         known.append(isKnown);
         pos += descSize;
     }
-    if (!terminated && pos != headerLength)
-        openFailure(QStringLiteral("the field descriptors do not end"));
-    if (fields.isEmpty())
-        openFailure(QStringLiteral("the table has no fields"));
+    if (!terminated && pos != headerLength) openFailure(QStringLiteral("the field descriptors do not end"));
+    if (fields.isEmpty()) openFailure(QStringLiteral("the table has no fields"));
     // The first field of a name wins, as in lookups by name everywhere.
     byName.clear();
     for (int i = fields.size() - 1; i >= 0; --i)
@@ -262,8 +277,7 @@ void DbfFile::Impl::parseHeader(qint64 fileSize) {
     const qint64 dataSize = qint64(recordCount) * recordLength;
     const qint64 available = fileSize - headerLength;
     if (dataSize > available) {
-        if (dataSize - available < recordLength)
-            openFailure(QStringLiteral("the last record is cut short"));
+        if (dataSize - available < recordLength) openFailure(QStringLiteral("the last record is cut short"));
         openFailure(QStringLiteral("the header counts %1 records, the file holds %2")
                         .arg(recordCount)
                         .arg(available / recordLength));
@@ -273,27 +287,24 @@ void DbfFile::Impl::parseHeader(qint64 fileSize) {
 void DbfFile::Impl::chooseCodePage(qint64 fileSize) {
     Q_UNUSED(fileSize);
     codePage = codePageForLanguageDriver(languageDriver);
-    if (!codePage && level7)
-        codePage = codePageForLanguageDriverName(languageDriverName);
-    if (codePage)
-        return;
+    if (!codePage && level7) codePage = codePageForLanguageDriverName(languageDriverName);
+    if (codePage) return;
     // Id 0 or one this codec does not know: tell cp866 from cp1251 by the
     // text fields of the first few megabytes of records.
     CyrillicDetector detector;
     const qint64 total = std::min<qint64>(qint64(recordCount) * recordLength, kDetectLimit);
     const qint64 records = total / recordLength;
-    QByteArray buf(std::min<qint64>(total, kReadChunk) / recordLength * recordLength + recordLength, Qt::Uninitialized);
+    QByteArray buf(std::min<qint64>(total, kReadChunk) / recordLength * recordLength + recordLength,
+                   Qt::Uninitialized);
     const qint64 perChunk = buf.size() / recordLength;
     for (qint64 r = 0; r < records; r += perChunk) {
         const qint64 n = std::min(perChunk, records - r);
         preadAll(buf.data(), n * recordLength, recordOffset(quint32(r)));
         for (qint64 i = 0; i < n; ++i) {
             const char* rec = buf.constData() + i * recordLength;
-            if (rec[0] == '*')
-                continue;
+            if (rec[0] == '*') continue;
             for (const DbfField& f : fields)
-                if (f.type == 'C')
-                    detector.add(rec + f.offset, f.length);
+                if (f.type == 'C') detector.add(rec + f.offset, f.length);
         }
     }
     codePage = &detector.result();
@@ -306,13 +317,11 @@ QVariant DbfFile::Impl::decodeNumber(const unsigned char* p, int index, quint32 
         ++b;
     while (e > b && isBlank(p[e - 1]))
         --e;
-    if (b == e)
-        return QVariant();
+    if (b == e) return QVariant();
     bool stars = true;
     for (int i = b; i < e && stars; ++i)
         stars = p[i] == '*';
-    if (stars)
-        return QVariant();
+    if (stars) return QVariant();
     // Fast path: an optional sign and up to 18 digits.
     int i = b;
     bool negative = false;
@@ -326,8 +335,7 @@ QVariant DbfFile::Impl::decodeNumber(const unsigned char* p, int index, quint32 
         while (j < e && p[j] >= '0' && p[j] <= '9')
             v = v * 10 + (p[j++] - '0');
         if (j == e) {
-            if (f.decimals == 0)
-                return QVariant(negative ? -v : v);
+            if (f.decimals == 0) return QVariant(negative ? -v : v);
             return QVariant(double(negative ? -v : v));
         }
     }
@@ -342,19 +350,18 @@ QVariant DbfFile::Impl::decodeNumber(const unsigned char* p, int index, quint32 
             point = true;
         else if ((c == 'e' || c == 'E') && digits && !exponent && k + 1 < e) {
             exponent = true;
-            if (p[k + 1] == '+' || p[k + 1] == '-')
-                ++k;
+            if (p[k + 1] == '+' || p[k + 1] == '-') ++k;
         } else
-            readFailure(recno, index, QByteArray(reinterpret_cast<const char*>(p), f.length), QStringLiteral("which is not a number"));
+            readFailure(recno, index, QByteArray(reinterpret_cast<const char*>(p), f.length),
+                        QStringLiteral("which is not a number"));
     }
     if (!digits)
-        readFailure(recno, index, QByteArray(reinterpret_cast<const char*>(p), f.length), QStringLiteral("which is not a number"));
+        readFailure(recno, index, QByteArray(reinterpret_cast<const char*>(p), f.length),
+                    QStringLiteral("which is not a number"));
     bool ok = false;
     const double d = raw.toDouble(&ok);
-    if (!ok)
-        readFailure(recno, index, raw, QStringLiteral("which is not a number"));
-    if (f.decimals == 0 && !point && !exponent && std::fabs(d) < 9.2e18)
-        return QVariant(qint64(d));
+    if (!ok) readFailure(recno, index, raw, QStringLiteral("which is not a number"));
+    if (f.decimals == 0 && !point && !exponent && std::fabs(d) < 9.2e18) return QVariant(qint64(d));
     return QVariant(d);
 }
 
@@ -364,8 +371,7 @@ void DbfFile::Impl::decodeRecord(const unsigned char* rec, quint32 recno, QVecto
     for (int k = 0; k < n; ++k) {
         const DbfField& f = fields[k];
         const unsigned char* p = rec + f.offset;
-        if (!known[k])
-            continue;
+        if (!known[k]) continue;
         switch (f.type) {
         case 'C': {
             int e = f.length;
@@ -376,7 +382,9 @@ void DbfFile::Impl::decodeRecord(const unsigned char* rec, quint32 recno, QVecto
             break;
         }
         case 'N':
-        case 'F': values[k] = decodeNumber(p, k, recno); break;
+        case 'F':
+            values[k] = decodeNumber(p, k, recno);
+            break;
         case 'D': {
             bool blank = true, zeros = true, digits = true;
             for (int i = 0; i < 8; ++i) {
@@ -384,14 +392,14 @@ void DbfFile::Impl::decodeRecord(const unsigned char* rec, quint32 recno, QVecto
                 zeros = zeros && (p[i] == '0' || isBlank(p[i]));
                 digits = digits && p[i] >= '0' && p[i] <= '9';
             }
-            if (blank || zeros)
-                break;
+            if (blank || zeros) break;
             QDate date;
             if (digits)
                 date = QDate((p[0] - '0') * 1000 + (p[1] - '0') * 100 + (p[2] - '0') * 10 + (p[3] - '0'),
                              (p[4] - '0') * 10 + (p[5] - '0'), (p[6] - '0') * 10 + (p[7] - '0'));
             if (!date.isValid())
-                readFailure(recno, k, QByteArray(reinterpret_cast<const char*>(p), 8), QStringLiteral("which is not a date"));
+                readFailure(recno, k, QByteArray(reinterpret_cast<const char*>(p), 8),
+                            QStringLiteral("which is not a date"));
             values[k] = date;
             break;
         }
@@ -400,20 +408,24 @@ void DbfFile::Impl::decodeRecord(const unsigned char* rec, quint32 recno, QVecto
             case 'T':
             case 't':
             case 'Y':
-            case 'y': values[k] = true; break;
+            case 'y':
+                values[k] = true;
+                break;
             case 'F':
             case 'f':
             case 'N':
-            case 'n': values[k] = false; break;
-            default: break;
+            case 'n':
+                values[k] = false;
+                break;
+            default:
+                break;
             }
             break;
         case 'I':
         case '+':
             if (level7) {
                 const quint32 raw = quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | p[3];
-                if (raw != 0)
-                    values[k] = qint32(raw ^ 0x80000000u);
+                if (raw != 0) values[k] = qint32(raw ^ 0x80000000u);
             } else {
                 values[k] = qint32(le32(p));
             }
@@ -422,15 +434,15 @@ void DbfFile::Impl::decodeRecord(const unsigned char* rec, quint32 recno, QVecto
             quint64 raw = 0;
             for (int i = 0; i < 8; ++i)
                 raw = raw << 8 | p[i];
-            if (raw == 0)
-                break;
+            if (raw == 0) break;
             raw = (raw & 0x8000000000000000ull) ? raw ^ 0x8000000000000000ull : ~raw;
             double d;
             std::memcpy(&d, &raw, 8);
             values[k] = d;
             break;
         }
-        default: break;
+        default:
+            break;
         }
     }
 }
@@ -441,8 +453,7 @@ void DbfFile::Impl::encodeField(int index, const QVariant& value, unsigned char*
     switch (f.type) {
     case 'C': {
         std::memset(p, ' ', f.length);
-        if (null)
-            return;
+        if (null) return;
         QString text = value.toString();
         qsizetype e = text.size();
         while (e > 0 && text.at(e - 1) == QLatin1Char(' '))
@@ -465,8 +476,7 @@ void DbfFile::Impl::encodeField(int index, const QVariant& value, unsigned char*
     case 'N':
     case 'F': {
         std::memset(p, ' ', f.length);
-        if (null)
-            return;
+        if (null) return;
         QByteArray text;
         const int t = value.typeId();
         const bool integral = t == QMetaType::Int || t == QMetaType::UInt || t == QMetaType::LongLong ||
@@ -478,8 +488,7 @@ void DbfFile::Impl::encodeField(int index, const QVariant& value, unsigned char*
                 text = QByteArray::number(value.toULongLong());
             else
                 text = QByteArray::number(value.toLongLong());
-            if (f.decimals > 0)
-                text += '.' + QByteArray(f.decimals, '0');
+            if (f.decimals > 0) text += '.' + QByteArray(f.decimals, '0');
         } else {
             double d = 0;
             bool ok = false;
@@ -488,20 +497,17 @@ void DbfFile::Impl::encodeField(int index, const QVariant& value, unsigned char*
                 ok = true;
             } else if (t == QMetaType::QString || t == QMetaType::QByteArray) {
                 const QString s = value.toString().trimmed();
-                if (s.isEmpty())
-                    return;
+                if (s.isEmpty()) return;
                 bool isInt = false;
                 const qint64 v = s.toLongLong(&isInt);
-                if (isInt)
-                    return encodeField(index, QVariant(v), p);
+                if (isInt) return encodeField(index, QVariant(v), p);
                 d = s.toDouble(&ok);
             }
-            if (!ok)
-                fieldFailure(index, QStringLiteral("\"%1\" is not a number").arg(value.toString()));
-            if (!std::isfinite(d))
-                fieldFailure(index, QStringLiteral("%1 is not a finite number").arg(d));
+            if (!ok) fieldFailure(index, QStringLiteral("\"%1\" is not a number").arg(value.toString()));
+            if (!std::isfinite(d)) fieldFailure(index, QStringLiteral("%1 is not a finite number").arg(d));
             if (f.decimals == 0 && d != std::floor(d))
-                fieldFailure(index, QStringLiteral("%1 has a fractional part, the field holds whole numbers").arg(d));
+                fieldFailure(
+                    index, QStringLiteral("%1 has a fractional part, the field holds whole numbers").arg(d));
             text = QByteArray::number(d, 'f', f.decimals);
             if (text.startsWith("-") && text.count('0') + 1 + (f.decimals ? 1 : 0) == text.size())
                 text.remove(0, 1); // no "-0"
@@ -516,8 +522,7 @@ void DbfFile::Impl::encodeField(int index, const QVariant& value, unsigned char*
     }
     case 'D': {
         std::memset(p, ' ', 8);
-        if (null)
-            return;
+        if (null) return;
         QDate date;
         if (value.typeId() == QMetaType::QDateTime)
             date = value.toDateTime().date();
@@ -525,17 +530,14 @@ void DbfFile::Impl::encodeField(int index, const QVariant& value, unsigned char*
             date = value.toDate();
         else if (value.typeId() == QMetaType::QString) {
             const QString s = value.toString().trimmed();
-            if (s.isEmpty())
-                return;
+            if (s.isEmpty()) return;
             date = QDate::fromString(s, Qt::ISODate);
-            if (!date.isValid())
-                date = QDate::fromString(s, QStringLiteral("yyyyMMdd"));
-            if (!date.isValid())
-                fieldFailure(index, QStringLiteral("\"%1\" is not a date").arg(s));
+            if (!date.isValid()) date = QDate::fromString(s, QStringLiteral("yyyyMMdd"));
+            if (!date.isValid()) fieldFailure(index, QStringLiteral("\"%1\" is not a date").arg(s));
         } else
-            fieldFailure(index, QStringLiteral("a value of type %1 is not a date").arg(QString::fromLatin1(value.typeName())));
-        if (!date.isValid())
-            return;
+            fieldFailure(index, QStringLiteral("a value of type %1 is not a date")
+                                    .arg(QString::fromLatin1(value.typeName())));
+        if (!date.isValid()) return;
         if (date.year() < 1 || date.year() > 9999)
             fieldFailure(index, QStringLiteral("the year %1 cannot be stored").arg(date.year()));
         const QByteArray text = date.toString(QStringLiteral("yyyyMMdd")).toLatin1();
@@ -554,8 +556,7 @@ void DbfFile::Impl::encodeField(int index, const QVariant& value, unsigned char*
         }
         bool ok = false;
         const qint64 v = value.toLongLong(&ok);
-        if (!ok)
-            fieldFailure(index, QStringLiteral("\"%1\" is not an integer").arg(value.toString()));
+        if (!ok) fieldFailure(index, QStringLiteral("\"%1\" is not an integer").arg(value.toString()));
         if (v < std::numeric_limits<qint32>::min() || v > std::numeric_limits<qint32>::max())
             fieldFailure(index, QStringLiteral("%1 does not fit a 32-bit integer").arg(v));
         if (level7) {
@@ -576,8 +577,7 @@ void DbfFile::Impl::encodeField(int index, const QVariant& value, unsigned char*
         }
         bool ok = false;
         const double d = value.toDouble(&ok);
-        if (!ok)
-            fieldFailure(index, QStringLiteral("\"%1\" is not a number").arg(value.toString()));
+        if (!ok) fieldFailure(index, QStringLiteral("\"%1\" is not a number").arg(value.toString()));
         quint64 raw;
         std::memcpy(&raw, &d, 8);
         raw = (raw & 0x8000000000000000ull) ? ~raw : raw ^ 0x8000000000000000ull;
@@ -585,19 +585,20 @@ void DbfFile::Impl::encodeField(int index, const QVariant& value, unsigned char*
             p[i] = uchar(raw);
         return;
     }
-    default: return;
+    default:
+        return;
     }
 }
 
 void DbfFile::Impl::encodeRecord(const QVector<QVariant>& values, unsigned char* rec) const {
     if (values.size() != fields.size())
-        throw EDatabaseError(QStringLiteral("Table file \"%1\" has %2 fields, a record of %3 values cannot be written")
-                                 .arg(path)
-                                 .arg(fields.size())
-                                 .arg(values.size()));
+        throw EDatabaseError(
+            QStringLiteral("Table file \"%1\" has %2 fields, a record of %3 values cannot be written")
+                .arg(path)
+                .arg(fields.size())
+                .arg(values.size()));
     for (int k = 0; k < fields.size(); ++k)
-        if (known[k])
-            encodeField(k, values[k], rec + fields[k].offset);
+        if (known[k]) encodeField(k, values[k], rec + fields[k].offset);
 }
 
 void DbfFile::Impl::writeHeaderDateAndCount(quint32 count) const {
@@ -623,13 +624,10 @@ std::unique_ptr<DbfFile> DbfFile::open(const QString& path) {
         d.fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
         d.readOnly = true;
     }
-    if (d.fd < 0)
-        d.openFailure(sysError(errno));
+    if (d.fd < 0) d.openFailure(sysError(errno));
     struct stat st;
-    if (::fstat(d.fd, &st) != 0)
-        d.openFailure(sysError(errno));
-    if (!S_ISREG(st.st_mode))
-        d.openFailure(QStringLiteral("not a regular file"));
+    if (::fstat(d.fd, &st) != 0) d.openFailure(sysError(errno));
+    if (!S_ISREG(st.st_mode)) d.openFailure(QStringLiteral("not a regular file"));
     d.parseHeader(st.st_size);
     d.chooseCodePage(st.st_size);
     return file;
@@ -639,11 +637,9 @@ void DbfFile::create(const QString& path, const QVector<DbfField>& fields, quint
     auto failure = [&](const QString& what) {
         throw EDatabaseError(QStringLiteral("Cannot create table file \"%1\": %2").arg(path, what));
     };
-    if (fields.isEmpty())
-        failure(QStringLiteral("a table needs at least one field"));
+    if (fields.isEmpty()) failure(QStringLiteral("a table needs at least one field"));
     const int headerLength = kBaseHeader + kDescriptor * fields.size() + 1;
-    if (headerLength > 0xFFFF)
-        failure(QStringLiteral("too many fields"));
+    if (headerLength > 0xFFFF) failure(QStringLiteral("too many fields"));
     QByteArray header(headerLength + 1, '\0');
     auto* h = reinterpret_cast<unsigned char*>(header.data());
     int recordLength = 1;
@@ -662,12 +658,24 @@ void DbfFile::create(const QString& path, const QVector<DbfField>& fields, quint
         case 'N':
         case 'F':
             if (length < 1 || length > 20 || decimals < 0 || (decimals > 0 && decimals > length - 2))
-                failure(QStringLiteral("numeric field %1 has an impossible size %2.%3").arg(f.name).arg(length).arg(decimals));
+                failure(QStringLiteral("numeric field %1 has an impossible size %2.%3")
+                            .arg(f.name)
+                            .arg(length)
+                            .arg(decimals));
             break;
-        case 'D': length = 8, decimals = 0; break;
-        case 'L': length = 1, decimals = 0; break;
-        case 'I': length = 4, decimals = 0; break;
-        default: failure(QStringLiteral("field %1 has type '%2', which this program does not write").arg(f.name).arg(QLatin1Char(f.type)));
+        case 'D':
+            length = 8, decimals = 0;
+            break;
+        case 'L':
+            length = 1, decimals = 0;
+            break;
+        case 'I':
+            length = 4, decimals = 0;
+            break;
+        default:
+            failure(QStringLiteral("field %1 has type '%2', which this program does not write")
+                        .arg(f.name)
+                        .arg(QLatin1Char(f.type)));
         }
         unsigned char* desc = h + kBaseHeader + kDescriptor * i;
         std::memcpy(desc, name.constData(), name.size());
@@ -676,8 +684,7 @@ void DbfFile::create(const QString& path, const QVector<DbfField>& fields, quint
         desc[17] = uchar(decimals);
         recordLength += length;
     }
-    if (recordLength > 0xFFFF)
-        failure(QStringLiteral("the record is too long"));
+    if (recordLength > 0xFFFF) failure(QStringLiteral("the record is too long"));
     const QDate today = QDate::currentDate();
     h[0] = 0x03;
     h[1] = uchar(today.year() - 1900);
@@ -693,11 +700,10 @@ void DbfFile::create(const QString& path, const QVector<DbfField>& fields, quint
 
     // Written beside its place, synced, then linked in: the file appears whole or not at all.
     const QByteArray native = QFile::encodeName(path);
-    const QByteArray temp =
-        native + ".tmp" + QByteArray::number(::getpid()) + "." + QByteArray::number(QRandomGenerator::global()->generate());
+    const QByteArray temp = native + ".tmp" + QByteArray::number(::getpid()) + "." +
+                            QByteArray::number(QRandomGenerator::global()->generate());
     const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0)
-        failure(sysError(errno));
+    if (fd < 0) failure(sysError(errno));
     int err = 0;
     qint64 done = 0;
     while (done < header.size() && !err) {
@@ -707,16 +713,12 @@ void DbfFile::create(const QString& path, const QVector<DbfField>& fields, quint
         else if (n > 0)
             done += n;
     }
-    if (!err && ::fsync(fd) != 0)
-        err = errno;
+    if (!err && ::fsync(fd) != 0) err = errno;
     ::close(fd);
-    if (!err && ::link(temp.constData(), native.constData()) != 0)
-        err = errno;
+    if (!err && ::link(temp.constData(), native.constData()) != 0) err = errno;
     ::unlink(temp.constData());
-    if (err == EEXIST)
-        failure(QStringLiteral("the file exists already"));
-    if (err)
-        failure(sysError(err));
+    if (err == EEXIST) failure(QStringLiteral("the file exists already"));
+    if (err) failure(sysError(err));
     const QByteArray dir = QFile::encodeName(QFileInfo(path).absolutePath());
     const int dirFd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd >= 0) {
@@ -725,25 +727,50 @@ void DbfFile::create(const QString& path, const QVector<DbfField>& fields, quint
     }
 }
 
-const QString& DbfFile::path() const { return d->path; }
-quint8 DbfFile::version() const { return d->version; }
-quint8 DbfFile::languageDriver() const { return d->languageDriver; }
-QString DbfFile::codePageName() const { return d->codePage->name(); }
-const QVector<DbfField>& DbfFile::fields() const { return d->fields; }
-int DbfFile::fieldIndex(const QString& name) const { return d->byName.value(name.toLower(), -1); }
-quint32 DbfFile::recordCount() const { return d->recordCount; }
-QDate DbfFile::lastUpdate() const { return d->lastUpdate; }
-int DbfFile::headerLength() const { return int(d->headerLength); }
-int DbfFile::recordLength() const { return int(d->recordLength); }
-QString DbfFile::languageDriverName() const { return d->languageDriverName; }
-bool DbfFile::isLevel7() const { return d->level7; }
-bool DbfFile::isReadOnly() const { return d->readOnly; }
+const QString& DbfFile::path() const {
+    return d->path;
+}
+quint8 DbfFile::version() const {
+    return d->version;
+}
+quint8 DbfFile::languageDriver() const {
+    return d->languageDriver;
+}
+QString DbfFile::codePageName() const {
+    return d->codePage->name();
+}
+const QVector<DbfField>& DbfFile::fields() const {
+    return d->fields;
+}
+int DbfFile::fieldIndex(const QString& name) const {
+    return d->byName.value(name.toLower(), -1);
+}
+quint32 DbfFile::recordCount() const {
+    return d->recordCount;
+}
+QDate DbfFile::lastUpdate() const {
+    return d->lastUpdate;
+}
+int DbfFile::headerLength() const {
+    return int(d->headerLength);
+}
+int DbfFile::recordLength() const {
+    return int(d->recordLength);
+}
+QString DbfFile::languageDriverName() const {
+    return d->languageDriverName;
+}
+bool DbfFile::isLevel7() const {
+    return d->level7;
+}
+bool DbfFile::isReadOnly() const {
+    return d->readOnly;
+}
 
 void DbfFile::readAll(const std::function<void(quint32 recno, QVector<QVariant>&& values)>& sink) const {
     const quint32 count = d->recordCount;
     const qint64 recLen = d->recordLength;
-    if (count == 0)
-        return;
+    if (count == 0) return;
     const qint64 perChunk = std::max<qint64>(1, kReadChunk / recLen);
     QByteArray buf(std::min<qint64>(perChunk, count) * recLen, Qt::Uninitialized);
     for (quint32 r = 0; r < count;) {
@@ -752,8 +779,7 @@ void DbfFile::readAll(const std::function<void(quint32 recno, QVector<QVariant>&
         const auto* base = reinterpret_cast<const unsigned char*>(buf.constData());
         for (qint64 i = 0; i < n; ++i, ++r) {
             const unsigned char* rec = base + i * recLen;
-            if (rec[0] == '*')
-                continue;
+            if (rec[0] == '*') continue;
             QVector<QVariant> values;
             d->decodeRecord(rec, r, values);
             sink(r, std::move(values));
@@ -769,7 +795,8 @@ void DbfFile::checkFits(const QVector<QVariant>& values) const {
 void DbfFile::writeRecord(quint32 recno, const QVector<QVariant>& values) {
     d->requireWritable();
     if (recno >= d->recordCount)
-        d->writeFailure(QStringLiteral("record %1 does not exist (the table has %2)").arg(recno + 1).arg(d->recordCount));
+        d->writeFailure(
+            QStringLiteral("record %1 does not exist (the table has %2)").arg(recno + 1).arg(d->recordCount));
     QByteArray rec(d->recordLength, Qt::Uninitialized);
     d->preadAll(rec.data(), rec.size(), d->recordOffset(recno));
     d->encodeRecord(values, reinterpret_cast<unsigned char*>(rec.data()));
@@ -806,25 +833,30 @@ quint32 DbfFile::appendRecord(const QVector<QVariant>& values) {
 void DbfFile::deleteRecord(quint32 recno) {
     d->requireWritable();
     if (recno >= d->recordCount)
-        d->writeFailure(QStringLiteral("record %1 does not exist (the table has %2)").arg(recno + 1).arg(d->recordCount));
+        d->writeFailure(
+            QStringLiteral("record %1 does not exist (the table has %2)").arg(recno + 1).arg(d->recordCount));
     const char flag = '*';
     d->pwriteAll(&flag, 1, d->recordOffset(recno));
     d->sync();
 }
 
 int DbfFile::fieldWidth(int index) const {
-    if (index < 0 || index >= d->fields.size())
-        return 0;
+    if (index < 0 || index >= d->fields.size()) return 0;
     const DbfField& f = d->fields[index];
     switch (f.type) {
     case 'C':
     case 'N':
-    case 'F': return f.length;
-    case 'D': return 10;
-    case 'L': return 1;
+    case 'F':
+        return f.length;
+    case 'D':
+        return 10;
+    case 'L':
+        return 1;
     case 'I':
-    case '+': return 11;
-    default: return 0;
+    case '+':
+        return 11;
+    default:
+        return 0;
     }
 }
 

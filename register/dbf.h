@@ -11,11 +11,11 @@ namespace varek {
 
 // One field descriptor of a dBASE file.
 struct DbfField {
-    QString name;     // as stored (upper case in most files)
-    char type = 'C';  // C N F D L I, M and others are skipped (read as null, never written)
-    int length = 0;   // bytes in the record
+    QString name;    // as stored (upper case in most files)
+    char type = 'C'; // C N F D L I, M and others are skipped (read as null, never written)
+    int length = 0;  // bytes in the record
     int decimals = 0;
-    int offset = 0;   // from the start of the record, after the deletion flag
+    int offset = 0; // from the start of the record, after the deletion flag
 };
 
 // A dBASE table file: dBASE III+, IV and 5 (32-byte field descriptors) and

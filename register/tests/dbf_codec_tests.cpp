@@ -10,19 +10,23 @@ using namespace varek;
 namespace {
 
 QVector<DbfField> sampleFields() {
-    return {{"NAME", 'C', 20, 0}, {"NUM", 'N', 11, 0}, {"PRICE", 'N', 8, 2}, {"GIVEN", 'D', 8, 0}, {"OK", 'L', 1, 0}};
+    return {{"NAME", 'C', 20, 0},
+            {"NUM", 'N', 11, 0},
+            {"PRICE", 'N', 8, 2},
+            {"GIVEN", 'D', 8, 0},
+            {"OK", 'L', 1, 0}};
 }
 
 std::vector<std::pair<quint32, QVector<QVariant>>> readRows(const DbfFile& file) {
     std::vector<std::pair<quint32, QVector<QVariant>>> rows;
-    file.readAll([&](quint32 recno, QVector<QVariant>&& values) { rows.emplace_back(recno, std::move(values)); });
+    file.readAll(
+        [&](quint32 recno, QVector<QVariant>&& values) { rows.emplace_back(recno, std::move(values)); });
     return rows;
 }
 
 QByteArray fileBytes(const QString& path) {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
+    if (!f.open(QIODevice::ReadOnly)) return {};
     return f.readAll();
 }
 
@@ -43,7 +47,8 @@ TEST_P(DbfRoundTrip, WritesAndReadsBackEveryKindOfValue) {
     EXPECT_EQ(file->fieldIndex("absent"), -1);
     EXPECT_EQ(file->fields()[2].offset, 1 + 20 + 11);
 
-    const QVector<QVariant> a{QString("Иванов Иван Ёж"), qint64(-2147483648LL), 12.5, QDate(2024, 2, 29), true};
+    const QVector<QVariant> a{QString("Иванов Иван Ёж"), qint64(-2147483648LL), 12.5, QDate(2024, 2, 29),
+                              true};
     const QVector<QVariant> b{QString("  leading kept"), qint64(2147483647), QVariant(), QVariant(), false};
     const QVector<QVariant> c{QVariant(), QVariant(), QVariant(), QVariant(), QVariant()};
     EXPECT_EQ(file->appendRecord(a), 0u);
