@@ -1,0 +1,233 @@
+#include "ed_ctrl.h"
+
+#include "convert.h"
+#include "errors.h"
+#include "messages.h"
+
+#include <QComboBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStyle>
+#include <QVBoxLayout>
+
+namespace varek {
+
+TfrmEdCtrl* frmEdCtrl = nullptr;
+
+namespace {
+
+template <class W>
+W* addRow(QGridLayout* grid, int row, QLabel*& label, const QString& labelName, const QString& text,
+          const QString& editName, QWidget* parent) {
+    label = new QLabel(text, parent);
+    label->setObjectName(labelName);
+    auto* edit = new W(parent);
+    edit->setObjectName(editName);
+    label->setBuddy(edit);
+    grid->addWidget(label, row, 0);
+    grid->addWidget(edit, row, 1);
+    return edit;
+}
+
+void limit(QLineEdit* edit, const QString& field, const FieldWidthFn& widthOf) {
+    const int width = widthOf ? widthOf(field) : 0;
+    if (width > 0) edit->setMaxLength(width);
+}
+
+} // namespace
+
+TfrmEdCtrl::TfrmEdCtrl(Messages& messages, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), m_messages(messages) {
+    setObjectName(QStringLiteral("frmEdCtrl"));
+    setWindowTitle(QStringLiteral("Контроллер"));
+    setModal(true);
+
+    auto* grid = new QGridLayout;
+    cbObj = addRow<QComboBox>(grid, 0, laObj, QStringLiteral("laObj"), QStringLiteral("Объект:"),
+                              QStringLiteral("cbObj"), this);
+    cbObj->setEditable(true);
+    cbObj->setInsertPolicy(QComboBox::NoInsert);
+    edName = addRow<QLineEdit>(grid, 1, laName, QStringLiteral("laName"), QStringLiteral("Наименование:"),
+                               QStringLiteral("edName"), this);
+    edHard = addRow<QLineEdit>(grid, 2, laHard, QStringLiteral("laHard"), QStringLiteral("Прошивка:"),
+                               QStringLiteral("edHard"), this);
+    edNote = addRow<QLineEdit>(grid, 3, laNote, QStringLiteral("laNote"), QStringLiteral("Примечание:"),
+                               QStringLiteral("edNote"), this);
+    edOpen = addRow<QLineEdit>(grid, 4, laOpen, QStringLiteral("laOpen"), QStringLiteral("Время откр."),
+                               QStringLiteral("edOpen"), this);
+    grid->setColumnMinimumWidth(1, 300);
+
+    bbSave = new QPushButton(style()->standardIcon(QStyle::SP_DialogSaveButton), QStringLiteral("Сохранить"),
+                             this);
+    bbSave->setObjectName(QStringLiteral("bbSave"));
+    bbSave->setDefault(true);
+    bbCancel =
+        new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton), QStringLiteral("Отмена"), this);
+    bbCancel->setObjectName(QStringLiteral("bbCancel"));
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(bbSave);
+    buttons->addWidget(bbCancel);
+    buttons->addStretch(1);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(grid);
+    layout->addStretch(1);
+    layout->addLayout(buttons);
+
+    setTabOrder(bbSave, bbCancel);
+    setTabOrder(bbCancel, cbObj);
+    setTabOrder(cbObj, edName);
+    setTabOrder(edName, edHard);
+    setTabOrder(edHard, edNote);
+    setTabOrder(edNote, edOpen);
+
+    connect(bbSave, &QPushButton::clicked, this, &TfrmEdCtrl::BitBtn1Click);
+    connect(bbCancel, &QPushButton::clicked, this, &TfrmEdCtrl::BitBtn2Click);
+}
+
+TfrmEdCtrl::~TfrmEdCtrl() {
+    if (frmEdCtrl == this) frmEdCtrl = nullptr;
+}
+
+void TfrmEdCtrl::limitToFields(const FieldWidthFn& widthOf) {
+    limit(edName, QStringLiteral("ctrl_name"), widthOf);
+    limit(edHard, QStringLiteral("hard"), widthOf);
+    limit(edNote, QStringLiteral("notes"), widthOf);
+    limit(edOpen, QStringLiteral("open_time"), widthOf);
+}
+
+void TfrmEdCtrl::clearObjects() {
+    cbObj->clear();
+    cbObj->setEditText(QString());
+}
+
+void TfrmEdCtrl::addObject(const QString& name, qint32 objNum) {
+    cbObj->addItem(name, QString::number(objNum));
+}
+
+void TfrmEdCtrl::selectObject(int index) {
+    cbObj->setCurrentIndex(index);
+}
+
+QString TfrmEdCtrl::objValue() const {
+    const QString text = cbObj->currentText();
+    const int chosen = cbObj->currentIndex();
+    if (chosen >= 0 && cbObj->itemText(chosen) == text) {
+        const QString hidden = cbObj->itemData(chosen).toString();
+        if (!hidden.isEmpty()) return hidden;
+    }
+    for (int i = 0; i < cbObj->count(); ++i) {
+        if (cbObj->itemText(i).compare(text, Qt::CaseInsensitive) == 0) {
+            const QString hidden = cbObj->itemData(i).toString();
+            return hidden.isEmpty() ? text : hidden;
+        }
+    }
+    return text;
+}
+
+std::optional<qint32> TfrmEdCtrl::chosenObject() const {
+    const auto value = tryStrToInt(objValue());
+    if (!value) return std::nullopt;
+    for (int i = 0; i < cbObj->count(); ++i)
+        if (tryStrToInt(cbObj->itemData(i).toString()) == value) return value;
+    return std::nullopt;
+}
+
+std::optional<qint32> TfrmEdCtrl::openTime() const {
+    const auto value = tryStrToInt(edOpen->text());
+    if (!value || *value < 0 || *value > 255) return std::nullopt;
+    return value;
+}
+
+void TfrmEdCtrl::BitBtn1Click() {
+    // Runs inside the dialog's event loop: nothing may leave it as an error.
+    guarded(m_messages, [this] {
+        const auto objNum = chosenObject();
+        if (!objNum) {
+            const QString text = cbObj->currentText();
+            m_messages.errorReport(
+                text.trimmed().isEmpty()
+                    ? QStringLiteral("Поле «Объект»: выберите объект из списка.")
+                    : QStringLiteral("Поле «Объект»: объекта «%1» нет в списке. Выберите объект из списка.")
+                          .arg(text));
+            cbObj->setFocus(Qt::OtherFocusReason);
+            cbObj->lineEdit()->selectAll();
+            return;
+        }
+        const auto open = openTime();
+        if (!open) {
+            m_messages.errorReport(
+                QStringLiteral("Поле «Время откр.»: «%1» не является целым числом от 0 до 255.")
+                    .arg(edOpen->text()));
+            edOpen->setFocus(Qt::OtherFocusReason);
+            edOpen->selectAll();
+            return;
+        }
+        ctrl.obj_num = *objNum;
+        ctrl.ctrl_name = edName->text();
+        ctrl.notes = edNote->text();
+        ctrl.hard = edHard->text();
+        ctrl.open_time = *open;
+        saved = true;
+        accept();
+    });
+}
+
+void TfrmEdCtrl::BitBtn2Click() {
+    saved = false;
+    reject();
+}
+
+void TfrmEdCtrl::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    edName->setFocus(Qt::OtherFocusReason);
+}
+
+namespace {
+
+bool runCtrlEditor(TCtrl& ctrl) {
+    struct Destroy {
+        ~Destroy() {
+            delete frmEdCtrl;
+            frmEdCtrl = nullptr;
+        }
+    } destroy;
+    frmEdCtrl->saved = false;
+    frmEdCtrl->exec();
+    const bool saved = frmEdCtrl->saved;
+    ctrl = frmEdCtrl->ctrl;
+    return saved;
+}
+
+TfrmEdCtrl& requireCtrlEditor() {
+    if (!frmEdCtrl) throw VarekError(QStringLiteral("Редактор контроллера не создан."));
+    return *frmEdCtrl;
+}
+
+} // namespace
+
+bool NewCtrl(TCtrl& ctrl) {
+    TfrmEdCtrl& dlg = requireCtrlEditor();
+    dlg.ctrl = ctrl;
+    dlg.edName->clear();
+    dlg.edHard->clear();
+    dlg.edNote->clear();
+    dlg.edOpen->setText(QStringLiteral("5"));
+    return runCtrlEditor(ctrl);
+}
+
+bool EditCtrl(TCtrl& ctrl) {
+    TfrmEdCtrl& dlg = requireCtrlEditor();
+    dlg.ctrl = TCtrl{};
+    dlg.edName->setText(ctrl.ctrl_name);
+    dlg.edHard->setText(ctrl.hard);
+    dlg.edNote->setText(ctrl.notes);
+    dlg.edOpen->setText(QString::number(ctrl.open_time));
+    return runCtrlEditor(ctrl);
+}
+
+} // namespace varek
