@@ -45,6 +45,15 @@ TfrmEdCtrl::TfrmEdCtrl(Messages& messages, QWidget* parent)
     setWindowTitle(QStringLiteral("Контроллер"));
     setModal(true);
 
+    // Created first, so that Save and then Cancel lead the tab order.
+    bbSave = new QPushButton(style()->standardIcon(QStyle::SP_DialogSaveButton), QStringLiteral("Сохранить"),
+                             this);
+    bbSave->setObjectName(QStringLiteral("bbSave"));
+    bbSave->setDefault(true);
+    bbCancel =
+        new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton), QStringLiteral("Отмена"), this);
+    bbCancel->setObjectName(QStringLiteral("bbCancel"));
+
     auto* grid = new QGridLayout;
     cbObj = addRow<QComboBox>(grid, 0, laObj, QStringLiteral("laObj"), QStringLiteral("Объект:"),
                               QStringLiteral("cbObj"), this);
@@ -60,14 +69,6 @@ TfrmEdCtrl::TfrmEdCtrl(Messages& messages, QWidget* parent)
                                QStringLiteral("edOpen"), this);
     grid->setColumnMinimumWidth(1, 300);
 
-    bbSave = new QPushButton(style()->standardIcon(QStyle::SP_DialogSaveButton), QStringLiteral("Сохранить"),
-                             this);
-    bbSave->setObjectName(QStringLiteral("bbSave"));
-    bbSave->setDefault(true);
-    bbCancel =
-        new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton), QStringLiteral("Отмена"), this);
-    bbCancel->setObjectName(QStringLiteral("bbCancel"));
-
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(bbSave);
     buttons->addWidget(bbCancel);
@@ -77,13 +78,6 @@ TfrmEdCtrl::TfrmEdCtrl(Messages& messages, QWidget* parent)
     layout->addLayout(grid);
     layout->addStretch(1);
     layout->addLayout(buttons);
-
-    setTabOrder(bbSave, bbCancel);
-    setTabOrder(bbCancel, cbObj);
-    setTabOrder(cbObj, edName);
-    setTabOrder(edName, edHard);
-    setTabOrder(edHard, edNote);
-    setTabOrder(edNote, edOpen);
 
     connect(bbSave, &QPushButton::clicked, this, &TfrmEdCtrl::BitBtn1Click);
     connect(bbCancel, &QPushButton::clicked, this, &TfrmEdCtrl::BitBtn2Click);

@@ -39,6 +39,15 @@ TfrmEdObj::TfrmEdObj(QWidget* parent)
     setWindowTitle(QStringLiteral("Объект"));
     setModal(true);
 
+    // Created first, so that Save and then Cancel lead the tab order.
+    bbSave = new QPushButton(style()->standardIcon(QStyle::SP_DialogSaveButton), QStringLiteral("Сохранить"),
+                             this);
+    bbSave->setObjectName(QStringLiteral("bbSave"));
+    bbSave->setDefault(true);
+    bbCancel =
+        new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton), QStringLiteral("Отмена"), this);
+    bbCancel->setObjectName(QStringLiteral("bbCancel"));
+
     auto* grid = new QGridLayout;
     edName = addRow(grid, 0, laName, QStringLiteral("laName"), QStringLiteral("Наименование:"),
                     QStringLiteral("edName"), this);
@@ -47,14 +56,6 @@ TfrmEdObj::TfrmEdObj(QWidget* parent)
     edNote = addRow(grid, 2, laNote, QStringLiteral("laNote"), QStringLiteral("Примечание:"),
                     QStringLiteral("edNote"), this);
     grid->setColumnMinimumWidth(1, 300);
-
-    bbSave = new QPushButton(style()->standardIcon(QStyle::SP_DialogSaveButton), QStringLiteral("Сохранить"),
-                             this);
-    bbSave->setObjectName(QStringLiteral("bbSave"));
-    bbSave->setDefault(true);
-    bbCancel =
-        new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton), QStringLiteral("Отмена"), this);
-    bbCancel->setObjectName(QStringLiteral("bbCancel"));
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(bbSave);
@@ -65,11 +66,6 @@ TfrmEdObj::TfrmEdObj(QWidget* parent)
     layout->addLayout(grid);
     layout->addStretch(1);
     layout->addLayout(buttons);
-
-    setTabOrder(bbSave, bbCancel);
-    setTabOrder(bbCancel, edName);
-    setTabOrder(edName, edAddr);
-    setTabOrder(edAddr, edNote);
 
     connect(bbSave, &QPushButton::clicked, this, &TfrmEdObj::BitBtn1Click);
     connect(bbCancel, &QPushButton::clicked, this, &TfrmEdObj::BitBtn2Click);
