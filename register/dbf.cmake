@@ -10,6 +10,7 @@ target_link_libraries(varek_dbf PUBLIC varek_shell_core Qt6::Core)
 varek_add_gtest(dbf_tests
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/dbf_codec_tests.cpp
             ${CMAKE_CURRENT_LIST_DIR}/tests/dbf_register_tests.cpp
+            ${CMAKE_CURRENT_LIST_DIR}/tests/dbf_bad_file_tests.cpp
     LIBS varek_dbf)
 # The tools tests run the programs themselves.
 add_dependencies(dbf_tests varek_dbf_tool varek_mkregister)

@@ -178,6 +178,16 @@ struct DbfFile::Impl {
     void encodeRecord(const QVector<QVariant>& values, unsigned char* rec) const;
     void encodeField(int index, const QVariant& value, unsigned char* p) const;
     void writeHeaderDateAndCount(quint32 count) const;
+    // Sets the header's date of last update to today after a rewrite or a
+    // delete; the record itself is on disk already.
+    void touchDate() {
+        const QDate today = QDate::currentDate();
+        if (lastUpdate == today) return;
+        const unsigned char buf[3] = {uchar(today.year() - 1900), uchar(today.month()), uchar(today.day())};
+        pwriteAll(buf, 3, 1);
+        sync();
+        lastUpdate = today;
+    }
 };
 
 void DbfFile::Impl::parseHeader(qint64 fileSize) {
@@ -802,6 +812,7 @@ void DbfFile::writeRecord(quint32 recno, const QVector<QVariant>& values) {
     d->encodeRecord(values, reinterpret_cast<unsigned char*>(rec.data()));
     d->pwriteAll(rec.constData(), rec.size(), d->recordOffset(recno));
     d->sync();
+    d->touchDate();
 }
 
 quint32 DbfFile::appendRecord(const QVector<QVariant>& values) {
@@ -838,6 +849,7 @@ void DbfFile::deleteRecord(quint32 recno) {
     const char flag = '*';
     d->pwriteAll(&flag, 1, d->recordOffset(recno));
     d->sync();
+    d->touchDate();
 }
 
 int DbfFile::fieldWidth(int index) const {
