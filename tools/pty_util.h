@@ -16,6 +16,8 @@ public:
     PtyPair& operator=(const PtyPair&) = delete;
 
     int masterFd() const { return m_master; }
+    // The slave descriptor kept open by this object (to look at line settings).
+    int keptSlaveFd() const { return m_keepSlave; }
     const QString& slavePath() const { return m_slavePath; }
 
     // Creates (or replaces) portsDir/COMn as a symbolic link to the slave.
