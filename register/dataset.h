@@ -17,6 +17,8 @@ namespace varek {
 //   "Cannot perform this operation on an empty dataset"
 //   "Dataset not in edit or insert mode"
 //   "Field '%s' not found"
+class DataLink;
+
 class Dataset : public QObject {
     Q_OBJECT
 public:
@@ -58,6 +60,10 @@ public:
     QString asString(const QString& name) const; // null gives ""
     QDate asDate(const QString& name) const;     // null gives an invalid date
 
+    // During a change event fired by a field assignment, the position of the
+    // assigned field; -1 during every other change event.
+    int changedField() const { return m_changedField; }
+
 signals:
     // The change event: the current row moved to another row, the dataset was
     // opened, a row was posted or deleted, a field of the row being edited or
@@ -77,8 +83,15 @@ protected:
     void requireActive() const;
     void setState(State s) { m_state = s; }
     void setEofBof(bool eof, bool bof) { m_eof = eof; m_bof = bof; }
+    // Fires the change event: emits dataEvent(), then lets every data link
+    // forward it (their handlers are called directly, so that their errors
+    // reach the caller of the operation that caused the change).
+    void notifyDataEvent(int changedField = -1);
 
 private:
+    friend class DataLink;
+    QVector<DataLink*> m_links;
+    int m_changedField = -1;
     State m_state = State::Inactive;
     bool m_eof = true;
     bool m_bof = true;

@@ -3,6 +3,7 @@
 #include "dataset.h"
 
 #include <memory>
+#include <vector>
 
 namespace varek {
 
@@ -53,6 +54,29 @@ public:
     void detachMaster();
     void attachMaster();
     bool masterAttached() const;
+
+    // Fields kept in in-memory hash indexes (equality lookups by locate and
+    // by the SQL views). Set before opening.
+    void setIndexedFields(const QStringList& names);
+
+    // The stored rows, for the SQL engine (sql_views.cpp): every row read or
+    // appended since opening has a stable id (0 .. storedRowCount()-1);
+    // deleted rows stay as dead ids. Values are the posted ones, whatever
+    // the restriction and any pending change.
+    int storedRowCount() const;
+    bool storedRowLive(int id) const;
+    QVariant storedValue(int id, int field) const;
+    // Ids of the live rows whose field equals key, in file order; nullptr when
+    // the field has no index or the key cannot equal any value of the field.
+    const std::vector<int>* lookup(int field, const QVariant& key) const;
+    bool fieldIndexed(int field) const;
+    // Number of distinct keys in a field's index (0 without an index).
+    int indexKeyCount(int field) const;
+    int liveRowCount() const;
+    // dBASE type letter of a field ('C', 'N', 'D', ...).
+    char fieldType(int field) const;
+    // Changes each time the table is opened (the fields may differ).
+    quint64 openGeneration() const;
 
 protected:
     QVariant currentValue(int field) const override;

@@ -1,0 +1,399 @@
+#include "sql_views.h"
+
+#include "errors.h"
+#include "table.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QHash>
+
+#include <sqlite3.h>
+
+#include <vector>
+
+namespace varek {
+
+namespace {
+
+const char* const kModuleName = "varek_live";
+
+struct LiveVtab {
+    sqlite3_vtab base;
+    Table* table;
+};
+
+struct LiveCursor {
+    sqlite3_vtab_cursor base;
+    Table* table;
+    bool scan = true;
+    std::vector<int> ids; // an index's rows (index plans)
+    size_t pos = 0;       // into ids
+    int id = -1;          // the row (scan plans)
+    int end = 0;          // scan limit
+};
+
+QString sqlTypeOf(char t, int decimals)
+{
+    switch (t) {
+    case 'N':
+    case 'F':
+        return decimals == 0 ? QStringLiteral("INTEGER") : QStringLiteral("REAL");
+    case 'I':
+        return QStringLiteral("INTEGER");
+    case 'D':
+        return QStringLiteral("DATE");
+    case 'L':
+        return QStringLiteral("BOOLEAN");
+    default:
+        return QStringLiteral("TEXT");
+    }
+}
+
+QString quoteIdent(const QString& s)
+{
+    QString q = s;
+    q.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + q + QLatin1Char('"');
+}
+
+void setError(sqlite3_vtab* vt, const QString& message)
+{
+    sqlite3_free(vt->zErrMsg);
+    vt->zErrMsg = sqlite3_mprintf("%s", message.toUtf8().constData());
+}
+
+} // namespace
+
+struct SqlViews::Impl {
+    sqlite3* db = nullptr;
+    QHash<QString, Table*> tables;            // by SQL name
+    QHash<QString, quint64> createdGeneration; // vtab made for this opening
+
+    // ---- the virtual table module ----
+
+    static int xConnect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_vtab** out,
+                        char** err)
+    {
+        auto* self = static_cast<Impl*>(aux);
+        if (argc < 4) {
+            *err = sqlite3_mprintf("varek_live: table name missing");
+            return SQLITE_ERROR;
+        }
+        const QString name = QString::fromUtf8(argv[3]);
+        Table* table = self->tables.value(name);
+        if (!table) {
+            *err = sqlite3_mprintf("varek_live: unknown table %s", argv[3]);
+            return SQLITE_ERROR;
+        }
+        QStringList cols;
+        const QStringList names = table->fieldNames();
+        for (int i = 0; i < names.size(); ++i)
+            cols << quoteIdent(names[i]) + QLatin1Char(' ') + sqlTypeOf(table->fieldType(i), 0);
+        // The declared type matters for DATE columns, which come back as dates.
+        const QString ddl = QStringLiteral("CREATE TABLE x(%1)").arg(cols.join(QStringLiteral(", ")));
+        const int rc = sqlite3_declare_vtab(db, ddl.toUtf8().constData());
+        if (rc != SQLITE_OK) {
+            *err = sqlite3_mprintf("%s", sqlite3_errmsg(db));
+            return rc;
+        }
+        auto* vt = new LiveVtab{};
+        vt->table = table;
+        *out = &vt->base;
+        return SQLITE_OK;
+    }
+
+    static int xDisconnect(sqlite3_vtab* vt)
+    {
+        sqlite3_free(vt->zErrMsg);
+        delete reinterpret_cast<LiveVtab*>(vt);
+        return SQLITE_OK;
+    }
+
+    static int xBestIndex(sqlite3_vtab* vt, sqlite3_index_info* info)
+    {
+        Table* table = reinterpret_cast<LiveVtab*>(vt)->table;
+        const double rows = table->active() ? std::max(1, table->liveRowCount()) : 1.0;
+        int best = -1;
+        double bestRows = 0;
+        for (int i = 0; i < info->nConstraint; ++i) {
+            const auto& c = info->aConstraint[i];
+            if (!c.usable || c.op != SQLITE_INDEX_CONSTRAINT_EQ || c.iColumn < 0)
+                continue;
+            if (!table->fieldIndexed(c.iColumn))
+                continue;
+            const double keys = std::max(1, table->indexKeyCount(c.iColumn));
+            const double expected = std::max(1.0, rows / keys);
+            if (best < 0 || expected < bestRows) {
+                best = i;
+                bestRows = expected;
+            }
+        }
+        if (best >= 0) {
+            info->aConstraintUsage[best].argvIndex = 1;
+            info->aConstraintUsage[best].omit = 0; // SQLite checks the value again
+            info->idxNum = info->aConstraint[best].iColumn + 1;
+            info->estimatedCost = 10.0 + bestRows;
+            info->estimatedRows = static_cast<sqlite3_int64>(bestRows);
+        } else {
+            info->idxNum = 0;
+            info->estimatedCost = 1000.0 + rows * 10.0;
+            info->estimatedRows = static_cast<sqlite3_int64>(rows);
+        }
+        return SQLITE_OK;
+    }
+
+    static int xOpen(sqlite3_vtab* vt, sqlite3_vtab_cursor** out)
+    {
+        auto* c = new LiveCursor{};
+        c->table = reinterpret_cast<LiveVtab*>(vt)->table;
+        *out = &c->base;
+        return SQLITE_OK;
+    }
+
+    static int xClose(sqlite3_vtab_cursor* cur)
+    {
+        delete reinterpret_cast<LiveCursor*>(cur);
+        return SQLITE_OK;
+    }
+
+    static QVariant variantOf(sqlite3_value* v)
+    {
+        switch (sqlite3_value_type(v)) {
+        case SQLITE_INTEGER:
+            return QVariant::fromValue<qint64>(sqlite3_value_int64(v));
+        case SQLITE_FLOAT:
+            return sqlite3_value_double(v);
+        case SQLITE_TEXT:
+            return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_value_text(v)),
+                                     sqlite3_value_bytes(v));
+        default:
+            return QVariant();
+        }
+    }
+
+    static void skipDead(LiveCursor* c)
+    {
+        if (c->scan) {
+            while (c->id < c->end && !c->table->storedRowLive(c->id))
+                ++c->id;
+        } else {
+            while (c->pos < c->ids.size() && !c->table->storedRowLive(c->ids[c->pos]))
+                ++c->pos;
+        }
+    }
+
+    static int xFilter(sqlite3_vtab_cursor* cur, int idxNum, const char*, int argc, sqlite3_value** argv)
+    {
+        auto* c = reinterpret_cast<LiveCursor*>(cur);
+        if (!c->table->active()) {
+            setError(cur->pVtab, QStringLiteral("Cannot perform this operation on a closed dataset"));
+            return SQLITE_ERROR;
+        }
+        c->scan = true;
+        c->ids.clear();
+        c->pos = 0;
+        c->id = 0;
+        c->end = c->table->storedRowCount();
+        if (idxNum > 0 && argc >= 1) {
+            if (const std::vector<int>* hits = c->table->lookup(idxNum - 1, variantOf(argv[0]))) {
+                c->scan = false;
+                c->ids = *hits;
+            }
+        }
+        skipDead(c);
+        return SQLITE_OK;
+    }
+
+    static int xNext(sqlite3_vtab_cursor* cur)
+    {
+        auto* c = reinterpret_cast<LiveCursor*>(cur);
+        if (c->scan)
+            ++c->id;
+        else
+            ++c->pos;
+        skipDead(c);
+        return SQLITE_OK;
+    }
+
+    static int xEof(sqlite3_vtab_cursor* cur)
+    {
+        auto* c = reinterpret_cast<LiveCursor*>(cur);
+        return c->scan ? c->id >= c->end : c->pos >= c->ids.size();
+    }
+
+    static int currentId(const LiveCursor* c) { return c->scan ? c->id : c->ids[c->pos]; }
+
+    static int xColumn(sqlite3_vtab_cursor* cur, sqlite3_context* ctx, int col)
+    {
+        auto* c = reinterpret_cast<LiveCursor*>(cur);
+        const QVariant v = c->table->storedValue(currentId(c), col);
+        if (!v.isValid() || v.isNull()) {
+            sqlite3_result_null(ctx);
+            return SQLITE_OK;
+        }
+        switch (v.typeId()) {
+        case QMetaType::Int:
+        case QMetaType::UInt:
+        case QMetaType::LongLong:
+        case QMetaType::ULongLong:
+        case QMetaType::Short:
+        case QMetaType::UShort:
+        case QMetaType::Long:
+        case QMetaType::ULong:
+            sqlite3_result_int64(ctx, v.toLongLong());
+            break;
+        case QMetaType::Bool:
+            sqlite3_result_int(ctx, v.toBool() ? 1 : 0);
+            break;
+        case QMetaType::Double:
+        case QMetaType::Float:
+            sqlite3_result_double(ctx, v.toDouble());
+            break;
+        case QMetaType::QDate: {
+            const QByteArray s = v.toDate().toString(Qt::ISODate).toUtf8();
+            sqlite3_result_text(ctx, s.constData(), s.size(), SQLITE_TRANSIENT);
+            break;
+        }
+        case QMetaType::QDateTime: {
+            const QByteArray s = v.toDateTime().date().toString(Qt::ISODate).toUtf8();
+            sqlite3_result_text(ctx, s.constData(), s.size(), SQLITE_TRANSIENT);
+            break;
+        }
+        default: {
+            const QByteArray s = v.toString().toUtf8();
+            sqlite3_result_text(ctx, s.constData(), s.size(), SQLITE_TRANSIENT);
+            break;
+        }
+        }
+        return SQLITE_OK;
+    }
+
+    static int xRowid(sqlite3_vtab_cursor* cur, sqlite3_int64* rowid)
+    {
+        *rowid = currentId(reinterpret_cast<LiveCursor*>(cur));
+        return SQLITE_OK;
+    }
+
+    sqlite3_module module{};
+
+    void exec(const QString& sql)
+    {
+        char* err = nullptr;
+        if (sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, &err) != SQLITE_OK) {
+            const QString message = QString::fromUtf8(err ? err : sqlite3_errmsg(db));
+            sqlite3_free(err);
+            throw EDatabaseError(message);
+        }
+    }
+
+    // Makes each open table's virtual table match the table's present fields.
+    void syncTables()
+    {
+        for (auto it = tables.cbegin(); it != tables.cend(); ++it) {
+            Table* t = it.value();
+            if (!t->active())
+                continue;
+            const quint64 gen = t->openGeneration();
+            if (createdGeneration.value(it.key(), 0) == gen)
+                continue;
+            const QString ident = quoteIdent(it.key());
+            exec(QStringLiteral("DROP TABLE IF EXISTS %1").arg(ident));
+            exec(QStringLiteral("CREATE VIRTUAL TABLE %1 USING %2(%3)")
+                     .arg(ident, QString::fromLatin1(kModuleName), it.key()));
+            createdGeneration.insert(it.key(), gen);
+        }
+    }
+};
+
+SqlViews::SqlViews() : d(std::make_unique<Impl>())
+{
+    if (sqlite3_open_v2(":memory:", &d->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+        const QString message = QString::fromUtf8(sqlite3_errmsg(d->db));
+        sqlite3_close(d->db);
+        d->db = nullptr;
+        throw EDatabaseError(message);
+    }
+    auto& m = d->module;
+    m.iVersion = 1;
+    m.xCreate = &Impl::xConnect;
+    m.xConnect = &Impl::xConnect;
+    m.xBestIndex = &Impl::xBestIndex;
+    m.xDisconnect = &Impl::xDisconnect;
+    m.xDestroy = &Impl::xDisconnect;
+    m.xOpen = &Impl::xOpen;
+    m.xClose = &Impl::xClose;
+    m.xFilter = &Impl::xFilter;
+    m.xNext = &Impl::xNext;
+    m.xEof = &Impl::xEof;
+    m.xColumn = &Impl::xColumn;
+    m.xRowid = &Impl::xRowid;
+    sqlite3_create_module_v2(d->db, kModuleName, &m, d.get(), nullptr);
+}
+
+SqlViews::~SqlViews()
+{
+    if (d->db)
+        sqlite3_close(d->db);
+}
+
+void SqlViews::addTable(const QString& name, Table* table)
+{
+    d->tables.insert(name, table);
+    d->createdGeneration.remove(name);
+}
+
+SqlViews::Result SqlViews::run(const QString& sql)
+{
+    if (sql.trimmed().isEmpty())
+        throw EDatabaseError(QStringLiteral("No SQL statement available"));
+    d->syncTables();
+
+    sqlite3_stmt* stmt = nullptr;
+    const QByteArray text = sql.toUtf8();
+    if (sqlite3_prepare_v2(d->db, text.constData(), static_cast<int>(text.size()), &stmt, nullptr) != SQLITE_OK)
+        throw EDatabaseError(QString::fromUtf8(sqlite3_errmsg(d->db)));
+    if (!stmt)
+        throw EDatabaseError(QStringLiteral("No SQL statement available"));
+    struct Finalize {
+        sqlite3_stmt* s;
+        ~Finalize() { sqlite3_finalize(s); }
+    } finalize{stmt};
+
+    if (sqlite3_bind_parameter_count(stmt) > 0) {
+        QString name = QString::fromUtf8(sqlite3_bind_parameter_name(stmt, 1));
+        if (!name.isEmpty() && (name[0] == QLatin1Char(':') || name[0] == QLatin1Char('@')
+                                || name[0] == QLatin1Char('$') || name[0] == QLatin1Char('?')))
+            name.remove(0, 1);
+        throw EDatabaseError(QStringLiteral("No value for parameter '%1'").arg(name));
+    }
+
+    Result result;
+    const int n = sqlite3_column_count(stmt);
+    QVector<bool> isDate(n, false);
+    for (int i = 0; i < n; ++i) {
+        result.columns << QString::fromUtf8(sqlite3_column_name(stmt, i));
+        const char* decl = sqlite3_column_decltype(stmt, i);
+        isDate[i] = decl && qstricmp(decl, "DATE") == 0;
+    }
+    for (;;) {
+        const int rc = sqlite3_step(stmt);
+        if (rc == SQLITE_DONE)
+            break;
+        if (rc != SQLITE_ROW)
+            throw EDatabaseError(QString::fromUtf8(sqlite3_errmsg(d->db)));
+        QVector<QVariant> row(n);
+        for (int i = 0; i < n; ++i) {
+            QVariant v = Impl::variantOf(sqlite3_column_value(stmt, i));
+            if (isDate[i] && v.typeId() == QMetaType::QString) {
+                const QDate date = QDate::fromString(v.toString(), Qt::ISODate);
+                if (date.isValid())
+                    v = date;
+            }
+            row[i] = std::move(v);
+        }
+        result.rows.push_back(std::move(row));
+    }
+    return result;
+}
+
+} // namespace varek

@@ -1,0 +1,900 @@
+#include "table.h"
+
+#include "data_link.h"
+#include "dbf.h"
+#include "errors.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QHash>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <optional>
+
+namespace varek {
+
+namespace {
+
+bool isNullValue(const QVariant& v)
+{
+    return !v.isValid() || v.isNull();
+}
+
+bool isNumericType(char t)
+{
+    return t == 'N' || t == 'F' || t == 'I';
+}
+
+// An integral number held by a value, when it holds one exactly.
+std::optional<qint64> integralOf(const QVariant& v)
+{
+    if (isNullValue(v))
+        return std::nullopt;
+    switch (v.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Long:
+    case QMetaType::ULong:
+    case QMetaType::Char:
+    case QMetaType::SChar:
+    case QMetaType::UChar:
+        return v.toLongLong();
+    case QMetaType::Bool:
+        return v.toBool() ? 1 : 0;
+    case QMetaType::Double:
+    case QMetaType::Float: {
+        const double d = v.toDouble();
+        if (std::isfinite(d) && d == std::floor(d) && std::fabs(d) < 9.0e18)
+            return static_cast<qint64>(d);
+        return std::nullopt;
+    }
+    case QMetaType::QString: {
+        bool ok = false;
+        const qint64 n = v.toString().trimmed().toLongLong(&ok);
+        if (ok)
+            return n;
+        return std::nullopt;
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
+bool isNumberVariant(const QVariant& v)
+{
+    switch (v.typeId()) {
+    case QMetaType::QString:
+    case QMetaType::QDate:
+    case QMetaType::QDateTime:
+        return false;
+    default:
+        return v.canConvert<double>();
+    }
+}
+
+QDate dateOf(const QVariant& v)
+{
+    if (v.typeId() == QMetaType::QDate)
+        return v.toDate();
+    if (v.typeId() == QMetaType::QDateTime)
+        return v.toDateTime().date();
+    if (v.typeId() == QMetaType::QString)
+        return QDate::fromString(v.toString(), Qt::ISODate);
+    return QDate();
+}
+
+// Three-way comparison used for the presentation order (nulls first).
+int compareValues(const QVariant& a, const QVariant& b)
+{
+    const bool an = isNullValue(a), bn = isNullValue(b);
+    if (an || bn)
+        return an == bn ? 0 : (an ? -1 : 1);
+    if (isNumberVariant(a) && isNumberVariant(b)) {
+        const auto ia = integralOf(a), ib = integralOf(b);
+        if (ia && ib)
+            return *ia < *ib ? -1 : (*ia > *ib ? 1 : 0);
+        const double da = a.toDouble(), db = b.toDouble();
+        return da < db ? -1 : (da > db ? 1 : 0);
+    }
+    if (a.typeId() == QMetaType::QDate && b.typeId() == QMetaType::QDate) {
+        const QDate x = a.toDate(), y = b.toDate();
+        return x < y ? -1 : (x > y ? 1 : 0);
+    }
+    return a.toString().compare(b.toString());
+}
+
+} // namespace
+
+struct Table::Impl {
+    struct Row {
+        quint32 recno = 0;
+        bool live = true;
+        QVector<QVariant> values;
+    };
+    struct Index {
+        bool numeric = false;
+        QHash<qint64, std::vector<int>> ints;
+        QHash<QString, std::vector<int>> texts;
+    };
+
+    Table* q = nullptr;
+    QString fileName;
+    QStringList required;
+    QStringList indexedNames;
+
+    std::unique_ptr<DbfFile> file;
+    QVector<DbfField> fields;
+    QStringList names;
+    std::vector<Row> rows;
+    std::vector<std::optional<Index>> indexes; // by field position
+    int liveCount = 0;
+    quint64 generation = 0;
+
+    // Presentation: every live row in order (orderField, then file order),
+    // and, while the restriction is in force, the rows of the master's row.
+    std::vector<int> all;
+    std::vector<int> view;
+    bool restricted = false;
+    int cur = -1; // position in presented()
+
+    QVector<QVariant> buffer;   // edit / insert buffer
+    int insertReturnPos = -1;   // where cancelling an insert goes back to
+
+    // Restriction to a master.
+    DataLink* masterLink = nullptr;
+    QString masterField;
+    QString detailFieldName;
+    int orderField = -1;
+    bool attached = true;
+
+    const std::vector<int>& presented() const { return restricted ? view : all; }
+
+    int presentedId(int pos) const
+    {
+        const auto& p = presented();
+        if (pos < 0 || pos >= static_cast<int>(p.size()))
+            return -1;
+        return p[pos];
+    }
+
+    bool less(int a, int b) const
+    {
+        if (orderField >= 0) {
+            const int c = compareValues(rows[a].values[orderField], rows[b].values[orderField]);
+            if (c != 0)
+                return c < 0;
+        }
+        return a < b;
+    }
+
+    // Position of a live id in a list ordered by less(); -1 when absent.
+    int positionIn(const std::vector<int>& list, int id) const
+    {
+        auto it = std::lower_bound(list.begin(), list.end(), id, [this](int x, int y) { return less(x, y); });
+        if (it != list.end() && *it == id)
+            return static_cast<int>(it - list.begin());
+        return -1;
+    }
+
+    int positionOf(int id) const { return positionIn(presented(), id); }
+
+    void insertSorted(std::vector<int>& list, int id)
+    {
+        auto it = std::upper_bound(list.begin(), list.end(), id, [this](int x, int y) { return less(x, y); });
+        list.insert(it, id);
+    }
+
+    void eraseFrom(std::vector<int>& list, int id)
+    {
+        const int pos = positionIn(list, id);
+        if (pos >= 0)
+            list.erase(list.begin() + pos);
+    }
+
+    // ---- indexes ----
+
+    std::optional<qint64> intKey(const QVariant& v) const { return integralOf(v); }
+
+    void indexAdd(int id)
+    {
+        for (size_t f = 0; f < indexes.size(); ++f) {
+            if (!indexes[f])
+                continue;
+            const QVariant& v = rows[id].values[static_cast<int>(f)];
+            if (isNullValue(v))
+                continue;
+            Index& ix = *indexes[f];
+            std::vector<int>* bucket = nullptr;
+            if (ix.numeric) {
+                const auto k = intKey(v);
+                if (!k)
+                    continue;
+                bucket = &ix.ints[*k];
+            } else {
+                bucket = &ix.texts[v.toString()];
+            }
+            if (bucket->empty() || bucket->back() < id)
+                bucket->push_back(id);
+            else
+                bucket->insert(std::lower_bound(bucket->begin(), bucket->end(), id), id);
+        }
+    }
+
+    void indexRemove(int id)
+    {
+        for (size_t f = 0; f < indexes.size(); ++f) {
+            if (!indexes[f])
+                continue;
+            const QVariant& v = rows[id].values[static_cast<int>(f)];
+            if (isNullValue(v))
+                continue;
+            Index& ix = *indexes[f];
+            auto drop = [id](std::vector<int>& bucket) {
+                auto it = std::lower_bound(bucket.begin(), bucket.end(), id);
+                if (it != bucket.end() && *it == id)
+                    bucket.erase(it);
+            };
+            if (ix.numeric) {
+                const auto k = intKey(v);
+                if (!k)
+                    continue;
+                auto it = ix.ints.find(*k);
+                if (it != ix.ints.end()) {
+                    drop(it.value());
+                    if (it.value().empty())
+                        ix.ints.erase(it);
+                }
+            } else {
+                auto it = ix.texts.find(v.toString());
+                if (it != ix.texts.end()) {
+                    drop(it.value());
+                    if (it.value().empty())
+                        ix.texts.erase(it);
+                }
+            }
+        }
+    }
+
+    const std::vector<int>* lookup(int field, const QVariant& key) const
+    {
+        static const std::vector<int> none;
+        if (field < 0 || field >= static_cast<int>(indexes.size()) || !indexes[field])
+            return nullptr;
+        if (isNullValue(key))
+            return &none;
+        const Index& ix = *indexes[field];
+        if (ix.numeric) {
+            const auto k = intKey(key);
+            if (!k) {
+                // A number with a fraction equals no integral value; text that
+                // is no number cannot be looked up here.
+                if (key.typeId() == QMetaType::QString)
+                    return nullptr;
+                return &none;
+            }
+            auto it = ix.ints.constFind(*k);
+            return it == ix.ints.constEnd() ? &none : &it.value();
+        }
+        auto it = ix.texts.constFind(key.toString());
+        return it == ix.texts.constEnd() ? &none : &it.value();
+    }
+
+    // ---- values ----
+
+    QVariant normalized(int field, const QVariant& v) const
+    {
+        if (isNullValue(v))
+            return QVariant();
+        const DbfField& fd = fields[field];
+        switch (fd.type) {
+        case 'C':
+            if (v.typeId() == QMetaType::QDate)
+                return v.toDate().toString(QStringLiteral("dd.MM.yyyy"));
+            return v.toString();
+        case 'N':
+        case 'F':
+            if (fd.decimals == 0) {
+                if (const auto k = integralOf(v))
+                    return QVariant::fromValue<qint64>(*k);
+            } else if (isNumberVariant(v)) {
+                return v.toDouble();
+            } else if (v.typeId() == QMetaType::QString) {
+                bool ok = false;
+                const double d = v.toString().trimmed().toDouble(&ok);
+                if (ok)
+                    return d;
+            }
+            return v; // the file refuses it on post, naming the field
+        case 'I':
+            if (const auto k = integralOf(v)) {
+                if (*k >= std::numeric_limits<qint32>::min() && *k <= std::numeric_limits<qint32>::max())
+                    return QVariant::fromValue<qint32>(static_cast<qint32>(*k));
+            }
+            return v;
+        case 'D': {
+            const QDate d = dateOf(v);
+            return d.isValid() ? QVariant(d) : v;
+        }
+        case 'L':
+            return v.toBool();
+        default:
+            return v;
+        }
+    }
+
+    bool matches(int field, const QVariant& stored, const QVariant& wanted) const
+    {
+        const bool sn = isNullValue(stored), wn = isNullValue(wanted);
+        if (sn || wn)
+            return sn && wn;
+        const char t = fields[field].type;
+        if (isNumericType(t)) {
+            const auto a = integralOf(stored);
+            const auto b = integralOf(wanted);
+            if (a && b)
+                return *a == *b;
+            if (wanted.typeId() == QMetaType::QString) {
+                bool ok = false;
+                const double d = wanted.toString().trimmed().toDouble(&ok);
+                return ok && d == stored.toDouble();
+            }
+            return isNumberVariant(wanted) && stored.toDouble() == wanted.toDouble();
+        }
+        if (t == 'D')
+            return dateOf(stored) == dateOf(wanted);
+        if (t == 'L')
+            return stored.toBool() == wanted.toBool();
+        return stored.toString() == wanted.toString();
+    }
+
+    // ---- restriction ----
+
+    bool restrictionInForce() const
+    {
+        return masterLink && attached && masterLink->enabled() && orderField >= 0;
+    }
+
+    QVariant masterValue() const
+    {
+        Dataset* m = masterLink ? masterLink->dataset() : nullptr;
+        if (!m || !m->active())
+            return QVariant();
+        if (m->state() == State::Browse && m->recNo() < 0)
+            return QVariant();
+        return m->fieldValue(masterField);
+    }
+
+    // Recomputes the presented rows; the current row becomes the first one
+    // (toFirst) or stays the row it was when it is still presented.
+    void present(bool toFirst)
+    {
+        const int oldId = presentedId(cur);
+        restricted = restrictionInForce();
+        view.clear();
+        if (restricted) {
+            const QVariant mv = masterValue();
+            if (!isNullValue(mv)) {
+                if (const std::vector<int>* ids = lookup(orderField, mv)) {
+                    view = *ids; // same key, so file order is the order
+                } else {
+                    for (int id : all) {
+                        if (matches(orderField, rows[id].values[orderField], mv))
+                            view.push_back(id);
+                    }
+                }
+            }
+        }
+        const auto& p = presented();
+        if (p.empty()) {
+            cur = -1;
+        } else if (toFirst || oldId < 0) {
+            cur = 0;
+        } else {
+            const int pos = positionOf(oldId);
+            cur = pos >= 0 ? pos : 0;
+        }
+    }
+
+    void clear()
+    {
+        file.reset();
+        fields.clear();
+        names.clear();
+        rows.clear();
+        rows.shrink_to_fit();
+        indexes.clear();
+        all.clear();
+        all.shrink_to_fit();
+        view.clear();
+        restricted = false;
+        cur = -1;
+        buffer.clear();
+        liveCount = 0;
+        orderField = -1;
+    }
+};
+
+Table::Table(QObject* parent) : Dataset(parent), d(std::make_unique<Impl>())
+{
+    d->q = this;
+}
+
+Table::~Table() = default;
+
+void Table::setFileName(const QString& path)
+{
+    d->fileName = path;
+}
+
+QString Table::fileName() const
+{
+    return d->fileName;
+}
+
+void Table::setRequiredFields(const QStringList& names)
+{
+    d->required = names;
+}
+
+void Table::setIndexedFields(const QStringList& names)
+{
+    d->indexedNames = names;
+}
+
+void Table::open()
+{
+    if (active())
+        return;
+    d->clear();
+    d->file = DbfFile::open(d->fileName);
+    try {
+        d->fields = d->file->fields();
+        for (const DbfField& f : d->fields)
+            d->names << f.name.toLower();
+        for (const QString& r : d->required) {
+            if (d->file->fieldIndex(r) < 0) {
+                throw EDatabaseError(QStringLiteral("В таблице %1 нет поля %2.")
+                                         .arg(QFileInfo(d->fileName).fileName(), r.toUpper()));
+            }
+        }
+        d->indexes.assign(d->fields.size(), std::nullopt);
+        for (const QString& n : d->indexedNames) {
+            const int f = d->file->fieldIndex(n);
+            if (f < 0)
+                continue;
+            Impl::Index ix;
+            ix.numeric = isNumericType(d->fields[f].type);
+            d->indexes[f] = std::move(ix);
+        }
+        d->orderField = d->detailFieldName.isEmpty() ? -1 : d->file->fieldIndex(d->detailFieldName);
+        if (!d->detailFieldName.isEmpty() && d->orderField < 0) {
+            throw EDatabaseError(QStringLiteral("В таблице %1 нет поля %2.")
+                                     .arg(QFileInfo(d->fileName).fileName(), d->detailFieldName.toUpper()));
+        }
+        d->rows.reserve(d->file->recordCount());
+        d->file->readAll([this](quint32 recno, QVector<QVariant>&& values) {
+            Impl::Row r;
+            r.recno = recno;
+            r.values = std::move(values);
+            d->rows.push_back(std::move(r));
+        });
+        d->liveCount = static_cast<int>(d->rows.size());
+        d->all.resize(d->rows.size());
+        for (size_t i = 0; i < d->rows.size(); ++i) {
+            d->all[i] = static_cast<int>(i);
+            d->indexAdd(static_cast<int>(i));
+        }
+        if (d->orderField >= 0)
+            std::stable_sort(d->all.begin(), d->all.end(), [this](int a, int b) { return d->less(a, b); });
+    } catch (...) {
+        d->clear();
+        throw;
+    }
+    ++d->generation;
+    setState(State::Browse);
+    d->present(true);
+    setEofBof(d->presented().empty(), true);
+    emit rowsReset();
+    notifyDataEvent();
+    emit afterOpen();
+}
+
+void Table::close()
+{
+    if (!active())
+        return;
+    setState(State::Inactive);
+    d->clear();
+    setEofBof(true, true);
+    emit rowsReset();
+}
+
+int Table::recordCount() const
+{
+    if (!active())
+        return 0;
+    return static_cast<int>(d->presented().size());
+}
+
+int Table::recNo() const
+{
+    if (state() == State::Insert)
+        return -1;
+    return d->cur;
+}
+
+void Table::setRecNo(int row)
+{
+    requireActive();
+    if (state() == State::Edit || state() == State::Insert)
+        post();
+    const int n = static_cast<int>(d->presented().size());
+    if (n == 0)
+        return;
+    row = std::clamp(row, 0, n - 1);
+    setEofBof(false, false);
+    if (row == d->cur)
+        return;
+    d->cur = row;
+    notifyDataEvent();
+}
+
+QStringList Table::fieldNames() const
+{
+    return d->names;
+}
+
+QVariant Table::value(int row, int field) const
+{
+    if (!active() || field < 0 || field >= d->names.size())
+        return QVariant();
+    if (state() == State::Edit && row == d->cur)
+        return d->buffer.value(field);
+    const int id = d->presentedId(row);
+    if (id < 0)
+        return QVariant();
+    return d->rows[id].values.value(field);
+}
+
+QVariant Table::currentValue(int field) const
+{
+    if (state() == State::Edit || state() == State::Insert)
+        return d->buffer.value(field);
+    const int id = d->presentedId(d->cur);
+    if (id < 0)
+        return QVariant();
+    return d->rows[id].values.value(field);
+}
+
+void Table::append()
+{
+    requireActive();
+    if (state() == State::Edit || state() == State::Insert)
+        post();
+    d->insertReturnPos = d->cur;
+    d->buffer = QVector<QVariant>(d->fields.size());
+    if (d->restricted && d->orderField >= 0) {
+        const QVariant mv = d->masterValue();
+        if (!isNullValue(mv))
+            d->buffer[d->orderField] = d->normalized(d->orderField, mv);
+    }
+    setState(State::Insert);
+    setEofBof(false, false);
+    emit rowsReset();
+    notifyDataEvent();
+}
+
+void Table::edit()
+{
+    requireActive();
+    if (state() == State::Edit || state() == State::Insert)
+        return;
+    if (d->presented().empty()) {
+        append();
+        return;
+    }
+    d->buffer = d->rows[d->presentedId(d->cur)].values;
+    setState(State::Edit);
+    emit rowChanged(d->cur);
+}
+
+void Table::setFieldValue(const QString& name, const QVariant& value)
+{
+    requireActive();
+    if (state() != State::Edit && state() != State::Insert)
+        throw EDatabaseError(QStringLiteral("Dataset not in edit or insert mode"));
+    const int f = fieldIndex(name);
+    if (f < 0)
+        throw EDatabaseError(QStringLiteral("Field '%1' not found").arg(name));
+    d->buffer[f] = d->normalized(f, value);
+    if (state() == State::Edit)
+        emit rowChanged(d->cur);
+    notifyDataEvent(f);
+}
+
+void Table::post()
+{
+    requireActive();
+    if (state() != State::Edit && state() != State::Insert)
+        return;
+    d->file->checkFits(d->buffer);
+    int id = -1;
+    if (state() == State::Edit) {
+        id = d->presentedId(d->cur);
+        Impl::Row& row = d->rows[id];
+        d->file->writeRecord(row.recno, d->buffer);
+        d->indexRemove(id);
+        d->eraseFrom(d->all, id);
+        row.values = d->buffer;
+        d->insertSorted(d->all, id);
+        d->indexAdd(id);
+        d->insertReturnPos = d->cur;
+    } else {
+        const quint32 recno = d->file->appendRecord(d->buffer);
+        Impl::Row row;
+        row.recno = recno;
+        row.values = d->buffer;
+        d->rows.push_back(std::move(row));
+        id = static_cast<int>(d->rows.size()) - 1;
+        ++d->liveCount;
+        d->insertSorted(d->all, id);
+        d->indexAdd(id);
+    }
+    d->buffer.clear();
+    setState(State::Browse);
+    // Present the rows again; the posted row stays current when it is still
+    // presented (a controller moved to another object leaves the list).
+    const int back = d->insertReturnPos;
+    d->cur = -1;
+    d->present(true);
+    const int pos = d->positionOf(id);
+    const int n = static_cast<int>(d->presented().size());
+    if (pos >= 0)
+        d->cur = pos;
+    else
+        d->cur = n == 0 ? -1 : std::clamp(back, 0, n - 1);
+    setEofBof(n == 0, n == 0);
+    emit rowsReset();
+    notifyDataEvent();
+}
+
+void Table::cancel()
+{
+    if (state() != State::Edit && state() != State::Insert)
+        return;
+    const bool wasInsert = state() == State::Insert;
+    d->buffer.clear();
+    setState(State::Browse);
+    if (wasInsert) {
+        const int n = static_cast<int>(d->presented().size());
+        d->cur = n == 0 ? -1 : std::clamp(d->insertReturnPos, 0, n - 1);
+        emit rowsReset();
+    } else {
+        emit rowChanged(d->cur);
+    }
+    setEofBof(d->presented().empty(), d->presented().empty());
+    notifyDataEvent();
+}
+
+void Table::deleteRecord()
+{
+    requireActive();
+    if (state() == State::Insert) {
+        cancel();
+        return;
+    }
+    if (d->presented().empty())
+        throw EDatabaseError(QStringLiteral("Cannot perform this operation on an empty dataset"));
+    const int id = d->presentedId(d->cur);
+    d->file->deleteRecord(d->rows[id].recno);
+    d->buffer.clear();
+    setState(State::Browse);
+    d->indexRemove(id);
+    d->eraseFrom(d->all, id);
+    if (d->restricted)
+        d->eraseFrom(d->view, id);
+    d->rows[id].live = false;
+    d->rows[id].values = QVector<QVariant>();
+    --d->liveCount;
+    const int n = static_cast<int>(d->presented().size());
+    d->cur = n == 0 ? -1 : std::min(d->cur, n - 1);
+    setEofBof(n == 0, n == 0);
+    emit rowsReset();
+    notifyDataEvent();
+}
+
+bool Table::locate(const QString& fieldList, const QVariantList& values)
+{
+    requireActive();
+    const QStringList parts = fieldList.split(QLatin1Char(';'));
+    if (parts.size() != values.size())
+        throw EDatabaseError(QStringLiteral("Locate: %1 field(s) but %2 value(s)").arg(parts.size()).arg(values.size()));
+    QVector<int> fs;
+    for (const QString& p : parts) {
+        const int f = fieldIndex(p.trimmed());
+        if (f < 0)
+            throw EDatabaseError(QStringLiteral("Field '%1' not found").arg(p.trimmed()));
+        fs << f;
+    }
+    if (state() == State::Edit || state() == State::Insert)
+        post();
+
+    auto rowMatches = [&](int id) {
+        for (int i = 0; i < fs.size(); ++i) {
+            if (!d->matches(fs[i], d->rows[id].values[fs[i]], values[i]))
+                return false;
+        }
+        return true;
+    };
+
+    // The smallest candidate list that an index gives, if any.
+    const std::vector<int>* candidates = nullptr;
+    for (int i = 0; i < fs.size(); ++i) {
+        const std::vector<int>* c = d->lookup(fs[i], values[i]);
+        if (c && (!candidates || c->size() < candidates->size()))
+            candidates = c;
+    }
+
+    int found = -1;
+    if (candidates) {
+        for (int id : *candidates) {
+            if (!rowMatches(id))
+                continue;
+            const int pos = d->positionOf(id);
+            if (pos >= 0 && (found < 0 || pos < found))
+                found = pos;
+            if (found >= 0 && d->orderField < 0)
+                break; // file order is the presented order: the first is the one
+        }
+    } else {
+        const auto& p = d->presented();
+        for (size_t i = 0; i < p.size(); ++i) {
+            if (rowMatches(p[i])) {
+                found = static_cast<int>(i);
+                break;
+            }
+        }
+    }
+    if (found < 0)
+        return false;
+    setEofBof(false, false);
+    if (found != d->cur) {
+        d->cur = found;
+        notifyDataEvent();
+    }
+    return true;
+}
+
+int Table::fieldWidth(const QString& name) const
+{
+    requireActive();
+    const int f = fieldIndex(name);
+    if (f < 0)
+        throw EDatabaseError(QStringLiteral("Field '%1' not found").arg(name));
+    return d->file->fieldWidth(f);
+}
+
+void Table::setMaster(DataLink* masterLink, const QString& masterField, const QString& detailField)
+{
+    d->masterLink = masterLink;
+    d->masterField = masterField;
+    d->detailFieldName = detailField;
+    d->attached = true;
+    if (!masterLink)
+        return;
+    masterLink->addChangeHandler([this] {
+        if (!active() || !d->attached)
+            return;
+        Dataset* m = d->masterLink->dataset();
+        // Assigning another field of the master row does not move the restriction.
+        if (m && m->changedField() >= 0 && m->fieldIndex(d->masterField) != m->changedField())
+            return;
+        if (state() == State::Edit || state() == State::Insert)
+            post();
+        d->present(true);
+        setEofBof(d->presented().empty(), true);
+        emit rowsReset();
+        notifyDataEvent();
+    });
+    masterLink->addEnabledHandler([this](bool enabled) {
+        if (!active() || !d->attached || enabled)
+            return; // resuming re-applies through the change event it counts as
+        const int before = d->presentedId(d->cur);
+        d->present(false);
+        emit rowsReset();
+        if (d->presentedId(d->cur) != before)
+            notifyDataEvent();
+    });
+}
+
+void Table::detachMaster()
+{
+    if (!d->attached)
+        return;
+    d->attached = false;
+    if (!active() || !d->restricted)
+        return;
+    const int before = d->presentedId(d->cur);
+    d->present(false);
+    emit rowsReset();
+    if (d->presentedId(d->cur) != before)
+        notifyDataEvent();
+}
+
+void Table::attachMaster()
+{
+    if (d->attached)
+        return;
+    d->attached = true;
+    if (!active() || !d->restrictionInForce())
+        return;
+    d->present(true);
+    setEofBof(d->presented().empty(), true);
+    emit rowsReset();
+    notifyDataEvent();
+}
+
+bool Table::masterAttached() const
+{
+    return d->attached;
+}
+
+int Table::storedRowCount() const
+{
+    return static_cast<int>(d->rows.size());
+}
+
+bool Table::storedRowLive(int id) const
+{
+    return id >= 0 && id < static_cast<int>(d->rows.size()) && d->rows[id].live;
+}
+
+QVariant Table::storedValue(int id, int field) const
+{
+    if (!storedRowLive(id))
+        return QVariant();
+    return d->rows[id].values.value(field);
+}
+
+const std::vector<int>* Table::lookup(int field, const QVariant& key) const
+{
+    return d->lookup(field, key);
+}
+
+bool Table::fieldIndexed(int field) const
+{
+    return field >= 0 && field < static_cast<int>(d->indexes.size()) && d->indexes[field].has_value();
+}
+
+int Table::indexKeyCount(int field) const
+{
+    if (!fieldIndexed(field))
+        return 0;
+    const auto& ix = *d->indexes[field];
+    return static_cast<int>(ix.numeric ? ix.ints.size() : ix.texts.size());
+}
+
+int Table::liveRowCount() const
+{
+    return d->liveCount;
+}
+
+char Table::fieldType(int field) const
+{
+    if (field < 0 || field >= d->fields.size())
+        return 'C';
+    return d->fields[field].type;
+}
+
+quint64 Table::openGeneration() const
+{
+    return d->generation;
+}
+
+} // namespace varek

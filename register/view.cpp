@@ -1,0 +1,115 @@
+#include "view.h"
+
+#include "errors.h"
+#include "sql_views.h"
+
+#include <algorithm>
+
+namespace varek {
+
+struct View::Impl {
+    SqlViews* engine = nullptr;
+    QString sql;
+    QStringList names;
+    QVector<QVector<QVariant>> rows;
+    int cur = -1;
+    bool everOpened = false;
+};
+
+View::View(SqlViews& engine, QObject* parent) : Dataset(parent), d(std::make_unique<Impl>())
+{
+    d->engine = &engine;
+}
+
+View::~View() = default;
+
+void View::setSql(const QString& sql)
+{
+    d->sql = sql;
+}
+
+QString View::sql() const
+{
+    return d->sql;
+}
+
+void View::open()
+{
+    if (active())
+        return;
+    SqlViews::Result r = d->engine->run(d->sql);
+    d->names = r.columns;
+    d->rows = std::move(r.rows);
+    d->cur = d->rows.isEmpty() ? -1 : 0;
+    d->everOpened = true;
+    setState(State::Browse);
+    setEofBof(d->rows.isEmpty(), true);
+    emit rowsReset();
+    notifyDataEvent();
+    emit afterOpen();
+}
+
+void View::close()
+{
+    if (!active())
+        return;
+    setState(State::Inactive);
+    d->names.clear();
+    d->rows.clear();
+    d->cur = -1;
+    setEofBof(true, true);
+    emit rowsReset();
+}
+
+void View::refresh()
+{
+    close();
+    // A view that has never been run for a current row stays closed: its
+    // initial text has nothing to show.
+    if (!d->everOpened)
+        return;
+    open();
+}
+
+int View::recordCount() const
+{
+    return active() ? static_cast<int>(d->rows.size()) : 0;
+}
+
+int View::recNo() const
+{
+    return d->cur;
+}
+
+void View::setRecNo(int row)
+{
+    requireActive();
+    const int n = static_cast<int>(d->rows.size());
+    if (n == 0)
+        return;
+    row = std::clamp(row, 0, n - 1);
+    setEofBof(false, false);
+    if (row == d->cur)
+        return;
+    d->cur = row;
+    notifyDataEvent();
+}
+
+QStringList View::fieldNames() const
+{
+    return d->names;
+}
+
+QVariant View::value(int row, int field) const
+{
+    if (row < 0 || row >= d->rows.size())
+        return QVariant();
+    return d->rows[row].value(field);
+}
+
+QVariant View::currentValue(int field) const
+{
+    return value(d->cur, field);
+}
+
+} // namespace varek
