@@ -19,6 +19,14 @@ bool deviceGone(qint32 code) {
     return code == EIO || code == ENXIO || code == ENODEV || code == EBADF;
 }
 
+// Whether a reply line can be taken now or after waiting up to `wait` ms for a
+// byte. A line that arrived together with the one before it already sits in
+// the port's line buffer, where WaitReadable does not look: it counts too, so
+// no complete reply line is ever left behind.
+bool replyWaiting(TLineSerial& port, int wait) {
+    return port.LineBuffer().contains("\r\n") || port.WaitReadable(wait);
+}
+
 QString aboutTime(qint64 ms) {
     const qint64 s = (qMax<qint64>(ms, 0) + 999) / 1000;
     if (s >= 60)
@@ -121,7 +129,7 @@ void ProgrammerExchange::runExchange(Command command, QStringList lines, QString
                 run.status(QStringLiteral("Чтение памяти Zintor…"));
                 port.SendText("d\r\n");
                 int received = 0;
-                while (!run.cancelled() && port.WaitReadable(t.readWait)) {
+                while (!run.cancelled() && replyWaiting(port, t.readWait)) {
                     const QByteArray line = port.ReceiveLine(t.readLine);
                     run.log(line);
                     if (!line.startsWith('#')) {
@@ -152,7 +160,7 @@ void ProgrammerExchange::runExchange(Command command, QStringList lines, QString
                     QElapsedTimer phase;
                     phase.start();
                     while (phase.elapsed() < t.dumpPhase) {
-                        if (port.WaitReadable(t.dumpWait)) {
+                        if (replyWaiting(port, t.dumpWait)) {
                             const QByteArray reply = port.ReceiveLine(t.dumpLine);
                             if (!reply.isEmpty())
                                 run.log(reply);
@@ -186,9 +194,12 @@ void ProgrammerExchange::runExchange(Command command, QStringList lines, QString
                             run.status(QStringLiteral("%1: ожидание ответа устройства, осталось около %2")
                                            .arg(what, aboutTime(t.finalPhase - phase.elapsed())));
                         }
-                        if (port.WaitReadable(t.finalWait))
+                        if (replyWaiting(port, t.finalWait))
                             run.log(port.ReceiveLine(t.finalLine));
                     }
+                    // Complete lines that came with the last one are logged too.
+                    while (port.LineBuffer().contains("\r\n"))
+                        run.log(port.ReceiveLine(t.finalLine));
                 }
             }
             ok = !cancelled;
