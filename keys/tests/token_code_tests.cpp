@@ -5,6 +5,11 @@
 
 using namespace varek;
 
+// Readable failures.
+static void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
+
 namespace {
 
 struct FrameCase {
