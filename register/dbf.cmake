@@ -12,6 +12,7 @@ varek_add_gtest(dbf_tests
             ${CMAKE_CURRENT_LIST_DIR}/tests/dbf_register_tests.cpp
             ${CMAKE_CURRENT_LIST_DIR}/tests/dbf_bad_file_tests.cpp
             ${CMAKE_CURRENT_LIST_DIR}/tests/dbf_durability_tests.cpp
+            ${CMAKE_CURRENT_LIST_DIR}/tests/dbf_interop_tests.cpp
     LIBS varek_dbf)
 # The tools tests run the programs themselves.
 add_dependencies(dbf_tests varek_dbf_tool varek_mkregister)

@@ -206,7 +206,9 @@ void DbfFile::Impl::parseHeader(qint64 fileSize) {
     headerLength = le16(head + 8);
     recordLength = le16(head + 10);
     languageDriver = head[29];
-    lastUpdate = QDate(1900 + head[1], head[2], head[3]);
+    // Years since 1900; some writers keep only the last two digits, which
+    // read as 2000-2079 then.
+    lastUpdate = QDate(head[1] < 80 ? 2000 + head[1] : 1900 + head[1], head[2], head[3]);
 
     const int base = level7 ? kLevel7Header : kBaseHeader;
     const int descSize = level7 ? kLevel7Descriptor : kDescriptor;
