@@ -1,0 +1,26 @@
+#include "t_vareklocal.h"
+
+#include <QApplication>
+#include <QTimer>
+
+// The program: the main window, its start-up, the event loop. Ends with 1
+// when the register cannot be opened at start-up (after the message), else
+// with the event loop's result.
+//
+// VAREK_SCREENSHOT_DIR, when set, makes the program save a picture of each
+// page there and quit (tools/screenshots.sh).
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    varek::TTVarekLocal window;
+    if (!window.FormCreate())
+        return 1;
+    window.show();
+    const QString shots = qEnvironmentVariable("VAREK_SCREENSHOT_DIR");
+    if (!shots.isEmpty()) {
+        QTimer::singleShot(500, &window, [&window, shots] {
+            window.savePagePictures(shots);
+            window.close();
+        });
+    }
+    return app.exec();
+}

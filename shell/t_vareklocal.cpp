@@ -1,0 +1,567 @@
+#include "t_vareklocal.h"
+
+#include "app_paths.h"
+#include "convert.h"
+#include "data_link.h"
+#include "db_grid.h"
+#include "errors.h"
+#include "messages.h"
+#include "port_numbers.h"
+#include "serial_ports.h"
+#include "table.h"
+#include "varek_register.h"
+#include "widget_messages.h"
+
+#ifdef VAREK_HAVE_DETAILS_PAGE
+#include "details_page.h"
+#endif
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QSplitter>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+static void initIconResources() {
+    Q_INIT_RESOURCE(icons);
+}
+
+namespace varek {
+
+namespace {
+
+const QString kCaption = QStringLiteral("Varek - Управление локальными контроллерами");
+const QString kNotBuilt = QStringLiteral("Функция пока не реализована.");
+const QString kNoDataDir =
+    QStringLiteral("Не удается получить доступ к каталогу с данными. Проверьте наличие каталога ");
+constexpr int kSizeBarWidth = 4;
+
+QWidget* panel(const char* name, QWidget* parent = nullptr) {
+    auto* w = new QWidget(parent);
+    w->setObjectName(QString::fromLatin1(name));
+    auto* layout = new QVBoxLayout(w);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    return w;
+}
+
+QSplitter* sizeBars(const char* name) {
+    auto* s = new QSplitter(Qt::Vertical);
+    s->setObjectName(QString::fromLatin1(name));
+    s->setHandleWidth(kSizeBarWidth);
+    s->setChildrenCollapsible(false);
+    return s;
+}
+
+// Gives a splitter's panels their design heights the first time it is laid
+// out at its real size: the panels listed with a height keep it, the one
+// with 0 takes the rest.
+class PanelHeights : public QObject {
+public:
+    PanelHeights(QSplitter* splitter, QList<int> heights) : QObject(splitter), m_heights(std::move(heights)) {
+        splitter->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        auto* s = static_cast<QSplitter*>(watched);
+        if (!m_done && (event->type() == QEvent::Resize || event->type() == QEvent::Show) && s->isVisible() &&
+            s->height() > 0) {
+            m_done = true;
+            int fixed = 0;
+            for (int h : m_heights)
+                fixed += h;
+            const int rest = s->height() - fixed - kSizeBarWidth * int(m_heights.size() - 1);
+            QList<int> sizes = m_heights;
+            for (int& h : sizes)
+                if (h == 0)
+                    h = std::max(rest, 40);
+            s->setSizes(sizes);
+        }
+        return false;
+    }
+
+private:
+    QList<int> m_heights;
+    bool m_done = false;
+};
+
+} // namespace
+
+TTVarekLocal::TTVarekLocal(Messages* messages, QWidget* parent)
+    : QMainWindow(parent), m_ownMessages(messages ? nullptr : std::make_unique<WidgetMessages>(this)),
+      m_messages(messages ? messages : m_ownMessages.get()), m_register(new VarekRegister(this)),
+      m_iniStore(appDir() + QStringLiteral("settings.ini")) {
+    initIconResources();
+    setObjectName(QStringLiteral("TVarekLocal"));
+    setWindowTitle(kCaption);
+    move(336, 199);
+    resize(753, 713);
+
+    m_pageControl1 = new QTabWidget(this);
+    m_pageControl1->setObjectName(QStringLiteral("PageControl1"));
+    m_pageControl1->setDocumentMode(true);
+    m_pageControl1->addTab(buildKeysPage(), QStringLiteral("Ключи"));
+    m_pageControl1->addTab(buildControllersPage(), QStringLiteral("Контроллеры"));
+    m_pageControl1->addTab(buildDetailsPage(), QStringLiteral("Подробности"));
+    m_pageControl1->addTab(buildSettingsPage(), QStringLiteral("Настройки"));
+    m_pageControl1->setCurrentIndex(0);
+    setCentralWidget(m_pageControl1);
+
+    m_laCount->setText(m_register->keyCountText());
+    connect(m_register, &VarekRegister::keyCountChanged, m_laCount, &QLabel::setText);
+}
+
+TTVarekLocal::~TTVarekLocal() = default;
+
+QToolBar* TTVarekLocal::toolBar(const char* name) {
+    auto* bar = new QToolBar;
+    bar->setObjectName(QString::fromLatin1(name));
+    bar->setIconSize(QSize(24, 24));
+    bar->setMovable(false);
+    bar->setFloatable(false);
+    bar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    return bar;
+}
+
+QLabel* TTVarekLocal::titleBar(const QString& text, const char* name) {
+    auto* label = new QLabel(text);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setStyleSheet(QStringLiteral("QLabel { background: palette(mid); color: palette(bright-text);"
+                                        " font-weight: bold; padding: 3px 6px; }"));
+    return label;
+}
+
+QToolButton* TTVarekLocal::addButton(QToolBar* bar, const char* name, const QString& hint, const char* icon,
+                                     void (TTVarekLocal::*handler)()) {
+    auto* b = new QToolButton(bar);
+    b->setObjectName(QString::fromLatin1(name));
+    b->setIcon(QIcon(QStringLiteral(":/icons/%1.svg").arg(QString::fromLatin1(icon))));
+    b->setIconSize(bar->iconSize());
+    b->setToolTip(hint);
+    b->setAccessibleName(hint);
+    b->setAutoRaise(true);
+    b->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    connect(b, &QToolButton::clicked, this, [this, handler] { (this->*handler)(); });
+    bar->addWidget(b);
+    return b;
+}
+
+QWidget* TTVarekLocal::buildKeysPage() {
+    QWidget* page = panel("tshTokens");
+
+    QToolBar* bar = toolBar("Toolbar3");
+    QLabel* title = titleBar(QStringLiteral("Ключи"), "Toolbar3Title");
+    title->setStyleSheet(QStringLiteral("QLabel { font-weight: bold; padding: 0px 8px 0px 4px; }"));
+    bar->addWidget(title);
+    addButton(bar, "ToolButton13", QStringLiteral("Выдать жетон"), "key_issue", &TTVarekLocal::ToolButton13Click);
+    addButton(bar, "ToolButton8", QStringLiteral("Изменить..."), "edit", &TTVarekLocal::ToolButton8Click);
+    addButton(bar, "ToolButton12", QStringLiteral("Удалить ключ"), "delete", &TTVarekLocal::ToolButton12Click);
+    page->layout()->addWidget(bar);
+
+    QSplitter* split = sizeBars("KeysSizeBars");
+    QWidget* upper = panel("SizePanel4");
+    m_dbGrid3 = new DbGrid(m_register->dataSource1(),
+                           {{QStringLiteral("token_card"), QStringLiteral("Жетон"), 90},
+                            {QStringLiteral("user_name"), QStringLiteral("Пользователь"), 230},
+                            {QStringLiteral("status"), QStringLiteral("Статус"), 100},
+                            {QStringLiteral("give_date"), QStringLiteral("Выдан"), 85},
+                            {QStringLiteral("token_code"), QStringLiteral("Код Dallas"), 150}},
+                           {.rowSelect = true, .multiSelect = true, .keepHighlight = true, .tableGrid = true},
+                           *m_messages);
+    m_dbGrid3->setObjectName(QStringLiteral("DBGrid3"));
+    upper->layout()->addWidget(m_dbGrid3);
+    m_laCount = new QLabel(QStringLiteral("Всего:"));
+    m_laCount->setObjectName(QStringLiteral("laCount"));
+    m_laCount->setContentsMargins(6, 3, 6, 3);
+    upper->layout()->addWidget(m_laCount);
+    split->addWidget(upper);
+
+    QWidget* lower = panel("SizePanel5");
+    lower->layout()->addWidget(titleBar(QStringLiteral("Права доступа"), "SizePanel5Title"));
+    m_gridAccess = new DbGrid(m_register->dataSource2(),
+                              {{QStringLiteral("obj_name"), QStringLiteral("Объект"), 300},
+                               {QStringLiteral("ctrl_name"), QStringLiteral("Контроллер"), 300}},
+                              {}, *m_messages);
+    m_gridAccess->setObjectName(QStringLiteral("gridAccess"));
+    lower->layout()->addWidget(m_gridAccess);
+    split->addWidget(lower);
+    split->setStretchFactor(0, 0);
+    split->setStretchFactor(1, 1);
+    new PanelHeights(split, {324, 0});
+    page->layout()->addWidget(split);
+    return page;
+}
+
+QWidget* TTVarekLocal::buildControllersPage() {
+    QWidget* page = panel("tshCtrl");
+    QSplitter* split = sizeBars("CtrlSizeBars");
+
+    QWidget* objects = panel("SizePanel1");
+    objects->layout()->addWidget(titleBar(QStringLiteral("Объекты"), "SizePanel1Title"));
+    QToolBar* bar1 = toolBar("Toolbar1");
+    addButton(bar1, "bbAdd", QStringLiteral("Новый объект..."), "add", &TTVarekLocal::bbAddClick);
+    addButton(bar1, "bbEdit", QStringLiteral("Изменить..."), "edit", &TTVarekLocal::bbEditClick);
+    addButton(bar1, "bbDel", QStringLiteral("Удалить объект"), "delete", &TTVarekLocal::bbDelClick);
+    auto* spacer1 = new QWidget;
+    spacer1->setObjectName(QStringLiteral("Toolbar1Spacer"));
+    spacer1->setFixedWidth(8);
+    bar1->addWidget(spacer1);
+    objects->layout()->addWidget(bar1);
+    m_dbGrid2 = new DbGrid(m_register->dataSource3(),
+                           {{QStringLiteral("obj_name"), QStringLiteral("Наименование"), 220},
+                            {QStringLiteral("addr"), QStringLiteral("Адрес"), 250},
+                            {QStringLiteral("notes"), QStringLiteral("Примечание"), 200}},
+                           {.rowSelect = true, .multiSelect = true, .keepHighlight = false, .tableGrid = true},
+                           *m_messages);
+    m_dbGrid2->setObjectName(QStringLiteral("DBGrid2"));
+    objects->layout()->addWidget(m_dbGrid2);
+    split->addWidget(objects);
+
+    QWidget* ctrls = panel("SizePanel2");
+    ctrls->layout()->addWidget(titleBar(QStringLiteral("Контроллеры"), "SizePanel2Title"));
+    QToolBar* bar2 = toolBar("Toolbar2");
+    addButton(bar2, "ToolButton4", QStringLiteral("Добавить контроллер..."), "add", &TTVarekLocal::ToolButton4Click);
+    addButton(bar2, "tbMeg", QStringLiteral("Редактировать..."), "edit", &TTVarekLocal::tbMegClick);
+    addButton(bar2, "BtnSetTabs", QStringLiteral("Удалить контроллер"), "delete", &TTVarekLocal::BtnSetTabsClick);
+    bar2->addSeparator()->setObjectName(QStringLiteral("Toolbar2Separator"));
+    addButton(bar2, "bbTest", QStringLiteral("Считать ключи из Zintor"), "device_read", &TTVarekLocal::bbTestClick);
+    addButton(bar2, "BtnClear", QStringLiteral("Записать ключи в Zintor"), "device_write",
+              &TTVarekLocal::BtnClearClick);
+    addButton(bar2, "BtnSecurity", QStringLiteral("Записать ключи в контроллер"), "controller_write",
+              &TTVarekLocal::BtnSecurityClick);
+    ctrls->layout()->addWidget(bar2);
+    m_dbGrid1 = new DbGrid(m_register->dataSource4(),
+                           {{QStringLiteral("ctrl_name"), QStringLiteral("Наименование"), 200},
+                            {QStringLiteral("ser_num"), QStringLiteral("Номер"), 70},
+                            {QStringLiteral("hard"), QStringLiteral("HARD"), 90},
+                            {QStringLiteral("notes"), QStringLiteral("Примечания"), 200},
+                            {QStringLiteral("open_time"), QStringLiteral("Время открывания"), 120}},
+                           {.rowSelect = false, .multiSelect = false, .keepHighlight = false, .tableGrid = true},
+                           *m_messages);
+    m_dbGrid1->setObjectName(QStringLiteral("DBGrid1"));
+    ctrls->layout()->addWidget(m_dbGrid1);
+    m_progressBar1 = new QProgressBar;
+    m_progressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    m_progressBar1->setRange(0, 100);
+    m_progressBar1->setValue(0);
+    m_progressBar1->setTextVisible(false);
+    m_progressBar1->setMaximumHeight(14);
+    ctrls->layout()->addWidget(m_progressBar1);
+    split->addWidget(ctrls);
+
+    QWidget* keys = panel("SizePanel3");
+    keys->layout()->addWidget(titleBar(QStringLiteral("Ключи"), "SizePanel3Title"));
+    QToolBar* bar3 = toolBar("tbToken");
+    addButton(bar3, "tbDelToken", QStringLiteral("Изъять жетон"), "key_withdraw", &TTVarekLocal::tbDelTokenClick);
+    keys->layout()->addWidget(bar3);
+    m_dbGrid4 = new DbGrid(m_register->dataSource5(),
+                           {{QStringLiteral("token_card"), QStringLiteral("Жетон"), 90},
+                            {QStringLiteral("user_name"), QStringLiteral("Пользователь"), 230},
+                            {QStringLiteral("give_date"), QStringLiteral("Выдан"), 85},
+                            {QStringLiteral("token_code"), QStringLiteral("Код Dallas"), 150},
+                            {QStringLiteral("status"), QStringLiteral("Статус"), 100}},
+                           {.rowSelect = true, .multiSelect = true, .keepHighlight = true, .tableGrid = false},
+                           *m_messages);
+    m_dbGrid4->setObjectName(QStringLiteral("DBGrid4"));
+    keys->layout()->addWidget(m_dbGrid4);
+    split->addWidget(keys);
+
+    split->setStretchFactor(0, 0);
+    split->setStretchFactor(1, 1);
+    split->setStretchFactor(2, 0);
+    new PanelHeights(split, {189, 0, 209});
+    page->layout()->addWidget(split);
+
+    // Ctrl+Delete in the objects and controllers grids removes what depends
+    // on the row as the toolbar deletes do.
+    m_dbGrid2->setRowDeleter([this] {
+        notBuiltYet();
+        throw EAbort();
+    });
+    m_dbGrid1->setRowDeleter([this] {
+        notBuiltYet();
+        throw EAbort();
+    });
+    return page;
+}
+
+QWidget* TTVarekLocal::buildDetailsPage() {
+    QWidget* page = panel("tshHint");
+#ifdef VAREK_HAVE_DETAILS_PAGE
+    auto* details = new DetailsPage(*m_messages);
+    const auto icon = [](const char* name) { return QIcon(QStringLiteral(":/icons/%1.svg").arg(QLatin1String(name))); };
+    details->btnHorizontalTile()->setIcon(icon("dump_toggle"));
+    details->btnSave()->setIcon(icon("save"));
+    details->btnClear1()->setIcon(icon("clear"));
+    details->btnNote()->setIcon(icon("load"));
+    // DBText1 follows the current controller.
+    const auto showController = [this, details] {
+        const Table& ctrl = m_register->taCtrl();
+        QString name;
+        if (ctrl.active() && ctrl.recNo() >= 0 && ctrl.fieldIndex(QStringLiteral("ctrl_name")) >= 0)
+            name = ctrl.asString(QStringLiteral("ctrl_name"));
+        details->setControllerName(name);
+    };
+    connect(&m_register->dataSource4(), &DataLink::dataChange, details, showController);
+    connect(&m_register->dataSource4(), &DataLink::rowsReset, details, showController);
+    m_detailsPage = details;
+#else
+    m_detailsPage = new QLabel(QStringLiteral("Страница подробностей пока не построена."));
+#endif
+    m_detailsPage->setObjectName(QStringLiteral("DetailsPage"));
+    page->layout()->addWidget(m_detailsPage);
+    return page;
+}
+
+QWidget* TTVarekLocal::buildSettingsPage() {
+    auto* page = new QWidget;
+    page->setObjectName(QStringLiteral("TabSheet2"));
+    auto* grid = new QGridLayout(page);
+    grid->setContentsMargins(16, 16, 16, 16);
+    grid->setHorizontalSpacing(12);
+    grid->setVerticalSpacing(10);
+
+    auto makeRow = [&](int row, const char* labelName, const QString& text, const char* boxName,
+                       const char* deviceName, QComboBox*& box, QLabel*& device) {
+        auto* label = new QLabel(text);
+        label->setObjectName(QString::fromLatin1(labelName));
+        box = new QComboBox;
+        box->setObjectName(QString::fromLatin1(boxName));
+        box->setEditable(true);
+        box->setInsertPolicy(QComboBox::NoInsert);
+        box->setMinimumWidth(110);
+        box->lineEdit()->setPlaceholderText(QStringLiteral("нет"));
+        label->setBuddy(box);
+        box->setAccessibleName(text);
+        device = new QLabel;
+        device->setObjectName(QString::fromLatin1(deviceName));
+        device->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        grid->addWidget(label, row, 0);
+        grid->addWidget(box, row, 1);
+        grid->addWidget(device, row, 2);
+    };
+    makeRow(0, "laCom", QStringLiteral("Ком-порт устройства Zintor"), "cbCom", "laComDevice", m_cbCom,
+            m_laComDevice);
+    makeRow(1, "laComToken", QStringLiteral("Ком-порт считывателя Orvan"), "cbComToken", "laComTokenDevice",
+            m_cbComToken, m_laComTokenDevice);
+    grid->setColumnStretch(3, 1);
+    grid->setRowStretch(2, 1);
+    connectPortBox(m_cbCom, &TTVarekLocal::cbComChange);
+    connectPortBox(m_cbComToken, &TTVarekLocal::cbComTokenChange);
+    m_laComDevice->setText(deviceLabelText(0));
+    m_laComTokenDevice->setText(deviceLabelText(0));
+    return page;
+}
+
+void TTVarekLocal::connectPortBox(QComboBox* box, void (TTVarekLocal::*handler)()) {
+    // Picking an entry from the list is a change.
+    connect(box, &QComboBox::activated, this, [this, handler] { (this->*handler)(); });
+    // A typed text that names an entry chooses that entry; any other text
+    // chooses nothing while it is typed and is put back to the chosen
+    // entry's name when the edit ends.
+    connect(box->lineEdit(), &QLineEdit::textEdited, this, [this, box, handler](const QString& text) {
+        const int i = box->findText(text.trimmed(), Qt::MatchFixedString);
+        if (i >= 0 && i != box->currentIndex()) {
+            const QSignalBlocker block(box);
+            box->setCurrentIndex(i);
+            box->setEditText(text);
+            (this->*handler)();
+        }
+    });
+    connect(box->lineEdit(), &QLineEdit::editingFinished, this, [box] {
+        const QString chosen = box->currentIndex() >= 0 ? box->itemText(box->currentIndex()) : QString();
+        if (box->currentText() != chosen)
+            box->setEditText(chosen);
+    });
+}
+
+QString TTVarekLocal::deviceLabelText(quint8 n) {
+    if (n == 0)
+        return QStringLiteral("порт не выбран");
+    const QString path = devicePathFor(n);
+    if (path.isEmpty())
+        return QStringLiteral("COM%1: такого порта нет").arg(n);
+    const QFileInfo info(path);
+    const QString device = info.isSymLink() ? info.canonicalFilePath() : path;
+    return QStringLiteral("COM%1 — %2").arg(n).arg(device.isEmpty() ? info.symLinkTarget() : device);
+}
+
+void TTVarekLocal::fillPortList(QComboBox* box, quint8 n) {
+    const QSignalBlocker block(box);
+    box->clear();
+    const QStringList names = serialPortNames();
+    box->addItems(names);
+    int selected = -1;
+    for (int i = 0; i < names.size(); ++i) {
+        if (strToInt(names[i].mid(3)) == n)
+            selected = i;
+    }
+    box->setCurrentIndex(selected);
+    if (selected < 0)
+        box->setEditText(QString());
+}
+
+void TTVarekLocal::portChanged(QComboBox* box, quint8& number, QLabel* deviceLabel) {
+    guarded(*m_messages, [&] {
+        const int i = box->currentIndex();
+        const QString text = i >= 0 ? box->itemText(i) : QString();
+        number = quint8(strToInt(text.mid(3)));
+    });
+    deviceLabel->setText(deviceLabelText(number));
+}
+
+void TTVarekLocal::cbComChange() {
+    portChanged(m_cbCom, ComZintor, m_laComDevice);
+}
+
+void TTVarekLocal::cbComTokenChange() {
+    portChanged(m_cbComToken, ComToken, m_laComTokenDevice);
+}
+
+bool TTVarekLocal::FormCreate() {
+    // From here on closing the window writes the settings, unless the
+    // register cannot be opened below.
+    m_started = true;
+    m_iniStore = Settings(appDir() + QStringLiteral("settings.ini"));
+    const bool portsRead = guarded(*m_messages, [this] {
+        readPortNumbers(m_iniStore);
+        m_laComDevice->setText(deviceLabelText(ComZintor));
+        m_laComTokenDevice->setText(deviceLabelText(ComToken));
+        fillPortList(m_cbCom, ComZintor);
+        fillPortList(m_cbComToken, ComToken);
+    });
+    if (!portsRead)
+        return true; // the window opens over an empty register
+
+    const QString dir = dataDir();
+    try {
+        m_register->open(dir);
+    } catch (const std::exception& e) {
+        const auto* ve = dynamic_cast<const VarekError*>(&e);
+        const QString reason = ve ? ve->message() : QString::fromUtf8(e.what());
+        QString text = kNoDataDir + dir + QStringLiteral(" на диске");
+        if (!reason.isEmpty())
+            text += u'\n' + reason;
+        m_messages->plain(text);
+        try {
+            m_register->close();
+        } catch (...) {
+        }
+        m_started = false;
+        return false;
+    }
+    m_pageControl1->setCurrentIndex(0);
+    return true;
+}
+
+void TTVarekLocal::FormClose() {
+    if (m_closed)
+        return;
+    m_closed = true;
+    guarded(*m_messages, [this] { m_register->close(); });
+    if (m_started)
+        guarded(*m_messages, [this] { writePortNumbers(m_iniStore); });
+}
+
+void TTVarekLocal::closeEvent(QCloseEvent* event) {
+    FormClose();
+    event->accept();
+}
+
+void TTVarekLocal::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (m_placed)
+        return;
+    m_placed = true;
+    // The design size is the outer size: once the frame is known, take it off.
+    QTimer::singleShot(0, this, [this] {
+        const QRect outer = frameGeometry();
+        const QRect inner = geometry();
+        const int dw = outer.width() - inner.width();
+        const int dh = outer.height() - inner.height();
+        if (dw > 0 || dh > 0)
+            resize(753 - dw, 713 - dh);
+    });
+}
+
+void TTVarekLocal::notBuiltYet() {
+    m_messages->plain(kNotBuilt);
+}
+
+void TTVarekLocal::savePagePictures(const QString& dir) {
+    static const char* const names[] = {"page1_keys", "page2_controllers", "page3_details", "page4_settings"};
+    QDir().mkpath(dir);
+    const int current = m_pageControl1->currentIndex();
+    for (int i = 0; i < m_pageControl1->count() && i < 4; ++i) {
+        m_pageControl1->setCurrentIndex(i);
+        QApplication::processEvents();
+        QApplication::processEvents();
+        grab().save(QDir(dir).filePath(QString::fromLatin1(names[i]) + QStringLiteral(".png")));
+    }
+    m_pageControl1->setCurrentIndex(current);
+}
+
+void TTVarekLocal::ToolButton13Click() {
+    guarded(*m_messages, [this] { notBuiltYet(); });
+}
+
+void TTVarekLocal::ToolButton8Click() {
+    guarded(*m_messages, [this] { notBuiltYet(); });
+}
+
+void TTVarekLocal::ToolButton12Click() {
+    guarded(*m_messages, [this] { notBuiltYet(); });
+}
+
+void TTVarekLocal::bbAddClick() {
+    guarded(*m_messages, [this] { notBuiltYet(); });
+}
+
+void TTVarekLocal::bbEditClick() {
+    guarded(*m_messages, [this] { notBuiltYet(); });
+}
+
+void TTVarekLocal::bbDelClick() {
+    guarded(*m_messages, [this] { notBuiltYet(); });
+}
+
+void TTVarekLocal::ToolButton4Click() {
+    guarded(*m_messages, [this] { notBuiltYet(); });
+}
+
+void TTVarekLocal::tbMegClick() {
+    guarded(*m_messages, [this] { notBuiltYet(); });
+}
+
+void TTVarekLocal::BtnSetTabsClick() {
+    guarded(*m_messages, [this] { notBuiltYet(); });
+}
+
+void TTVarekLocal::bbTestClick() {
+    guarded(*m_messages, [this] { notBuiltYet(); });
+}
+
+void TTVarekLocal::BtnClearClick() {
+    guarded(*m_messages, [this] { notBuiltYet(); });
+}
+
+void TTVarekLocal::BtnSecurityClick() {
+    guarded(*m_messages, [this] { notBuiltYet(); });
+}
+
+void TTVarekLocal::tbDelTokenClick() {
+    guarded(*m_messages, [this] { notBuiltYet(); });
+}
+
+} // namespace varek

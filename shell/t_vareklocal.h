@@ -1,0 +1,132 @@
+#pragma once
+
+#include "settings.h"
+
+#include <QMainWindow>
+#include <functional>
+#include <memory>
+
+class QComboBox;
+class QLabel;
+class QProgressBar;
+class QSplitter;
+class QTabWidget;
+class QToolBar;
+class QToolButton;
+
+namespace varek {
+
+class DbGrid;
+class Messages;
+class VarekRegister;
+
+// The main window TVarekLocal: four pages (keys, controllers, details,
+// settings), the toolbar buttons that start every operation, the register's
+// grids, the two serial port choices; it owns the register, the settings
+// store and the port numbers' life for the whole run.
+//
+// Life: construct (pages built, register closed), FormCreate() (start-up),
+// show, run; closing the window runs FormClose() (register closed, settings
+// written).
+class TTVarekLocal : public QMainWindow {
+    Q_OBJECT
+public:
+    // messages: where boxes go (the real dialogs when null; tests pass RecordingMessages).
+    explicit TTVarekLocal(Messages* messages = nullptr, QWidget* parent = nullptr);
+    ~TTVarekLocal() override;
+
+    // Start-up: settings read, port lists filled, register opened. False when
+    // the register could not be opened: the failed-start message has been
+    // shown, the register is closed and the program must end without showing
+    // the window (the settings are then not written).
+    bool FormCreate();
+    // Shutdown: closes the register, then writes both port numbers. A failed
+    // write is shown by the default error report; the window closes all the same.
+    void FormClose();
+
+    // Toolbar handlers: each runs its operation through the guard.
+    void ToolButton13Click(); // issue a new key
+    void ToolButton8Click();  // edit the current key
+    void ToolButton12Click(); // delete the current key
+    void bbAddClick();        // add an object
+    void bbEditClick();       // edit the current object
+    void bbDelClick();        // delete the current object and its controllers
+    void ToolButton4Click();  // add a controller
+    void tbMegClick();        // edit the current controller
+    void BtnSetTabsClick();   // delete the current controller and its access rows
+    void bbTestClick();       // read the device's memory back
+    void BtnClearClick();     // have the device store the current controller's image
+    void BtnSecurityClick();  // have the device write the image into the controller
+    void tbDelTokenClick();   // withdraw the current key from the current controller
+
+    // Change handlers of the two port boxes.
+    void cbComChange();
+    void cbComTokenChange();
+
+    Messages& messages() { return *m_messages; }
+    VarekRegister& reg() { return *m_register; }
+    Settings& iniStore() { return m_iniStore; }
+    QProgressBar* progressBar() const { return m_progressBar1; }
+    QTabWidget* pageControl() const { return m_pageControl1; }
+    QWidget* detailsPage() const { return m_detailsPage; }
+
+    DbGrid* DBGrid3() const { return m_dbGrid3; }       // keys
+    DbGrid* gridAccess() const { return m_gridAccess; } // controllers of the current key
+    DbGrid* DBGrid2() const { return m_dbGrid2; }       // objects
+    DbGrid* DBGrid1() const { return m_dbGrid1; }       // controllers of the current object
+    DbGrid* DBGrid4() const { return m_dbGrid4; }       // keys of the current controller
+
+    // The text shown beside a port box for port number n: the device COMn
+    // stands for.
+    static QString deviceLabelText(quint8 n);
+
+    // Saves a picture of every page into dir (page1_keys.png, ...) — the
+    // screenshot mode of the program (VAREK_SCREENSHOT_DIR).
+    void savePagePictures(const QString& dir);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    QWidget* buildKeysPage();
+    QWidget* buildControllersPage();
+    QWidget* buildDetailsPage();
+    QWidget* buildSettingsPage();
+    QToolButton* addButton(QToolBar* bar, const char* name, const QString& hint, const char* icon,
+                           void (TTVarekLocal::*handler)());
+    QLabel* titleBar(const QString& text, const char* name);
+    QToolBar* toolBar(const char* name);
+
+    // Fills a port box with the map's entries and selects the entry of number
+    // n (the last one when several match).
+    void fillPortList(QComboBox* box, quint8 n);
+    // The change handlers' common part.
+    void portChanged(QComboBox* box, quint8& number, QLabel* deviceLabel);
+    void connectPortBox(QComboBox* box, void (TTVarekLocal::*handler)());
+    void notBuiltYet();
+
+    std::unique_ptr<Messages> m_ownMessages;
+    Messages* m_messages;
+    VarekRegister* m_register;
+    Settings m_iniStore;
+    bool m_started = false; // the register was opened: closing writes the settings
+    bool m_closed = false;
+    bool m_placed = false;
+
+    QTabWidget* m_pageControl1 = nullptr;
+    DbGrid* m_dbGrid3 = nullptr;
+    DbGrid* m_gridAccess = nullptr;
+    DbGrid* m_dbGrid2 = nullptr;
+    DbGrid* m_dbGrid1 = nullptr;
+    DbGrid* m_dbGrid4 = nullptr;
+    QLabel* m_laCount = nullptr;
+    QProgressBar* m_progressBar1 = nullptr;
+    QWidget* m_detailsPage = nullptr;
+    QComboBox* m_cbCom = nullptr;
+    QComboBox* m_cbComToken = nullptr;
+    QLabel* m_laComDevice = nullptr;
+    QLabel* m_laComTokenDevice = nullptr;
+};
+
+} // namespace varek
