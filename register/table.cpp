@@ -127,6 +127,7 @@ struct Table::Impl {
     QString fileName;
     QStringList required;
     QStringList indexedNames;
+    std::function<void(const DbfFile&)> openCheck;
 
     std::unique_ptr<DbfFile> file;
     QVector<DbfField> fields;
@@ -442,6 +443,11 @@ void Table::setRequiredFields(const QStringList& names)
     d->required = names;
 }
 
+void Table::setOpenCheck(std::function<void(const DbfFile&)> check)
+{
+    d->openCheck = std::move(check);
+}
+
 void Table::setIndexedFields(const QStringList& names)
 {
     d->indexedNames = names;
@@ -463,6 +469,8 @@ void Table::open()
                                          .arg(QFileInfo(d->fileName).fileName(), r.toUpper()));
             }
         }
+        if (d->openCheck)
+            d->openCheck(*d->file);
         d->indexes.assign(d->fields.size(), std::nullopt);
         for (const QString& n : d->indexedNames) {
             const int f = d->file->fieldIndex(n);

@@ -2,6 +2,7 @@
 
 #include "dataset.h"
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -22,6 +23,9 @@ public:
 
     // Fields that must exist; opening fails with an error naming the file and the field otherwise.
     void setRequiredFields(const QStringList& names);
+    // A further check of the opened file (kinds and widths of fields); it
+    // throws to make the opening fail.
+    void setOpenCheck(std::function<void(const DbfFile&)> check);
 
     void open() override; // reads the file; fails with EDatabaseError naming the file
     void close() override;

@@ -3,6 +3,7 @@
 #include "data_link.h"
 #include "dir_lock.h"
 #include "errors.h"
+#include "register_schema.h"
 #include "sql_views.h"
 #include "table.h"
 #include "view.h"
@@ -59,14 +60,13 @@ VarekRegister::VarekRegister(QObject* parent) : QObject(parent), d(std::make_uni
     d->ctrlToken.setObjectName(QStringLiteral("quCtrlToken"));
     d->tokenCtrl.setObjectName(QStringLiteral("quTokenCtrl"));
 
-    d->obj.setRequiredFields({QStringLiteral("obj_num"), QStringLiteral("obj_name"), QStringLiteral("addr"),
-                              QStringLiteral("notes")});
-    d->ctrl.setRequiredFields({QStringLiteral("obj_num"), QStringLiteral("ctrl_name"), QStringLiteral("ser_num"),
-                               QStringLiteral("hard"), QStringLiteral("notes"), QStringLiteral("open_time")});
-    d->tokens.setRequiredFields({QStringLiteral("token_code"), QStringLiteral("token_card"),
-                                 QStringLiteral("user_name"), QStringLiteral("give_date"),
-                                 QStringLiteral("status")});
-    d->tc.setRequiredFields({QStringLiteral("token_code"), QStringLiteral("ser_num")});
+    // Every table must have the fields the register uses, of kinds it can use.
+    const std::pair<Table*, const char*> files[] = {
+        {&d->obj, "obj.dbf"}, {&d->ctrl, "ctrl.dbf"}, {&d->tokens, "tokens.dbf"}, {&d->tc, "tc.dbf"}};
+    for (const auto& [table, name] : files) {
+        const TableSchema* schema = registerTable(QString::fromLatin1(name));
+        table->setOpenCheck([schema](const DbfFile& file) { checkRequiredFields(file, *schema); });
+    }
 
     d->obj.setIndexedFields({QStringLiteral("obj_num")});
     d->ctrl.setIndexedFields({QStringLiteral("obj_num"), QStringLiteral("ser_num")});

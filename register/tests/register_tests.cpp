@@ -1,0 +1,264 @@
+// The register over real files: opening, the two views and their handlers,
+// the key count and the lock on the data directory.
+
+#include "dataset_support.h"
+
+#include "data_link.h"
+#include "dir_lock.h"
+#include "errors.h"
+#include "table.h"
+#include "varek_register.h"
+#include "view.h"
+
+#include <QFile>
+#include <QSet>
+
+#include <functional>
+
+using namespace varek;
+using namespace varek::test;
+
+namespace {
+
+QString errorOf(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const VarekError& e) {
+        return e.message();
+    }
+    return QStringLiteral("<no error>");
+}
+
+const QString kQuote = QStringLiteral("AB'CD");
+
+// Rows of a view as "field=value" joined, for compact comparisons.
+QSet<QString> column(View& v, const char* field)
+{
+    QSet<QString> out;
+    const int f = v.fieldIndex(field);
+    for (int r = 0; r < v.recordCount(); ++r)
+        out << v.value(r, f).toString();
+    return out;
+}
+
+class RegisterTest : public ::testing::Test {
+protected:
+    TempRegister data;
+    VarekRegister reg;
+
+    void SetUp() override
+    {
+        data.obj(1, QStringLiteral("Офис"));
+        data.obj(2, QStringLiteral("Склад"));
+        data.obj(3, QStringLiteral("Пустой"));
+        data.ctrl(1, QStringLiteral("Вход"), 1);
+        data.ctrl(1, QStringLiteral("Выход"), 2);
+        data.ctrl(2, QStringLiteral("Ворота"), 3);
+        data.ctrl(9, QStringLiteral("Сирота"), 4); // its object is gone
+        data.token("K1", QStringLiteral("Иванов"), 1);
+        data.token("K2", QStringLiteral("Петров"), 0);
+        data.token(kQuote, QStringLiteral("Кавычка"), 1);
+        data.access("K1", 1);
+        data.access("K2", 1);
+        data.access("GONE", 1); // its key is gone
+        data.access("K1", 3);
+        data.access("K1", 4);  // its controller's object is gone
+        data.access("K1", 99); // its controller is gone
+        data.access(kQuote, 2);
+        data.access("K2", 2);
+    }
+};
+
+} // namespace
+
+TEST_F(RegisterTest, OpeningShowsTheViewsOfTheFirstObjectControllerAndKey)
+{
+    EXPECT_EQ(reg.keyCountText(), QStringLiteral("Всего:"));
+    reg.open(data.dir);
+    EXPECT_EQ(reg.keyCountText(), QStringLiteral("Всего 3"));
+
+    View& keys = reg.quCtrlToken();
+    ASSERT_TRUE(keys.active());
+    EXPECT_EQ(keys.sql(), QStringLiteral(" select t.*, tc.ser_num from tokens t left join tc tc on "
+                                         "t.token_code=tc.token_code  where tc.ser_num=1"));
+    // All fields of the key in file order, then ser_num.
+    EXPECT_EQ(keys.fieldNames(),
+              QStringList({"token_code", "token_card", "user_name", "give_date", "status", "ser_num"}));
+    EXPECT_EQ(column(keys, "token_code"), QSet<QString>({"K1", "K2"})); // GONE is not listed
+    keys.first();
+    EXPECT_EQ(keys.asDate("give_date"), QDate(2024, 5, 17));
+    EXPECT_EQ(keys.asInteger("SER_NUM"), 1);
+
+    View& ctrls = reg.quTokenCtrl();
+    ASSERT_TRUE(ctrls.active());
+    EXPECT_EQ(ctrls.sql(), QStringLiteral(" select c.ctrl_name, tc.token_code, tc.ser_num, o.obj_name from ctrl c  "
+                                          "join tc tc on c.ser_num=tc.ser_num join obj o on c.obj_num=o.obj_num "
+                                          "where tc.token_code='K1'"));
+    EXPECT_EQ(ctrls.fieldNames(), QStringList({"ctrl_name", "token_code", "ser_num", "obj_name"}));
+    // Not the controller without object (4) nor the missing controller (99).
+    EXPECT_EQ(column(ctrls, "ser_num"), QSet<QString>({"1", "3"}));
+    EXPECT_EQ(column(ctrls, "obj_name"), QSet<QString>({QStringLiteral("Офис"), QStringLiteral("Склад")}));
+}
+
+TEST_F(RegisterTest, ControllerViewFollowsObjectsAndControllersAndClosesWithoutController)
+{
+    reg.open(data.dir);
+    reg.taCtrl().next();
+    EXPECT_EQ(column(reg.quCtrlToken(), "token_code"), QSet<QString>({kQuote, "K2"}));
+
+    reg.taObj().next();
+    EXPECT_EQ(reg.taCtrl().asString("ctrl_name"), QStringLiteral("Ворота"));
+    EXPECT_EQ(column(reg.quCtrlToken(), "token_code"), QSet<QString>({"K1"}));
+
+    reg.taObj().next(); // an object without controllers
+    EXPECT_TRUE(reg.taCtrl().isEmpty());
+    EXPECT_FALSE(reg.quCtrlToken().active());
+    EXPECT_EQ(errorOf([&] { reg.quCtrlToken().asString("token_code"); }),
+              QStringLiteral("Cannot perform this operation on a closed dataset"));
+    // The text stays the last controller's.
+    EXPECT_TRUE(reg.quCtrlToken().sql().endsWith("=3"));
+
+    // While a controller row is edited, the view follows each assignment.
+    reg.taObj().first();
+    reg.taCtrl().edit();
+    reg.taCtrl().setFieldValue("ser_num", 3);
+    EXPECT_TRUE(reg.quCtrlToken().active());
+    EXPECT_EQ(column(reg.quCtrlToken(), "token_code"), QSet<QString>({"K1"}));
+    reg.taCtrl().setFieldValue("ser_num", QVariant());
+    EXPECT_FALSE(reg.quCtrlToken().active());
+    reg.taCtrl().cancel();
+    EXPECT_EQ(column(reg.quCtrlToken(), "token_code"), QSet<QString>({"K1", "K2"}));
+}
+
+TEST_F(RegisterTest, KeyViewIsClosedWhileTheKeyIsEditedAndBackAfterThePost)
+{
+    reg.open(data.dir);
+    Table& tokens = reg.taTokens();
+    tokens.edit();
+    EXPECT_TRUE(reg.quTokenCtrl().active()); // entering edit state changes nothing yet
+    tokens.setFieldValue("user_name", QStringLiteral("Иванов И."));
+    EXPECT_FALSE(reg.quTokenCtrl().active());
+    tokens.post();
+    ASSERT_TRUE(reg.quTokenCtrl().active());
+    EXPECT_EQ(column(reg.quTokenCtrl(), "ser_num"), QSet<QString>({"1", "3"}));
+
+    tokens.append(); // a new key: no code yet
+    EXPECT_FALSE(reg.quTokenCtrl().active());
+    tokens.setFieldValue("token_code", "K9");
+    EXPECT_FALSE(reg.quTokenCtrl().active());
+    tokens.post();
+    ASSERT_TRUE(reg.quTokenCtrl().active());
+    EXPECT_EQ(reg.quTokenCtrl().recordCount(), 0);
+}
+
+TEST_F(RegisterTest, QuoteInAKeyCodeNeitherFailsNorWidensTheSelection)
+{
+    reg.open(data.dir);
+    ASSERT_TRUE(reg.taTokens().locate("token_code", {kQuote}));
+    ASSERT_TRUE(reg.quTokenCtrl().active());
+    EXPECT_EQ(column(reg.quTokenCtrl(), "ctrl_name"), QSet<QString>({QStringLiteral("Выход")}));
+    EXPECT_EQ(column(reg.quTokenCtrl(), "token_code"), QSet<QString>({kQuote}));
+
+    reg.taTokens().edit();
+    reg.taTokens().setFieldValue("token_code", "X' OR '1'='1");
+    reg.taTokens().post();
+    ASSERT_TRUE(reg.quTokenCtrl().active());
+    EXPECT_EQ(reg.quTokenCtrl().recordCount(), 0);
+}
+
+TEST_F(RegisterTest, KeyCountFollowsIssuedAndDeletedKeys)
+{
+    QStringList shown;
+    QObject::connect(&reg, &VarekRegister::keyCountChanged, [&](const QString& t) { shown << t; });
+    reg.open(data.dir);
+    Table& tokens = reg.taTokens();
+    tokens.append();
+    tokens.setFieldValue("token_code", "K4");
+    EXPECT_EQ(reg.keyCountText(), QStringLiteral("Всего 3")); // not yet posted
+    tokens.post();
+    EXPECT_EQ(reg.keyCountText(), QStringLiteral("Всего 4"));
+    tokens.edit();
+    tokens.setFieldValue("user_name", "x");
+    tokens.post();
+    tokens.deleteRecord();
+    tokens.deleteRecord();
+    EXPECT_EQ(shown, QStringList({"Всего 3", "Всего 4", "Всего 3", "Всего 2"}));
+    reg.close();
+    EXPECT_EQ(reg.keyCountText(), QStringLiteral("Всего:"));
+}
+
+TEST_F(RegisterTest, ViewsSeePostedAccessRowsOnAForcedReRun)
+{
+    reg.open(data.dir);
+    Table& tc = reg.taTC();
+    tc.append();
+    tc.setFieldValue("token_code", kQuote);
+    tc.setFieldValue("ser_num", 1);
+    tc.post();
+    reg.quCtrlToken().refresh();
+    EXPECT_EQ(column(reg.quCtrlToken(), "token_code"), QSet<QString>({"K1", "K2", kQuote}));
+
+    ASSERT_TRUE(tc.locate("token_code;ser_num", {"K2", 1}));
+    tc.deleteRecord();
+    reg.quCtrlToken().refresh();
+    EXPECT_EQ(column(reg.quCtrlToken(), "token_code"), QSet<QString>({"K1", kQuote}));
+
+    // A deleted key leaves the view on its next run.
+    ASSERT_TRUE(reg.taTokens().locate("token_code", {"K1"}));
+    reg.taTokens().deleteRecord();
+    reg.quCtrlToken().refresh();
+    EXPECT_EQ(column(reg.quCtrlToken(), "token_code"), QSet<QString>({kQuote}));
+}
+
+TEST(RegisterEmptyTest, ViewsNeverGivenARowStayClosedOnAForcedReRun)
+{
+    TempRegister data;
+    VarekRegister reg;
+    reg.open(data.dir);
+    EXPECT_EQ(reg.keyCountText(), QStringLiteral("Всего 0"));
+    EXPECT_FALSE(reg.quCtrlToken().active());
+    EXPECT_FALSE(reg.quTokenCtrl().active());
+    reg.quCtrlToken().refresh();
+    reg.quTokenCtrl().refresh();
+    EXPECT_FALSE(reg.quCtrlToken().active());
+    EXPECT_FALSE(reg.quTokenCtrl().active());
+    // Opened on purpose, the initial texts fail as the engine reports them.
+    EXPECT_EQ(errorOf([&] { reg.quCtrlToken().open(); }), QStringLiteral("No value for parameter 'ser_num'"));
+    EXPECT_EQ(errorOf([&] { reg.quTokenCtrl().open(); }), QStringLiteral("No SQL statement available"));
+}
+
+TEST(RegisterLockTest, ASecondProgramOnTheSameDataDirectoryIsRefused)
+{
+    TempRegister data;
+    VarekRegister first;
+    first.open(data.dir);
+    VarekRegister second;
+    const QString message = errorOf([&] { second.open(data.dir); });
+    EXPECT_TRUE(message.contains(QStringLiteral("уже используется другой копией программы"))) << message.toStdString();
+    EXPECT_FALSE(second.taObj().active());
+    first.close();
+    second.open(data.dir);
+    EXPECT_TRUE(second.taTC().active());
+}
+
+TEST(RegisterLockTest, FailedOpeningClosesEverythingAndReleasesTheLock)
+{
+    TempRegister data;
+    QFile::remove(data.file("tc.dbf"));
+    VarekRegister reg;
+    EXPECT_THROW(reg.open(data.dir), EDatabaseError);
+    EXPECT_FALSE(reg.taObj().active());
+    EXPECT_FALSE(reg.taTokens().active());
+    DirLock lock;
+    EXPECT_NO_THROW(lock.acquire(data.dir));
+
+    // A table without a field the register needs.
+    DbfFile::create(data.file("tc.dbf"), {{"TOKEN_CODE", 'C', 16, 0, 0}}, kRegisterLanguageDriver);
+    lock.release();
+    QString message = errorOf([&] { reg.open(data.dir); });
+    EXPECT_TRUE(message.contains("tc.dbf") && message.contains("ser_num")) << message.toStdString();
+
+    message = errorOf([&] { reg.open(data.dir + "missing/"); });
+    EXPECT_TRUE(message.contains(QStringLiteral("не найден"))) << message.toStdString();
+}
