@@ -62,11 +62,11 @@ int main(int argc, char** argv) {
     options.memoryOut = parser.value(memoryOut);
 
     // Signals are taken by sigwait below, not by the device thread.
-    sigset_t signals;
-    sigemptyset(&signals);
+    sigset_t handled;
+    sigemptyset(&handled);
     for (int s : {SIGINT, SIGTERM, SIGHUP, SIGUSR1})
-        sigaddset(&signals, s);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+        sigaddset(&handled, s);
+    pthread_sigmask(SIG_BLOCK, &handled, nullptr);
 
     try {
         PtyPair pty;
@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
         for (;;) {
             int sig = 0;
-            sigwait(&signals, &sig);
+            sigwait(&handled, &sig);
             if (sig == SIGUSR1) {
                 if (!options.memoryOut.isEmpty())
                     device.writeMemoryFile(options.memoryOut);
