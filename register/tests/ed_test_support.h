@@ -12,36 +12,45 @@
 #include <QPushButton>
 #include <QTimer>
 #include <functional>
+#include <memory>
 
 namespace varek::test {
 
+struct ModalWait {
+    std::function<void(QDialog*)> act;
+    bool* missed = nullptr;
+    QElapsedTimer started;
+    bool done = false;
+};
+
+inline void pollModal(const std::shared_ptr<ModalWait>& wait) {
+    if (wait->done) return;
+    if (auto* dlg = qobject_cast<QDialog*>(QApplication::activeModalWidget()); dlg && dlg->isVisible()) {
+        wait->done = true;
+        wait->act(dlg);
+        // A check that failed inside act must not leave the dialog blocking
+        // the test: close what is still open.
+        if (dlg->isVisible()) dlg->reject();
+        return;
+    }
+    if (wait->started.elapsed() > 5000) {
+        wait->done = true;
+        if (wait->missed) *wait->missed = true;
+        return;
+    }
+    QTimer::singleShot(10, [wait] { pollModal(wait); });
+}
+
 // Runs act on the next modal dialog to appear (polling up to 5 s). When no
-// dialog appears, *missed is set (when given) and nothing is done.
-inline void whenModal(std::function<void(QDialog*)> act, bool* missed = nullptr) {
-    auto started = std::make_shared<QElapsedTimer>();
-    started->start();
-    auto poll = std::make_shared<std::function<void()>>();
-    *poll = [act = std::move(act), missed, started, poll]() {
-        if (auto* dlg = qobject_cast<QDialog*>(QApplication::activeModalWidget()); dlg && dlg->isVisible()) {
-            act(dlg);
-            // A check that failed inside act must not leave the dialog
-            // blocking the test: close what is still open.
-            if (dlg->isVisible()) dlg->reject();
-            *poll = nullptr; // break the cycle
-            return;
-        }
-        if (started->elapsed() > 5000) {
-            if (missed) *missed = true;
-            *poll = nullptr;
-            return;
-        }
-        QTimer::singleShot(10, [poll] {
-            if (*poll) (*poll)();
-        });
-    };
-    QTimer::singleShot(0, [poll] {
-        if (*poll) (*poll)();
-    });
+// dialog appears, *missed is set (when given) and nothing is done. The result
+// cancels the wait (for calls that must not open a dialog).
+inline std::function<void()> whenModal(std::function<void(QDialog*)> act, bool* missed = nullptr) {
+    auto wait = std::make_shared<ModalWait>();
+    wait->act = std::move(act);
+    wait->missed = missed;
+    wait->started.start();
+    QTimer::singleShot(0, [wait] { pollModal(wait); });
+    return [wait] { wait->done = true; };
 }
 
 template <class W> W* child(QDialog* dlg, const char* name) {
