@@ -305,6 +305,33 @@ private slots:
         checkLinksBack();
     }
 
+    void editsHoldWhatTheFieldsStore() {
+        putObj(1, QStringLiteral("Школа"));
+        const int nameWidth = reg->taObj().fieldWidth(QStringLiteral("obj_name"));
+        const int ctrlWidth = reg->taCtrl().fieldWidth(QStringLiteral("ctrl_name"));
+        QVERIFY(nameWidth > 0 && ctrlWidth > 0);
+        const QString longName = QString(nameWidth + 5, QChar(u'Ж'));
+        whenModal([&](QDialog* dlg) {
+            auto* edit = child<QLineEdit>(dlg, "edName");
+            QCOMPARE(edit->maxLength(), nameWidth);
+            edit->setText(longName); // what a paste would do
+            click(dlg, "bbSave");
+        });
+        ops->addObject();
+        QCOMPARE(fileRow(kObjDbf, QStringLiteral("obj_num"), 2).value(QStringLiteral("obj_name")).toString(),
+                 longName.left(nameWidth));
+        whenModal([&](QDialog* dlg) {
+            QCOMPARE(child<QLineEdit>(dlg, "edName")->maxLength(), ctrlWidth);
+            QCOMPARE(child<QLineEdit>(dlg, "edHard")->maxLength(),
+                     reg->taCtrl().fieldWidth(QStringLiteral("hard")));
+            QCOMPARE(child<QLineEdit>(dlg, "edNote")->maxLength(),
+                     reg->taCtrl().fieldWidth(QStringLiteral("notes")));
+            click(dlg, "bbCancel");
+        });
+        ops->addController();
+        QVERIFY(messages.shown.isEmpty());
+    }
+
     void thePickedObjectIsStored() {
         putObj(1, QStringLiteral("Склад"));
         putObj(2, QStringLiteral("Склад"));
