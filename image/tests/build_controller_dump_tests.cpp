@@ -4,6 +4,7 @@
 
 #include "build_controller_dump.h"
 #include "controller_dump.h"
+#include "controller_label.h"
 #include "data_link.h"
 #include "dbf.h"
 #include "details_page.h"
@@ -206,6 +207,23 @@ private slots:
                      QStringLiteral("Время открывания контроллера «Долгий» равно 300, а должно быть от 0 до "
                                     "255. Исправьте его в свойствах контроллера; дамп памяти не построен.")});
         QCOMPARE(m_page->dumpList()->count(), 0);
+    }
+
+    void theLabelFollowsTheSelectedController() {
+        openRegister();
+        bindControllerName(*m_page, m_reg->dataSource4());
+        QCOMPARE(m_page->controllerName(), QStringLiteral("Вход"));
+        m_reg->taCtrl().next();
+        QCOMPARE(m_page->controllerName(), QStringLiteral("Без ключей"));
+        // A build or a loaded dump does not change it.
+        QVERIFY(build());
+        QCOMPARE(m_page->controllerName(), QStringLiteral("Без ключей"));
+        m_reg->taObj().next(); // an object without controllers
+        QCOMPARE(m_page->controllerName(), QString());
+        m_reg->taObj().first();
+        QCOMPARE(m_page->controllerName(), QStringLiteral("Вход"));
+        m_reg->close();
+        QCOMPARE(m_page->controllerName(), QString());
     }
 };
 
