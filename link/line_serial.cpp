@@ -288,6 +288,10 @@ qint32 TLineSerial::SendText(const QByteArray& text) {
         }
         ::usleep(1000);
     }
+    // The driver's buffer is empty; let the transmitter's own FIFO empty too
+    // (the driver bounds this wait by the time the FIFO takes).
+    if (!timedOut && m_lastError == 0)
+        ::tcdrain(m_handle);
     if (timedOut) {
         ::tcflush(m_handle, TCOFLUSH);
         setError(SerialCode::Timeout);

@@ -200,3 +200,16 @@ TEST_F(ReaderPort, ChangingTheNumberReopens) {
     first.OpenDevice(R"(\\.\COM4)"); // COM4 was released
     EXPECT_EQ(first.LastError(), 0);
 }
+
+TEST_F(ReaderPort, DeviceGoneIsReportedOnce) {
+    QList<int> lost;
+    QObject::connect(&m_port, &TReaderComPort::deviceLost, &m_port, [&](int code) { lost << code; });
+    m_port.setOpen(true);
+    m_pty.reset(); // the reader's adapter is pulled out
+    ASSERT_TRUE(processEventsUntil([&] { return !lost.isEmpty(); }, 2000));
+    processEventsUntil([] { return false; }, 50);
+    EXPECT_EQ(lost, (QList<int> {EIO}));
+    EXPECT_TRUE(m_port.Open()); // until the editor closes it
+    m_port.setOpen(false);
+    EXPECT_FALSE(m_port.Open());
+}
