@@ -120,6 +120,14 @@ TEST(DumpFile, FileErrorsCarryTheSystemReason) {
         EXPECT_EQ(e.message(),
                   QStringLiteral("Cannot create file \"%1\". No such file or directory").arg(inMissingDir));
     }
+    // A directory is not a file.
+    try {
+        readDumpFile(dir.path());
+        FAIL();
+    } catch (const EFileError& e) {
+        EXPECT_TRUE(e.message().startsWith(QStringLiteral("Cannot open file \"%1\". ").arg(dir.path())))
+            << e.message().toStdString();
+    }
     // Replacing an existing file.
     const QString path = dir.filePath(QStringLiteral("old.txt"));
     writeAll(path, "a much longer old content\r\n");
