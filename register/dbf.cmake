@@ -19,3 +19,7 @@ add_dependencies(dbf_tests varek_dbf_tool varek_mkregister)
 target_compile_definitions(dbf_tests PRIVATE VAREK_BIN_DIR="${CMAKE_RUNTIME_OUTPUT_DIRECTORY}")
 target_compile_definitions(dbf_tests PRIVATE
     VAREK_DBF_FIXTURES="${CMAKE_CURRENT_LIST_DIR}/tests/fixtures")
+
+# Figures, not a test: dbf_bench prints write and read times of register-sized tables.
+add_executable(dbf_bench ${CMAKE_CURRENT_LIST_DIR}/tests/dbf_bench.cpp)
+target_link_libraries(dbf_bench PRIVATE varek_dbf)

@@ -818,29 +818,40 @@ void DbfFile::writeRecord(quint32 recno, const QVector<QVariant>& values) {
 }
 
 quint32 DbfFile::appendRecord(const QVector<QVariant>& values) {
+    return appendRecords({values});
+}
+
+quint32 DbfFile::appendRecords(const QVector<QVector<QVariant>>& rows) {
     d->requireWritable();
-    if (d->recordCount == std::numeric_limits<quint32>::max())
+    const quint32 first = d->recordCount;
+    if (rows.isEmpty()) return first;
+    if (quint64(first) + quint64(rows.size()) > std::numeric_limits<quint32>::max())
         d->writeFailure(QStringLiteral("the table is full"));
-    QByteArray rec(d->recordLength + 1, '\0');
-    auto* p = reinterpret_cast<unsigned char*>(rec.data());
-    std::memset(p, ' ', d->recordLength);
+    const qint64 recLen = d->recordLength;
+    // A blank record: fields this codec does not write start empty, blanks
+    // for memo pointers, zeros for binary values.
+    QByteArray blank(recLen, ' ');
     for (int k = 0; k < d->fields.size(); ++k) {
-        // Fields this codec does not write start empty: blanks for text-like
-        // memo pointers, zeros for binary values.
         const DbfField& f = d->fields[k];
         if (!d->known[k] && !(f.length == 10 && QByteArrayView("MGBP").contains(f.type)))
-            std::memset(p + f.offset, 0, f.length);
+            std::memset(blank.data() + f.offset, 0, f.length);
     }
-    d->encodeRecord(values, p);
-    p[d->recordLength] = 0x1A;
-    const quint32 recno = d->recordCount;
-    d->pwriteAll(rec.constData(), rec.size(), d->recordOffset(recno));
+    QByteArray data(rows.size() * recLen + 1, Qt::Uninitialized);
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        auto* p = reinterpret_cast<unsigned char*>(data.data() + i * recLen);
+        std::memcpy(p, blank.constData(), recLen);
+        d->encodeRecord(rows[i], p);
+    }
+    data[data.size() - 1] = 0x1A;
+    // The records and the end marker first, the count after: a crash in
+    // between leaves records beyond the count, which readers ignore.
+    d->pwriteAll(data.constData(), data.size(), d->recordOffset(first));
     d->sync();
-    d->writeHeaderDateAndCount(recno + 1);
+    d->writeHeaderDateAndCount(first + quint32(rows.size()));
     d->sync();
-    d->recordCount = recno + 1;
+    d->recordCount = first + quint32(rows.size());
     d->lastUpdate = QDate::currentDate();
-    return recno;
+    return first;
 }
 
 void DbfFile::deleteRecord(quint32 recno) {

@@ -61,6 +61,10 @@ public:
     void writeRecord(quint32 recno, const QVector<QVariant>& values);
     // Appends a record, updates the record count and the date; returns its number.
     quint32 appendRecord(const QVector<QVariant>& values);
+    // Appends many records with one header update and one pair of syncs
+    // (generators, imports); returns the number of the first. Every value is
+    // checked before anything is written.
+    quint32 appendRecords(const QVector<QVector<QVariant>>& rows);
     // Sets the deletion flag of one record.
     void deleteRecord(quint32 recno);
 
