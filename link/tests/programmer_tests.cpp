@@ -279,3 +279,39 @@ TEST_F(Programmer, DeviceGoneMidExchange) {
     EXPECT_TRUE(m_ok) << m_message.toStdString();
     EXPECT_EQ(m_dump.size(), 256);
 }
+
+// Empty replies: dropped while listening after a dump line, logged after "s".
+// A silent device gets every line and the final command; the log stays empty.
+TEST_F(Programmer, EmptyRepliesAndSilence) {
+    std::atomic<bool> stop {false};
+    std::thread device([&] {
+        QByteArray pending;
+        while (!stop) {
+            if (!m_pty->waitReadable(10))
+                continue;
+            pending += m_pty->readAvailable();
+            qsizetype end;
+            while ((end = pending.indexOf("\r\n")) >= 0) {
+                pending.remove(0, end + 2);
+                m_pty->writeAll("\r\n");
+            }
+        }
+    });
+    QStringList image = randomImage(5).mid(0, 8);
+    runToEnd(ProgrammerExchange::Command::Store, image);
+    stop = true;
+    device.join();
+    EXPECT_TRUE(m_ok);
+    EXPECT_EQ(m_log, QStringList {QString()});
+
+    sim::ZintorOptions silent;
+    silent.silent = true;
+    ZintorDevice quiet(*m_pty, silent);
+    quiet.start();
+    runToEnd(ProgrammerExchange::Command::Write, image);
+    EXPECT_TRUE(m_ok);
+    EXPECT_TRUE(m_log.isEmpty());
+    processEventsUntil([] { return false; }, 30);
+    EXPECT_EQ(quiet.receivedLines().size(), 9);
+    EXPECT_EQ(quiet.receivedLines().last(), "w");
+}
