@@ -211,6 +211,10 @@ void ProgrammerExchange::runExchange(Command command, QStringList lines, QString
                 message = QStringLiteral("Связь с устройством Zintor потеряна: устройство отключено или "
                                          "недоступно.\n") +
                           message;
+        } catch (const VarekError& e) {
+            message = e.message();
+        } catch (const std::exception& e) {
+            message = QString::fromLocal8Bit(e.what());
         }
     } // the port is closed here, before finished() is posted
     post([this, ok, message, cancelled] { onThreadDone(ok, message, cancelled); });
