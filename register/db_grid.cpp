@@ -13,13 +13,15 @@
 
 namespace varek {
 
-DbGrid::DbGrid(DataLink& link, QList<GridColumn> columns, Options options, Messages& messages, QWidget* parent)
+DbGrid::DbGrid(DataLink& link, QList<GridColumn> columns, Options options, Messages& messages,
+               QWidget* parent)
     : QTableView(parent), m_model(new GridModel(link, std::move(columns), this)), m_options(options),
       m_messages(messages) {
     setModel(m_model);
     setItemDelegate(new StatusDelegate(this));
     setEditTriggers(QAbstractItemView::NoEditTriggers);
-    setSelectionBehavior(m_options.rowSelect ? QAbstractItemView::SelectRows : QAbstractItemView::SelectItems);
+    setSelectionBehavior(m_options.rowSelect ? QAbstractItemView::SelectRows
+                                             : QAbstractItemView::SelectItems);
     setSelectionMode(m_options.multiSelect ? QAbstractItemView::ExtendedSelection
                                            : QAbstractItemView::SingleSelection);
     setTabKeyNavigation(false);
@@ -37,7 +39,8 @@ DbGrid::DbGrid(DataLink& link, QList<GridColumn> columns, Options options, Messa
     // the focus; with it the highlight looks the same either way.
     QPalette pal = palette();
     if (m_options.keepHighlight) {
-        pal.setColor(QPalette::Inactive, QPalette::Highlight, pal.color(QPalette::Active, QPalette::Highlight));
+        pal.setColor(QPalette::Inactive, QPalette::Highlight,
+                     pal.color(QPalette::Active, QPalette::Highlight));
         pal.setColor(QPalette::Inactive, QPalette::HighlightedText,
                      pal.color(QPalette::Active, QPalette::HighlightedText));
     } else {
@@ -48,7 +51,8 @@ DbGrid::DbGrid(DataLink& link, QList<GridColumn> columns, Options options, Messa
         const QColor pale((base.red() * 3 + high.red()) / 4, (base.green() * 3 + high.green()) / 4,
                           (base.blue() * 3 + high.blue()) / 4);
         pal.setColor(QPalette::Inactive, QPalette::Highlight, pale);
-        pal.setColor(QPalette::Inactive, QPalette::HighlightedText, pal.color(QPalette::Active, QPalette::Text));
+        pal.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                     pal.color(QPalette::Active, QPalette::Text));
     }
     setPalette(pal);
 
@@ -59,31 +63,27 @@ DbGrid::DbGrid(DataLink& link, QList<GridColumn> columns, Options options, Messa
 
 void DbGrid::followDataset(bool force) {
     const Dataset* ds = m_model->dataset();
-    if (!ds || !ds->active() || !m_model->link().enabled())
-        return;
+    if (!ds || !ds->active() || !m_model->link().enabled()) return;
     const int row = ds->recNo();
     if (row < 0 || row >= m_model->rowCount()) {
         return;
     }
     const QModelIndex cur = currentIndex();
-    if (!force && cur.isValid() && cur.row() == row)
-        return;
+    if (!force && cur.isValid() && cur.row() == row) return;
     m_following = true;
     const QModelIndex target = m_model->index(row, cur.isValid() ? cur.column() : 0);
-    selectionModel()->setCurrentIndex(target, QItemSelectionModel::ClearAndSelect |
-                                                  (m_options.rowSelect ? QItemSelectionModel::Rows
-                                                                       : QItemSelectionModel::NoUpdate));
+    selectionModel()->setCurrentIndex(
+        target, QItemSelectionModel::ClearAndSelect |
+                    (m_options.rowSelect ? QItemSelectionModel::Rows : QItemSelectionModel::NoUpdate));
     scrollTo(target);
     m_following = false;
 }
 
 void DbGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
     QTableView::currentChanged(current, previous);
-    if (m_following || !current.isValid() || (previous.isValid() && previous.row() == current.row()))
-        return;
+    if (m_following || !current.isValid()) return;
     Dataset* ds = m_model->dataset();
-    if (!ds || !ds->active() || !m_model->link().enabled() || ds->recNo() == current.row())
-        return;
+    if (!ds || !ds->active() || !m_model->link().enabled() || ds->recNo() == current.row()) return;
     guarded(m_messages, [&] { ds->setRecNo(current.row()); });
 }
 
@@ -96,8 +96,7 @@ QList<int> DbGrid::rowsToDelete() const {
     }
     if (rows.isEmpty()) {
         const Dataset* ds = m_model->dataset();
-        if (ds && ds->active() && ds->recNo() >= 0)
-            rows.append(ds->recNo());
+        if (ds && ds->active() && ds->recNo() >= 0) rows.append(ds->recNo());
     }
     std::sort(rows.begin(), rows.end());
     return rows;
@@ -106,19 +105,15 @@ QList<int> DbGrid::rowsToDelete() const {
 void DbGrid::deleteRows() {
     Dataset* ds = m_model->dataset();
     auto* table = qobject_cast<Table*>(ds);
-    if (!m_options.tableGrid || !table || !table->active() || table->isEmpty())
-        return;
+    if (!m_options.tableGrid || !table || !table->active() || table->isEmpty()) return;
     const QList<int> rows = rowsToDelete();
-    if (rows.isEmpty())
-        return;
-    const QString text = rows.size() >= 2 ? QStringLiteral("Delete all selected records?")
-                                          : QStringLiteral("Delete record?");
-    if (!m_messages.confirm(QStringLiteral("Confirm"), text))
-        return;
+    if (rows.isEmpty()) return;
+    const QString text =
+        rows.size() >= 2 ? QStringLiteral("Delete all selected records?") : QStringLiteral("Delete record?");
+    if (!m_messages.confirm(QStringLiteral("Confirm"), text)) return;
     // From the last row up, so the rows still to delete keep their positions.
     for (auto it = rows.crbegin(); it != rows.crend(); ++it) {
-        if (*it >= table->recordCount())
-            continue;
+        if (*it >= table->recordCount()) continue;
         table->setRecNo(*it);
         if (m_rowDeleter)
             m_rowDeleter();

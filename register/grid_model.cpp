@@ -17,8 +17,7 @@ GridModel::GridModel(DataLink& link, QList<GridColumn> columns, QObject* parent)
     // (handlers run in connection order); take the rows then too.
     connect(&m_link, &DataLink::dataChange, this, [this] {
         const Dataset* ds = dataset();
-        if (ds && ds->active() && ds->recordCount() != m_rows)
-            reset();
+        if (ds && ds->active() && ds->recordCount() != m_rows) reset();
     });
     reset();
 }
@@ -29,8 +28,7 @@ Dataset* GridModel::dataset() const {
 
 int GridModel::columnOfField(const QString& field) const {
     for (int c = 0; c < m_columns.size(); ++c)
-        if (m_columns[c].field.compare(field, Qt::CaseInsensitive) == 0)
-            return c;
+        if (m_columns[c].field.compare(field, Qt::CaseInsensitive) == 0) return c;
     return -1;
 }
 
@@ -45,8 +43,7 @@ void GridModel::reset() {
 }
 
 void GridModel::rowChanged(int row) {
-    if (row < 0 || row >= m_rows || m_columns.isEmpty())
-        return;
+    if (row < 0 || row >= m_rows || m_columns.isEmpty()) return;
     emit dataChanged(index(row, 0), index(row, int(m_columns.size()) - 1));
 }
 
@@ -59,8 +56,7 @@ int GridModel::columnCount(const QModelIndex& parent) const {
 }
 
 QString GridModel::displayText(const QVariant& value) {
-    if (!value.isValid() || value.isNull())
-        return QString();
+    if (!value.isValid() || value.isNull()) return QString();
     switch (value.typeId()) {
     case QMetaType::QDate:
         return value.toDate().toString(QStringLiteral("dd.MM.yyyy"));
@@ -74,35 +70,28 @@ QString GridModel::displayText(const QVariant& value) {
 }
 
 QVariant GridModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= m_rows || index.column() >= m_columns.size())
-        return {};
-    if (role != Qt::DisplayRole && role != FieldValueRole && role != Qt::ToolTipRole)
-        return {};
+    if (!index.isValid() || index.row() >= m_rows || index.column() >= m_columns.size()) return {};
+    if (role != Qt::DisplayRole && role != FieldValueRole && role != Qt::ToolTipRole) return {};
     const Dataset* ds = dataset();
     const int field = m_fieldIndex[index.column()];
     // While the link is suspended the dataset may present fewer rows than the
     // model still shows.
-    if (!ds || !ds->active() || field < 0 || index.row() >= ds->recordCount())
-        return {};
+    if (!ds || !ds->active() || field < 0 || index.row() >= ds->recordCount()) return {};
     const QVariant value = ds->value(index.row(), field);
-    if (role == FieldValueRole)
-        return value;
+    if (role == FieldValueRole) return value;
     return displayText(value);
 }
 
 QVariant GridModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || section < 0 || section >= m_columns.size())
         return QAbstractTableModel::headerData(section, orientation, role);
-    if (role == Qt::DisplayRole)
-        return m_columns[section].title;
-    if (role == FieldNameRole)
-        return m_columns[section].field;
+    if (role == Qt::DisplayRole) return m_columns[section].title;
+    if (role == FieldNameRole) return m_columns[section].field;
     return {};
 }
 
 Qt::ItemFlags GridModel::flags(const QModelIndex& index) const {
-    if (!index.isValid())
-        return Qt::NoItemFlags;
+    if (!index.isValid()) return Qt::NoItemFlags;
     return Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemNeverHasChildren;
 }
 

@@ -12,8 +12,7 @@
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     varek::TTVarekLocal window;
-    if (!window.FormCreate())
-        return 1;
+    if (!window.FormCreate()) return 1;
     window.show();
     const QString shots = qEnvironmentVariable("VAREK_SCREENSHOT_DIR");
     if (!shots.isEmpty()) {

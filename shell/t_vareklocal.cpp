@@ -6,6 +6,7 @@
 #include "db_grid.h"
 #include "errors.h"
 #include "messages.h"
+#include "objects_ops.h"
 #include "port_numbers.h"
 #include "serial_ports.h"
 #include "table.h"
@@ -84,8 +85,7 @@ protected:
             const int rest = s->height() - fixed - kSizeBarWidth * int(m_heights.size() - 1);
             QList<int> sizes = m_heights;
             for (int& h : sizes)
-                if (h == 0)
-                    h = std::max(rest, 40);
+                if (h == 0) h = std::max(rest, 40);
             s->setSizes(sizes);
         }
         return false;
@@ -164,9 +164,11 @@ QWidget* TTVarekLocal::buildKeysPage() {
     QLabel* title = titleBar(QStringLiteral("Ключи"), "Toolbar3Title");
     title->setStyleSheet(QStringLiteral("QLabel { font-weight: bold; padding: 0px 8px 0px 4px; }"));
     bar->addWidget(title);
-    addButton(bar, "ToolButton13", QStringLiteral("Выдать жетон"), "key_issue", &TTVarekLocal::ToolButton13Click);
+    addButton(bar, "ToolButton13", QStringLiteral("Выдать жетон"), "key_issue",
+              &TTVarekLocal::ToolButton13Click);
     addButton(bar, "ToolButton8", QStringLiteral("Изменить..."), "edit", &TTVarekLocal::ToolButton8Click);
-    addButton(bar, "ToolButton12", QStringLiteral("Удалить ключ"), "delete", &TTVarekLocal::ToolButton12Click);
+    addButton(bar, "ToolButton12", QStringLiteral("Удалить ключ"), "delete",
+              &TTVarekLocal::ToolButton12Click);
     page->layout()->addWidget(bar);
 
     QSplitter* split = sizeBars("KeysSizeBars");
@@ -218,12 +220,12 @@ QWidget* TTVarekLocal::buildControllersPage() {
     spacer1->setFixedWidth(8);
     bar1->addWidget(spacer1);
     objects->layout()->addWidget(bar1);
-    m_dbGrid2 = new DbGrid(m_register->dataSource3(),
-                           {{QStringLiteral("obj_name"), QStringLiteral("Наименование"), 220},
-                            {QStringLiteral("addr"), QStringLiteral("Адрес"), 250},
-                            {QStringLiteral("notes"), QStringLiteral("Примечание"), 200}},
-                           {.rowSelect = true, .multiSelect = true, .keepHighlight = false, .tableGrid = true},
-                           *m_messages);
+    m_dbGrid2 = new DbGrid(
+        m_register->dataSource3(),
+        {{QStringLiteral("obj_name"), QStringLiteral("Наименование"), 220},
+         {QStringLiteral("addr"), QStringLiteral("Адрес"), 250},
+         {QStringLiteral("notes"), QStringLiteral("Примечание"), 200}},
+        {.rowSelect = true, .multiSelect = true, .keepHighlight = false, .tableGrid = true}, *m_messages);
     m_dbGrid2->setObjectName(QStringLiteral("DBGrid2"));
     objects->layout()->addWidget(m_dbGrid2);
     split->addWidget(objects);
@@ -231,24 +233,27 @@ QWidget* TTVarekLocal::buildControllersPage() {
     QWidget* ctrls = panel("SizePanel2");
     ctrls->layout()->addWidget(titleBar(QStringLiteral("Контроллеры"), "SizePanel2Title"));
     QToolBar* bar2 = toolBar("Toolbar2");
-    addButton(bar2, "ToolButton4", QStringLiteral("Добавить контроллер..."), "add", &TTVarekLocal::ToolButton4Click);
+    addButton(bar2, "ToolButton4", QStringLiteral("Добавить контроллер..."), "add",
+              &TTVarekLocal::ToolButton4Click);
     addButton(bar2, "tbMeg", QStringLiteral("Редактировать..."), "edit", &TTVarekLocal::tbMegClick);
-    addButton(bar2, "BtnSetTabs", QStringLiteral("Удалить контроллер"), "delete", &TTVarekLocal::BtnSetTabsClick);
+    addButton(bar2, "BtnSetTabs", QStringLiteral("Удалить контроллер"), "delete",
+              &TTVarekLocal::BtnSetTabsClick);
     bar2->addSeparator()->setObjectName(QStringLiteral("Toolbar2Separator"));
-    addButton(bar2, "bbTest", QStringLiteral("Считать ключи из Zintor"), "device_read", &TTVarekLocal::bbTestClick);
+    addButton(bar2, "bbTest", QStringLiteral("Считать ключи из Zintor"), "device_read",
+              &TTVarekLocal::bbTestClick);
     addButton(bar2, "BtnClear", QStringLiteral("Записать ключи в Zintor"), "device_write",
               &TTVarekLocal::BtnClearClick);
     addButton(bar2, "BtnSecurity", QStringLiteral("Записать ключи в контроллер"), "controller_write",
               &TTVarekLocal::BtnSecurityClick);
     ctrls->layout()->addWidget(bar2);
-    m_dbGrid1 = new DbGrid(m_register->dataSource4(),
-                           {{QStringLiteral("ctrl_name"), QStringLiteral("Наименование"), 200},
-                            {QStringLiteral("ser_num"), QStringLiteral("Номер"), 70},
-                            {QStringLiteral("hard"), QStringLiteral("HARD"), 90},
-                            {QStringLiteral("notes"), QStringLiteral("Примечания"), 200},
-                            {QStringLiteral("open_time"), QStringLiteral("Время открывания"), 120}},
-                           {.rowSelect = false, .multiSelect = false, .keepHighlight = false, .tableGrid = true},
-                           *m_messages);
+    m_dbGrid1 = new DbGrid(
+        m_register->dataSource4(),
+        {{QStringLiteral("ctrl_name"), QStringLiteral("Наименование"), 200},
+         {QStringLiteral("ser_num"), QStringLiteral("Номер"), 70},
+         {QStringLiteral("hard"), QStringLiteral("HARD"), 90},
+         {QStringLiteral("notes"), QStringLiteral("Примечания"), 200},
+         {QStringLiteral("open_time"), QStringLiteral("Время открывания"), 120}},
+        {.rowSelect = false, .multiSelect = false, .keepHighlight = false, .tableGrid = true}, *m_messages);
     m_dbGrid1->setObjectName(QStringLiteral("DBGrid1"));
     ctrls->layout()->addWidget(m_dbGrid1);
     m_progressBar1 = new QProgressBar;
@@ -263,16 +268,17 @@ QWidget* TTVarekLocal::buildControllersPage() {
     QWidget* keys = panel("SizePanel3");
     keys->layout()->addWidget(titleBar(QStringLiteral("Ключи"), "SizePanel3Title"));
     QToolBar* bar3 = toolBar("tbToken");
-    addButton(bar3, "tbDelToken", QStringLiteral("Изъять жетон"), "key_withdraw", &TTVarekLocal::tbDelTokenClick);
+    addButton(bar3, "tbDelToken", QStringLiteral("Изъять жетон"), "key_withdraw",
+              &TTVarekLocal::tbDelTokenClick);
     keys->layout()->addWidget(bar3);
-    m_dbGrid4 = new DbGrid(m_register->dataSource5(),
-                           {{QStringLiteral("token_card"), QStringLiteral("Жетон"), 90},
-                            {QStringLiteral("user_name"), QStringLiteral("Пользователь"), 230},
-                            {QStringLiteral("give_date"), QStringLiteral("Выдан"), 85},
-                            {QStringLiteral("token_code"), QStringLiteral("Код Dallas"), 150},
-                            {QStringLiteral("status"), QStringLiteral("Статус"), 100}},
-                           {.rowSelect = true, .multiSelect = true, .keepHighlight = true, .tableGrid = false},
-                           *m_messages);
+    m_dbGrid4 = new DbGrid(
+        m_register->dataSource5(),
+        {{QStringLiteral("token_card"), QStringLiteral("Жетон"), 90},
+         {QStringLiteral("user_name"), QStringLiteral("Пользователь"), 230},
+         {QStringLiteral("give_date"), QStringLiteral("Выдан"), 85},
+         {QStringLiteral("token_code"), QStringLiteral("Код Dallas"), 150},
+         {QStringLiteral("status"), QStringLiteral("Статус"), 100}},
+        {.rowSelect = true, .multiSelect = true, .keepHighlight = true, .tableGrid = false}, *m_messages);
     m_dbGrid4->setObjectName(QStringLiteral("DBGrid4"));
     keys->layout()->addWidget(m_dbGrid4);
     split->addWidget(keys);
@@ -285,14 +291,8 @@ QWidget* TTVarekLocal::buildControllersPage() {
 
     // Ctrl+Delete in the objects and controllers grids removes what depends
     // on the row as the toolbar deletes do.
-    m_dbGrid2->setRowDeleter([this] {
-        notBuiltYet();
-        throw EAbort();
-    });
-    m_dbGrid1->setRowDeleter([this] {
-        notBuiltYet();
-        throw EAbort();
-    });
+    m_dbGrid2->setRowDeleter([this] { ObjectsOperations(*m_register, *m_messages, this).deleteObjectRow(); });
+    m_dbGrid1->setRowDeleter([this] { ObjectsOperations(*m_register, *m_messages, this).deleteControllerRow(); });
     return page;
 }
 
@@ -300,7 +300,9 @@ QWidget* TTVarekLocal::buildDetailsPage() {
     QWidget* page = panel("tshHint");
 #ifdef VAREK_HAVE_DETAILS_PAGE
     auto* details = new DetailsPage(*m_messages);
-    const auto icon = [](const char* name) { return QIcon(QStringLiteral(":/icons/%1.svg").arg(QLatin1String(name))); };
+    const auto icon = [](const char* name) {
+        return QIcon(QStringLiteral(":/icons/%1.svg").arg(QLatin1String(name)));
+    };
     details->btnHorizontalTile()->setIcon(icon("dump_toggle"));
     details->btnSave()->setIcon(icon("save"));
     details->btnClear1()->setIcon(icon("clear"));
@@ -381,17 +383,14 @@ void TTVarekLocal::connectPortBox(QComboBox* box, void (TTVarekLocal::*handler)(
     });
     connect(box->lineEdit(), &QLineEdit::editingFinished, this, [box] {
         const QString chosen = box->currentIndex() >= 0 ? box->itemText(box->currentIndex()) : QString();
-        if (box->currentText() != chosen)
-            box->setEditText(chosen);
+        if (box->currentText() != chosen) box->setEditText(chosen);
     });
 }
 
 QString TTVarekLocal::deviceLabelText(quint8 n) {
-    if (n == 0)
-        return QStringLiteral("порт не выбран");
+    if (n == 0) return QStringLiteral("порт не выбран");
     const QString path = devicePathFor(n);
-    if (path.isEmpty())
-        return QStringLiteral("COM%1: такого порта нет").arg(n);
+    if (path.isEmpty()) return QStringLiteral("COM%1: такого порта нет").arg(n);
     const QFileInfo info(path);
     const QString device = info.isSymLink() ? info.canonicalFilePath() : path;
     return QStringLiteral("COM%1 — %2").arg(n).arg(device.isEmpty() ? info.symLinkTarget() : device);
@@ -404,12 +403,10 @@ void TTVarekLocal::fillPortList(QComboBox* box, quint8 n) {
     box->addItems(names);
     int selected = -1;
     for (int i = 0; i < names.size(); ++i) {
-        if (strToInt(names[i].mid(3)) == n)
-            selected = i;
+        if (strToInt(names[i].mid(3)) == n) selected = i;
     }
     box->setCurrentIndex(selected);
-    if (selected < 0)
-        box->setEditText(QString());
+    if (selected < 0) box->setEditText(QString());
 }
 
 void TTVarekLocal::portChanged(QComboBox* box, quint8& number, QLabel* deviceLabel) {
@@ -441,8 +438,7 @@ bool TTVarekLocal::FormCreate() {
         fillPortList(m_cbCom, ComZintor);
         fillPortList(m_cbComToken, ComToken);
     });
-    if (!portsRead)
-        return true; // the window opens over an empty register
+    if (!portsRead) return true; // the window opens over an empty register
 
     const QString dir = dataDir();
     try {
@@ -451,8 +447,7 @@ bool TTVarekLocal::FormCreate() {
         const auto* ve = dynamic_cast<const VarekError*>(&e);
         const QString reason = ve ? ve->message() : QString::fromUtf8(e.what());
         QString text = kNoDataDir + dir + QStringLiteral(" на диске");
-        if (!reason.isEmpty())
-            text += u'\n' + reason;
+        if (!reason.isEmpty()) text += u'\n' + reason;
         m_messages->plain(text);
         try {
             m_register->close();
@@ -466,12 +461,10 @@ bool TTVarekLocal::FormCreate() {
 }
 
 void TTVarekLocal::FormClose() {
-    if (m_closed)
-        return;
+    if (m_closed) return;
     m_closed = true;
     guarded(*m_messages, [this] { m_register->close(); });
-    if (m_started)
-        guarded(*m_messages, [this] { writePortNumbers(m_iniStore); });
+    if (m_started) guarded(*m_messages, [this] { writePortNumbers(m_iniStore); });
 }
 
 void TTVarekLocal::closeEvent(QCloseEvent* event) {
@@ -481,8 +474,7 @@ void TTVarekLocal::closeEvent(QCloseEvent* event) {
 
 void TTVarekLocal::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
-    if (m_placed)
-        return;
+    if (m_placed) return;
     m_placed = true;
     // The design size is the outer size: once the frame is known, take it off.
     QTimer::singleShot(0, this, [this] {
@@ -490,8 +482,7 @@ void TTVarekLocal::showEvent(QShowEvent* event) {
         const QRect inner = geometry();
         const int dw = outer.width() - inner.width();
         const int dh = outer.height() - inner.height();
-        if (dw > 0 || dh > 0)
-            resize(753 - dw, 713 - dh);
+        if (dw > 0 || dh > 0) resize(753 - dw, 713 - dh);
     });
 }
 
@@ -525,27 +516,27 @@ void TTVarekLocal::ToolButton12Click() {
 }
 
 void TTVarekLocal::bbAddClick() {
-    guarded(*m_messages, [this] { notBuiltYet(); });
+    guarded(*m_messages, [this] { ObjectsOperations(*m_register, *m_messages, this).addObject(); });
 }
 
 void TTVarekLocal::bbEditClick() {
-    guarded(*m_messages, [this] { notBuiltYet(); });
+    guarded(*m_messages, [this] { ObjectsOperations(*m_register, *m_messages, this).editObject(); });
 }
 
 void TTVarekLocal::bbDelClick() {
-    guarded(*m_messages, [this] { notBuiltYet(); });
+    guarded(*m_messages, [this] { ObjectsOperations(*m_register, *m_messages, this).deleteObject(); });
 }
 
 void TTVarekLocal::ToolButton4Click() {
-    guarded(*m_messages, [this] { notBuiltYet(); });
+    guarded(*m_messages, [this] { ObjectsOperations(*m_register, *m_messages, this).addController(); });
 }
 
 void TTVarekLocal::tbMegClick() {
-    guarded(*m_messages, [this] { notBuiltYet(); });
+    guarded(*m_messages, [this] { ObjectsOperations(*m_register, *m_messages, this).editController(); });
 }
 
 void TTVarekLocal::BtnSetTabsClick() {
-    guarded(*m_messages, [this] { notBuiltYet(); });
+    guarded(*m_messages, [this] { ObjectsOperations(*m_register, *m_messages, this).deleteController(); });
 }
 
 void TTVarekLocal::bbTestClick() {

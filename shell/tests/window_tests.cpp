@@ -95,8 +95,7 @@ private:
     std::unique_ptr<TTVarekLocal> started() {
         sample::makeRegister(data());
         auto w = window();
-        if (!w->FormCreate())
-            qWarning() << m_messages.texts(RecordingMessages::Shown::Plain);
+        if (!w->FormCreate()) qWarning() << m_messages.texts(RecordingMessages::Shown::Plain);
         w->show();
         return w;
     }
@@ -140,10 +139,10 @@ private slots:
             QVERIFY(w->findChild<QWidget*>(b.page)->isAncestorOf(button));
         }
         // Icons tell apart the buttons of each toolbar and the device operations.
-        const QList<QStringList> apart = {{"ToolButton13", "ToolButton8", "ToolButton12"},
-                                          {"bbAdd", "bbEdit", "bbDel"},
-                                          {"ToolButton4", "tbMeg", "BtnSetTabs", "bbTest", "BtnClear", "BtnSecurity",
-                                           "tbDelToken"}};
+        const QList<QStringList> apart = {
+            {"ToolButton13", "ToolButton8", "ToolButton12"},
+            {"bbAdd", "bbEdit", "bbDel"},
+            {"ToolButton4", "tbMeg", "BtnSetTabs", "bbTest", "BtnClear", "BtnSecurity", "tbDelToken"}};
         for (const QStringList& group : apart)
             for (int i = 0; i < group.size(); ++i)
                 for (int j = i + 1; j < group.size(); ++j)
@@ -157,14 +156,17 @@ private slots:
         QStringList order;
         for (QAction* a : bar2->actions())
             order << (a->isSeparator() ? QStringLiteral("|") : bar2->widgetForAction(a)->objectName());
-        QCOMPARE(order, (QStringList{"ToolButton4", "tbMeg", "BtnSetTabs", "|", "bbTest", "BtnClear", "BtnSecurity"}));
+        QCOMPARE(order, (QStringList{"ToolButton4", "tbMeg", "BtnSetTabs", "|", "bbTest", "BtnClear",
+                                     "BtnSecurity"}));
 
-        QCOMPARE(headerTitles(w->DBGrid3()), (QStringList{"Жетон", "Пользователь", "Статус", "Выдан", "Код Dallas"}));
+        QCOMPARE(headerTitles(w->DBGrid3()),
+                 (QStringList{"Жетон", "Пользователь", "Статус", "Выдан", "Код Dallas"}));
         QCOMPARE(headerTitles(w->gridAccess()), (QStringList{"Объект", "Контроллер"}));
         QCOMPARE(headerTitles(w->DBGrid2()), (QStringList{"Наименование", "Адрес", "Примечание"}));
         QCOMPARE(headerTitles(w->DBGrid1()),
                  (QStringList{"Наименование", "Номер", "HARD", "Примечания", "Время открывания"}));
-        QCOMPARE(headerTitles(w->DBGrid4()), (QStringList{"Жетон", "Пользователь", "Выдан", "Код Dallas", "Статус"}));
+        QCOMPARE(headerTitles(w->DBGrid4()),
+                 (QStringList{"Жетон", "Пользователь", "Выдан", "Код Dallas", "Статус"}));
         QCOMPARE(w->DBGrid3()->selectionMode(), QAbstractItemView::ExtendedSelection);
         QCOMPARE(w->DBGrid1()->selectionMode(), QAbstractItemView::SingleSelection);
         QCOMPARE(w->findChild<QLabel*>("laCount")->text(), QStringLiteral("Всего:"));
@@ -230,7 +232,8 @@ private slots:
         QCOMPARE(w->pageControl()->currentWidget()->objectName(), QStringLiteral("tshTokens"));
         QCOMPARE(columnTexts(w->DBGrid3(), 1),
                  (QStringList{"Иванов Иван Иванович", "Петрова Анна", "Сидоров Пётр", "Ёлкин Фёдор"}));
-        QCOMPARE(columnTexts(w->DBGrid3(), 2), (QStringList{"доступ", "мастер-ключ", "доступ", "мастер-ключ"}));
+        QCOMPARE(columnTexts(w->DBGrid3(), 2),
+                 (QStringList{"доступ", "мастер-ключ", "доступ", "мастер-ключ"}));
         QCOMPARE(columnTexts(w->DBGrid3(), 3), (QStringList{"05.03.2024", "31.12.2023", "09.01.2025", ""}));
         QCOMPARE(w->findChild<QLabel*>("laCount")->text(), QStringLiteral("Всего 4"));
         // The first key's controllers.
@@ -340,7 +343,8 @@ private slots:
 
         // The keys grid: two selected rows, cancelled.
         DbGrid* keys = w->DBGrid3();
-        QTest::mouseClick(keys->viewport(), Qt::LeftButton, {}, keys->visualRect(keys->model()->index(0, 1)).center());
+        QTest::mouseClick(keys->viewport(), Qt::LeftButton, {},
+                          keys->visualRect(keys->model()->index(0, 1)).center());
         QTest::mouseClick(keys->viewport(), Qt::LeftButton, Qt::ControlModifier,
                           keys->visualRect(keys->model()->index(3, 1)).center());
         m_messages.confirmAnswers = {false};
@@ -351,7 +355,8 @@ private slots:
         QCOMPARE(w->reg().taTokens().recordCount(), 4);
         // One row, confirmed: that key alone goes.
         m_messages.clear();
-        QTest::mouseClick(keys->viewport(), Qt::LeftButton, {}, keys->visualRect(keys->model()->index(3, 1)).center());
+        QTest::mouseClick(keys->viewport(), Qt::LeftButton, {},
+                          keys->visualRect(keys->model()->index(3, 1)).center());
         press(keys);
         QCOMPARE(m_messages.shown.value(0).text, QStringLiteral("Delete record?"));
         QCOMPARE(columnTexts(keys, 1), (QStringList{"Иванов Иван Иванович", "Петрова Анна", "Сидоров Пётр"}));
