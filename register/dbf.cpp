@@ -172,7 +172,7 @@ struct DbfFile::Impl {
     qint64 recordOffset(quint32 recno) const { return qint64(headerLength) + qint64(recno) * recordLength; }
 
     void parseHeader(qint64 fileSize);
-    void chooseCodePage(qint64 fileSize);
+    void chooseCodePage();
     void decodeRecord(const unsigned char* rec, quint32 recno, QVector<QVariant>& values) const;
     QVariant decodeNumber(const unsigned char* p, int index, quint32 recno) const;
     void encodeRecord(const QVector<QVariant>& values, unsigned char* rec) const;
@@ -296,8 +296,7 @@ void DbfFile::Impl::parseHeader(qint64 fileSize) {
     }
 }
 
-void DbfFile::Impl::chooseCodePage(qint64 fileSize) {
-    Q_UNUSED(fileSize);
+void DbfFile::Impl::chooseCodePage() {
     codePage = codePageForLanguageDriver(languageDriver);
     if (!codePage && level7) codePage = codePageForLanguageDriverName(languageDriverName);
     if (codePage) return;
@@ -373,7 +372,10 @@ QVariant DbfFile::Impl::decodeNumber(const unsigned char* p, int index, quint32 
     bool ok = false;
     const double d = raw.toDouble(&ok);
     if (!ok) readFailure(recno, index, raw, QStringLiteral("which is not a number"));
-    if (f.decimals == 0 && !point && !exponent && std::fabs(d) < 9.2e18) return QVariant(qint64(d));
+    if (f.decimals == 0 && !point && !exponent) {
+        const qint64 whole = raw.toLongLong(&ok);
+        if (ok) return QVariant(whole);
+    }
     return QVariant(d);
 }
 
@@ -641,7 +643,7 @@ std::unique_ptr<DbfFile> DbfFile::open(const QString& path) {
     if (::fstat(d.fd, &st) != 0) d.openFailure(sysError(errno));
     if (!S_ISREG(st.st_mode)) d.openFailure(QStringLiteral("not a regular file"));
     d.parseHeader(st.st_size);
-    d.chooseCodePage(st.st_size);
+    d.chooseCodePage();
     return file;
 }
 

@@ -53,7 +53,9 @@ public:
 
     // Reads every physical record in file order; deleted records are skipped
     // and their record numbers not reported. The callback gets the 0-based
-    // record number and the values of all fields, in field order.
+    // record number and the values of all fields, in field order. A record
+    // that cannot be read (garbage in a number or a date) fails with
+    // EDatabaseError naming the file, the record and the field.
     void readAll(const std::function<void(quint32 recno, QVector<QVariant>&& values)>& sink) const;
 
     // Rewrites one record. A value that does not fit its field is refused
