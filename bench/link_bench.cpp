@@ -47,7 +47,8 @@ int main(int argc, char** argv) {
 
     const ProgrammerTiming timing; // the protocol's figures
     const double protocolMs = double(lineCount) * timing.dumpPhase + timing.finalPhase;
-    std::printf("store of %d dump lines over a pseudo-terminal, protocol waits %.0f ms\n", lineCount, protocolMs);
+    std::printf("store of %d dump lines over a pseudo-terminal, protocol waits %.0f ms\n", lineCount,
+                protocolMs);
 
     // The event loop's own responsiveness while the exchange runs: the longest
     // gap between two ticks of a 20 ms timer.
@@ -66,9 +67,8 @@ int main(int argc, char** argv) {
         qint64 longestGap = 0;
         QTimer ticker;
         ticker.setInterval(20);
-        QObject::connect(&ticker, &QTimer::timeout, [&] {
-            longestGap = qMax(longestGap, sinceTick.restart());
-        });
+        QObject::connect(&ticker, &QTimer::timeout,
+                         [&] { longestGap = qMax(longestGap, sinceTick.restart()); });
         QElapsedTimer total;
         total.start();
         sinceTick.start();
@@ -83,9 +83,10 @@ int main(int argc, char** argv) {
             return 1;
         }
         const double excess = ms - protocolMs;
-        std::printf("run %d: %.1f ms, exceeds the protocol's waits by %.1f ms (%.2f %%), %.2f ms per dump line; "
-                    "%d reply lines; longest event-loop gap %lld ms\n",
-                    run, ms, excess, 100.0 * excess / protocolMs, excess / lineCount, logLines, longestGap);
+        std::printf(
+            "run %d: %.1f ms, exceeds the protocol's waits by %.1f ms (%.2f %%), %.2f ms per dump line; "
+            "%d reply lines; longest event-loop gap %lld ms\n",
+            run, ms, excess, 100.0 * excess / protocolMs, excess / lineCount, logLines, longestGap);
     }
     device.stop();
     return 0;

@@ -16,23 +16,20 @@
 namespace varek {
 
 ESerialError::ESerialError(qint32 code, QString description)
-    : VarekError(QStringLiteral("Communication error %1: %2").arg(code).arg(description)),
-      m_code(code), m_description(std::move(description)) {}
+    : VarekError(QStringLiteral("Communication error %1: %2").arg(code).arg(description)), m_code(code),
+      m_description(std::move(description)) {}
 
 namespace {
 
 // The device path for a name given to OpenDevice; empty when there is no such port.
 QString resolveDevice(const QString& name) {
-    if (name.startsWith(u'/'))
-        return name;
+    if (name.startsWith(u'/')) return name;
     static const QRegularExpression pattern(QStringLiteral(R"(^(?:\\\\\.\\)?COM(\d{1,9})$)"),
                                             QRegularExpression::CaseInsensitiveOption);
     const auto match = pattern.match(name);
-    if (!match.hasMatch())
-        return {};
+    if (!match.hasMatch()) return {};
     const qint64 n = match.captured(1).toLongLong();
-    if (n < 1 || n > 255)
-        return {};
+    if (n < 1 || n > 255) return {};
     return devicePathFor(quint8(n));
 }
 
@@ -41,10 +38,10 @@ bool speedFor(qint32 baud, speed_t* speed) {
         qint32 baud;
         speed_t speed;
     } table[] = {
-        {50, B50},         {75, B75},         {110, B110},       {134, B134},       {150, B150},
-        {200, B200},       {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
-        {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
-        {57600, B57600},   {115200, B115200}, {230400, B230400}, {460800, B460800}, {500000, B500000},
+        {50, B50},         {75, B75},         {110, B110},         {134, B134},       {150, B150},
+        {200, B200},       {300, B300},       {600, B600},         {1200, B1200},     {1800, B1800},
+        {2400, B2400},     {4800, B4800},     {9600, B9600},       {19200, B19200},   {38400, B38400},
+        {57600, B57600},   {115200, B115200}, {230400, B230400},   {460800, B460800}, {500000, B500000},
         {576000, B576000}, {921600, B921600}, {1000000, B1000000},
     };
     for (const auto& e : table)
@@ -69,21 +66,36 @@ TLineSerial::~TLineSerial() {
 
 QString TLineSerial::ErrorDescription(qint32 code) {
     switch (code) {
-    case SerialCode::Ok: return QStringLiteral("OK");
-    case SerialCode::PortOwned: return QStringLiteral("Port owned by other process");
-    case SerialCode::InstanceInUse: return QStringLiteral("Instance already in use");
-    case SerialCode::WrongParameter: return QStringLiteral("Wrong paramter at call");
-    case SerialCode::NotConnected: return QStringLiteral("Instance not yet connected");
-    case SerialCode::NoDeviceAnswer: return QStringLiteral("No device answer detected");
-    case SerialCode::BufferExceeded: return QStringLiteral("Maximal buffer length exceeded");
-    case SerialCode::Timeout: return QStringLiteral("Timeout during operation");
-    case SerialCode::ReadFailed: return QStringLiteral("Reading of data failed");
-    case SerialCode::FramingError: return QStringLiteral("Receive framing error");
-    case SerialCode::OverrunError: return QStringLiteral("Receive Overrun Error");
-    case SerialCode::QueueOverflow: return QStringLiteral("Receive Queue overflow");
-    case SerialCode::ParityError: return QStringLiteral("Receive Parity Error");
-    case SerialCode::TransmitQueueFull: return QStringLiteral("Tranceive Queue is full");
-    default: return qt_error_string(code);
+    case SerialCode::Ok:
+        return QStringLiteral("OK");
+    case SerialCode::PortOwned:
+        return QStringLiteral("Port owned by other process");
+    case SerialCode::InstanceInUse:
+        return QStringLiteral("Instance already in use");
+    case SerialCode::WrongParameter:
+        return QStringLiteral("Wrong paramter at call");
+    case SerialCode::NotConnected:
+        return QStringLiteral("Instance not yet connected");
+    case SerialCode::NoDeviceAnswer:
+        return QStringLiteral("No device answer detected");
+    case SerialCode::BufferExceeded:
+        return QStringLiteral("Maximal buffer length exceeded");
+    case SerialCode::Timeout:
+        return QStringLiteral("Timeout during operation");
+    case SerialCode::ReadFailed:
+        return QStringLiteral("Reading of data failed");
+    case SerialCode::FramingError:
+        return QStringLiteral("Receive framing error");
+    case SerialCode::OverrunError:
+        return QStringLiteral("Receive Overrun Error");
+    case SerialCode::QueueOverflow:
+        return QStringLiteral("Receive Queue overflow");
+    case SerialCode::ParityError:
+        return QStringLiteral("Receive Parity Error");
+    case SerialCode::TransmitQueueFull:
+        return QStringLiteral("Tranceive Queue is full");
+    default:
+        return qt_error_string(code);
     }
 }
 
@@ -93,13 +105,11 @@ void TLineSerial::setError(qint32 code) {
 }
 
 void TLineSerial::checkError() {
-    if (RaiseErrors && m_lastError != 0)
-        throw ESerialError(m_lastError, m_lastErrorDesc);
+    if (RaiseErrors && m_lastError != 0) throw ESerialError(m_lastError, m_lastErrorDesc);
 }
 
 bool TLineSerial::linesDemandedLow() {
-    if (!RequireDSR && !RequireCTS)
-        return false;
+    if (!RequireDSR && !RequireCTS) return false;
     int lines = 0;
     if (::ioctl(m_handle, TIOCMGET, &lines) != 0)
         return !tty::failureIsPtyLimitation(m_handle, errno); // a pty has no lines to be low
@@ -134,13 +144,11 @@ void TLineSerial::OpenDevice(const QString& name) {
     } else {
         m_active = true;
         int e = tty::setModemLines(m_handle, TIOCM_RTS, true);
-        if (e == 0)
-            e = tty::setModemLines(m_handle, TIOCM_DTR, true);
+        if (e == 0) e = tty::setModemLines(m_handle, TIOCM_DTR, true);
         ::tcflush(m_handle, TCIOFLUSH);
         m_lineBuffer.clear();
         takeLineErrors(false);
-        if (e != 0)
-            setError(e);
+        if (e != 0) setError(e);
     }
     checkError();
 }
@@ -150,11 +158,21 @@ void TLineSerial::ConfigureLine(qint32 baud, int dataBits, QChar parity, int sto
     speed_t speed = B0;
     tcflag_t size = CS8;
     switch (dataBits) {
-    case 5: size = CS5; break;
-    case 6: size = CS6; break;
-    case 7: size = CS7; break;
-    case 8: size = CS8; break;
-    default: size = 0; break;
+    case 5:
+        size = CS5;
+        break;
+    case 6:
+        size = CS6;
+        break;
+    case 7:
+        size = CS7;
+        break;
+    case 8:
+        size = CS8;
+        break;
+    default:
+        size = 0;
+        break;
     }
     if (baud < 0 || dataBits < 0 || dataBits > 255 || stopBits < 0 || stopBits > 255 || size == 0 ||
         stopBits > 2 || !speedFor(baud, &speed)) {
@@ -163,7 +181,7 @@ void TLineSerial::ConfigureLine(qint32 baud, int dataBits, QChar parity, int sto
         return;
     }
 
-    termios tio {};
+    termios tio{};
     if (::tcgetattr(m_handle, &tio) != 0) {
         setError(errno);
         checkError();
@@ -174,61 +192,60 @@ void TLineSerial::ConfigureLine(qint32 baud, int dataBits, QChar parity, int sto
     ::cfsetospeed(&tio, speed);
     tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
     tio.c_cflag |= size | CREAD | CLOCAL;
-    if (stopBits != 0)
-        tio.c_cflag |= CSTOPB;
+    if (stopBits != 0) tio.c_cflag |= CSTOPB;
     tio.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | IGNPAR | PARMRK | ISTRIP);
     switch (parity.toUpper().unicode()) {
-    case 'O': tio.c_cflag |= PARENB | PARODD; break;
-    case 'E': tio.c_cflag |= PARENB; break;
-    case 'M': tio.c_cflag |= PARENB | CMSPAR | PARODD; break;
-    case 'S': tio.c_cflag |= PARENB | CMSPAR; break;
-    default: break;
+    case 'O':
+        tio.c_cflag |= PARENB | PARODD;
+        break;
+    case 'E':
+        tio.c_cflag |= PARENB;
+        break;
+    case 'M':
+        tio.c_cflag |= PARENB | CMSPAR | PARODD;
+        break;
+    case 'S':
+        tio.c_cflag |= PARENB | CMSPAR;
+        break;
+    default:
+        break;
     }
-    if (tio.c_cflag & PARENB)
-        tio.c_iflag |= INPCK;
+    if (tio.c_cflag & PARENB) tio.c_iflag |= INPCK;
     if (softwareFlow) {
         tio.c_iflag |= IXON | IXOFF;
         tio.c_cc[VSTART] = 0x11;
         tio.c_cc[VSTOP] = 0x13;
     }
-    if (hardwareFlow)
-        tio.c_cflag |= CRTSCTS;
+    if (hardwareFlow) tio.c_cflag |= CRTSCTS;
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
 
     setError(0);
     if (::tcsetattr(m_handle, TCSANOW, &tio) != 0) {
         const int e = errno;
-        if (!tty::failureIsPtyLimitation(m_handle, e))
-            setError(e);
+        if (!tty::failureIsPtyLimitation(m_handle, e)) setError(e);
     }
     // RTS held on without hardware flow (with it the driver drives RTS); DTR always on.
     if (m_lastError == 0) {
         const int e = tty::setModemLines(m_handle, hardwareFlow ? TIOCM_DTR : TIOCM_DTR | TIOCM_RTS, true);
-        if (e != 0)
-            setError(e);
+        if (e != 0) setError(e);
     }
     checkError();
 }
 
 void TLineSerial::takeLineErrors(bool report) {
-    serial_icounter_struct now {};
+    serial_icounter_struct now{};
     if (::ioctl(m_handle, TIOCGICOUNT, &now) != 0) {
         m_haveCounters = false; // no counters here (a pseudo-terminal, some USB adapters)
         return;
     }
     if (report && m_haveCounters) {
         qint32 code = 0;
-        if (now.frame != m_counters.frame)
-            code = SerialCode::FramingError;
-        if (now.overrun != m_counters.overrun)
-            code = SerialCode::OverrunError;
-        if (now.buf_overrun != m_counters.buf_overrun)
-            code = SerialCode::QueueOverflow;
-        if (now.parity != m_counters.parity)
-            code = SerialCode::ParityError;
-        if (code != 0)
-            setError(code);
+        if (now.frame != m_counters.frame) code = SerialCode::FramingError;
+        if (now.overrun != m_counters.overrun) code = SerialCode::OverrunError;
+        if (now.buf_overrun != m_counters.buf_overrun) code = SerialCode::QueueOverflow;
+        if (now.parity != m_counters.parity) code = SerialCode::ParityError;
+        if (code != 0) setError(code);
     }
     m_counters = now;
     m_haveCounters = true;
@@ -249,8 +266,7 @@ bool TLineSerial::preTest() {
 }
 
 qint32 TLineSerial::SendText(const QByteArray& text) {
-    if (!preTest())
-        return 0;
+    if (!preTest()) return 0;
     setError(0);
     QElapsedTimer timer;
     timer.start();
@@ -263,14 +279,13 @@ qint32 TLineSerial::SendText(const QByteArray& text) {
             continue;
         }
         const int e = errno;
-        if (n < 0 && e == EINTR)
-            continue;
+        if (n < 0 && e == EINTR) continue;
         if (n < 0 && e != EAGAIN) {
             setError(e);
             break;
         }
         const qint64 left = remainingMs(timer, IoTimeout);
-        pollfd p {m_handle, POLLOUT, 0};
+        pollfd p{m_handle, POLLOUT, 0};
         if (left == 0 || (::poll(&p, 1, int(left)) == 0 && timer.elapsed() >= IoTimeout)) {
             timedOut = true;
             break;
@@ -280,8 +295,7 @@ qint32 TLineSerial::SendText(const QByteArray& text) {
     // the caller's listening time starts after the line was sent.
     while (!timedOut && m_lastError == 0) {
         int pending = 0;
-        if (::ioctl(m_handle, TIOCOUTQ, &pending) != 0 || pending <= 0)
-            break;
+        if (::ioctl(m_handle, TIOCOUTQ, &pending) != 0 || pending <= 0) break;
         if (timer.elapsed() >= IoTimeout) {
             timedOut = true;
             break;
@@ -290,8 +304,7 @@ qint32 TLineSerial::SendText(const QByteArray& text) {
     }
     // The driver's buffer is empty; let the transmitter's own FIFO empty too
     // (the driver bounds this wait by the time the FIFO takes).
-    if (!timedOut && m_lastError == 0)
-        ::tcdrain(m_handle);
+    if (!timedOut && m_lastError == 0) ::tcdrain(m_handle);
     if (timedOut) {
         ::tcflush(m_handle, TCOFLUSH);
         setError(SerialCode::Timeout);
@@ -315,26 +328,22 @@ qint32 TLineSerial::WaitingCount() {
 }
 
 bool TLineSerial::WaitReadable(qint32 timeoutMs) {
-    if (WaitingCount() > 0)
-        return true;
+    if (WaitingCount() > 0) return true;
     setError(0);
     QElapsedTimer timer;
     timer.start();
     for (;;) {
-        pollfd p {m_handle, POLLIN, 0};
+        pollfd p{m_handle, POLLIN, 0};
         const int r = ::poll(&p, 1, int(remainingMs(timer, qMax(0, timeoutMs))));
-        if (r < 0 && errno == EINTR)
-            continue;
+        if (r < 0 && errno == EINTR) continue;
         if (r < 0) {
             setError(errno);
             break;
         }
-        if (r == 0)
-            return false;
+        if (r == 0) return false;
         if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) {
             // Hang-up or error: the device went away. Bytes it left are still read.
-            if (WaitingCount() > 0)
-                return true;
+            if (WaitingCount() > 0) return true;
             setError((p.revents & POLLNVAL) ? EBADF : EIO);
             break;
         }
@@ -357,14 +366,13 @@ QByteArray TLineSerial::readBytes(qint32 n) {
             continue;
         }
         const int e = errno;
-        if (got < 0 && e == EINTR)
-            continue;
+        if (got < 0 && e == EINTR) continue;
         if (got < 0 && e != EAGAIN) {
             setError(e);
             break;
         }
         const qint64 left = remainingMs(timer, IoTimeout);
-        pollfd p {m_handle, POLLIN, 0};
+        pollfd p{m_handle, POLLIN, 0};
         if (left == 0 || ::poll(&p, 1, int(left)) == 0) {
             ::tcflush(m_handle, TCIFLUSH);
             setError(SerialCode::Timeout);
@@ -375,14 +383,12 @@ QByteArray TLineSerial::readBytes(qint32 n) {
             break;
         }
     }
-    if (m_lastError == 0)
-        takeLineErrors(true);
+    if (m_lastError == 0) takeLineErrors(true);
     return data;
 }
 
 QByteArray TLineSerial::receivePacket(qint32 timeoutMs) {
-    if (!preTest())
-        return {};
+    if (!preTest()) return {};
     setError(0);
     QByteArray packet;
     if (!m_lineBuffer.isEmpty()) {
@@ -409,8 +415,7 @@ QByteArray TLineSerial::receivePacket(qint32 timeoutMs) {
 }
 
 QByteArray TLineSerial::ReceiveLine(qint32 timeoutMs) {
-    if (!preTest())
-        return {};
+    if (!preTest()) return {};
     setError(0);
     QByteArray collected;
     qsizetype end = -1;
@@ -420,8 +425,7 @@ QByteArray TLineSerial::ReceiveLine(qint32 timeoutMs) {
         QElapsedTimer pass;
         pass.start();
         collected += receivePacket(qint32(qMin<qint64>(timeLeft, INT32_MAX)));
-        if (m_lastError != 0)
-            break;
+        if (m_lastError != 0) break;
         end = collected.indexOf("\r\n");
         endLength = 2;
         if (AnyLineEnd) {
@@ -443,8 +447,7 @@ QByteArray TLineSerial::ReceiveLine(qint32 timeoutMs) {
             setError(SerialCode::BufferExceeded);
             break;
         }
-        if (end >= 0)
-            break;
+        if (end >= 0) break;
         if (!PerWaitTimeout) {
             timeLeft -= pass.elapsed();
             if (timeLeft <= 0) {

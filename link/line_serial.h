@@ -70,10 +70,10 @@ public:
 
     // Settings, used as the fields they are.
     bool RaiseErrors = false;
-    qint32 IoTimeout = 30000;  // ms, longest wait for one write or read to complete
+    qint32 IoTimeout = 30000;   // ms, longest wait for one write or read to complete
     bool PerWaitTimeout = true; // the receive time-out applies afresh to every wait
-    qint32 MaxLineLength = 0;  // longest unterminated text ReceiveLine accepts; 0 = no limit
-    bool AnyLineEnd = false;   // off: only CR LF ends a line; on: CR LF, CR or LF
+    qint32 MaxLineLength = 0;   // longest unterminated text ReceiveLine accepts; 0 = no limit
+    bool AnyLineEnd = false;    // off: only CR LF ends a line; on: CR LF, CR or LF
     bool RequireDSR = false;
     bool RequireCTS = false;
     qint32 ReceiveQueueSize = 4096; // base of the XON/XOFF limits (kept for the record)
@@ -116,7 +116,7 @@ private:
     QString m_lastErrorDesc = QStringLiteral("OK");
     QByteArray m_lineBuffer;
     bool m_haveCounters = false;
-    serial_icounter_struct m_counters {};
+    serial_icounter_struct m_counters{};
 };
 
 } // namespace varek

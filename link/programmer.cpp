@@ -29,8 +29,7 @@ bool replyWaiting(TLineSerial& port, int wait) {
 
 QString aboutTime(qint64 ms) {
     const qint64 s = (qMax<qint64>(ms, 0) + 999) / 1000;
-    if (s >= 60)
-        return QStringLiteral("%1 мин %2 с").arg(s / 60).arg(s % 60);
+    if (s >= 60) return QStringLiteral("%1 мин %2 с").arg(s / 60).arg(s % 60);
     return QStringLiteral("%1 с").arg(s);
 }
 
@@ -72,14 +71,12 @@ ProgrammerExchange::~ProgrammerExchange() {
 }
 
 int ProgrammerExchange::progressFor(int i, int m) {
-    if (m <= 1)
-        return 0;
+    if (m <= 1) return 0;
     const qint64 num = qint64(i) * 100;
     const qint64 den = m - 1;
     qint64 q = num / den;
     const qint64 twice = 2 * (num % den);
-    if (twice > den || (twice == den && (q % 2) == 1))
-        ++q;
+    if (twice > den || (twice == den && (q % 2) == 1)) ++q;
     return int(q);
 }
 
@@ -88,12 +85,12 @@ void ProgrammerExchange::post(std::function<void()> emitter) {
 }
 
 bool ProgrammerExchange::start(Command command, const QStringList& lines, const QString& deviceName) {
-    if (m_thread)
-        return false;
+    if (m_thread) return false;
     m_cancel = false;
     m_quit = false;
     m_wasCancelled = false;
-    m_thread = QThread::create([this, command, lines, deviceName] { runExchange(command, lines, deviceName); });
+    m_thread =
+        QThread::create([this, command, lines, deviceName] { runExchange(command, lines, deviceName); });
     m_thread->setObjectName(QStringLiteral("programmer exchange"));
     m_thread->start();
     return true;
@@ -114,7 +111,7 @@ void ProgrammerExchange::runExchange(Command command, QStringList lines, QString
     bool cancelled = false;
     QString message;
     {
-        Run run {this, m_timing, {}};
+        Run run{this, m_timing, {}};
         const ProgrammerTiming& t = run.timing;
         TLineSerial& port = run.port;
         port.RaiseErrors = true;
@@ -141,8 +138,7 @@ void ProgrammerExchange::runExchange(Command command, QStringList lines, QString
                         run.status(QStringLiteral("Чтение памяти Zintor: получено строк: %1").arg(received));
                 }
                 cancelled = run.cancelled();
-                if (cancelled)
-                    run.note(QStringLiteral("Чтение прервано оператором."));
+                if (cancelled) run.note(QStringLiteral("Чтение прервано оператором."));
             } else {
                 const int total = int(lines.size());
                 const QString what = command == Command::Store ? QStringLiteral("Запись ключей в Zintor")
@@ -162,8 +158,7 @@ void ProgrammerExchange::runExchange(Command command, QStringList lines, QString
                     while (phase.elapsed() < t.dumpPhase) {
                         if (replyWaiting(port, t.dumpWait)) {
                             const QByteArray reply = port.ReceiveLine(t.dumpLine);
-                            if (!reply.isEmpty())
-                                run.log(reply);
+                            if (!reply.isEmpty()) run.log(reply);
                         }
                     }
                     run.progress(progressFor(i, total));
@@ -194,8 +189,7 @@ void ProgrammerExchange::runExchange(Command command, QStringList lines, QString
                             run.status(QStringLiteral("%1: ожидание ответа устройства, осталось около %2")
                                            .arg(what, aboutTime(t.finalPhase - phase.elapsed())));
                         }
-                        if (replyWaiting(port, t.finalWait))
-                            run.log(port.ReceiveLine(t.finalLine));
+                        if (replyWaiting(port, t.finalWait)) run.log(port.ReceiveLine(t.finalLine));
                     }
                     // Complete lines that came with the last one are logged too.
                     while (port.LineBuffer().contains("\r\n"))
@@ -203,8 +197,7 @@ void ProgrammerExchange::runExchange(Command command, QStringList lines, QString
                 }
             }
             ok = !cancelled;
-            if (cancelled)
-                message = QStringLiteral("Обмен с устройством Zintor прерван оператором.");
+            if (cancelled) message = QStringLiteral("Обмен с устройством Zintor прерван оператором.");
         } catch (const ESerialError& e) {
             message = e.message();
             if (deviceGone(e.code()))

@@ -112,8 +112,8 @@ private:
 
     ProgrammerTiming m_timing;
     QThread* m_thread = nullptr;
-    std::atomic<bool> m_cancel {false};
-    std::atomic<bool> m_quit {false};
+    std::atomic<bool> m_cancel{false};
+    std::atomic<bool> m_quit{false};
     bool m_wasCancelled = false;
 };
 

@@ -16,41 +16,32 @@ TReaderComPort::TReaderComPort(QObject* parent) : QObject(parent), m_alive(std::
 
 TReaderComPort::~TReaderComPort() {
     *m_alive = false;
-    if (m_state != State::Closed)
-        release();
+    if (m_state != State::Closed) release();
 }
 
 void TReaderComPort::setComNumber(quint16 n) {
-    if (n == m_comNumber)
-        return;
+    if (n == m_comNumber) return;
     const bool wasOpen = m_state == State::Open;
-    if (wasOpen)
-        setOpen(false);
+    if (wasOpen) setOpen(false);
     m_comNumber = n;
-    if (wasOpen)
-        setOpen(true);
+    if (wasOpen) setOpen(true);
 }
 
 void TReaderComPort::setOpen(bool open) {
     if (open) {
-        if (m_state == State::Closed)
-            openPort();
+        if (m_state == State::Closed) openPort();
         return;
     }
-    if (m_state != State::Open)
-        return;
+    if (m_state != State::Open) return;
     m_state = State::ShuttingDown;
-    if (m_notifier)
-        m_notifier->setEnabled(false);
+    if (m_notifier) m_notifier->setEnabled(false);
     // Closing from inside OnTriggerAvail: the release happens when the handler returns.
-    if (!m_inEvent)
-        release();
+    if (!m_inEvent) release();
 }
 
 void TReaderComPort::openPort() {
     using namespace ComPortCode;
-    if (m_comNumber == 0)
-        throw EComPortError(ENoPortChosen, QStringLiteral("No port chosen"));
+    if (m_comNumber == 0) throw EComPortError(ENoPortChosen, QStringLiteral("No port chosen"));
     if (XoffLevel < XonLevel || XoffLevel > InQueueSize)
         throw EComPortError(EBadLimits, QStringLiteral("Invalid XON/XOFF limits"));
     const QString path = m_comNumber <= 255 ? devicePathFor(quint8(m_comNumber)) : QString();
@@ -62,35 +53,52 @@ void TReaderComPort::openPort() {
             throw EComPortError(ENoSuchPort, QStringLiteral("No such port: %1").arg(portName));
         if (err == EBUSY || err == EACCES)
             throw EComPortError(EPortInUse, QStringLiteral("Port in use: %1").arg(portName));
-        throw EInOutError(err, QStringLiteral("I/O error %1 on %2: %3").arg(err).arg(portName, qt_error_string(err)));
+        throw EInOutError(
+            err, QStringLiteral("I/O error %1 on %2: %3").arg(err).arg(portName, qt_error_string(err)));
     }
 
     auto fail = [&](int e) {
         tty::closeExclusive(fd);
-        throw EInOutError(e, QStringLiteral("I/O error %1 on %2: %3").arg(e).arg(portName, qt_error_string(e)));
+        throw EInOutError(e,
+                          QStringLiteral("I/O error %1 on %2: %3").arg(e).arg(portName, qt_error_string(e)));
     };
-    termios tio {};
-    if (::tcgetattr(fd, &tio) != 0)
-        fail(errno);
+    termios tio{};
+    if (::tcgetattr(fd, &tio) != 0) fail(errno);
     ::cfmakeraw(&tio);
     speed_t speed = B9600;
     switch (Baud) {
-    case 1200: speed = B1200; break;
-    case 2400: speed = B2400; break;
-    case 4800: speed = B4800; break;
-    case 9600: speed = B9600; break;
-    case 19200: speed = B19200; break;
-    case 38400: speed = B38400; break;
-    case 57600: speed = B57600; break;
-    case 115200: speed = B115200; break;
-    default: fail(EINVAL);
+    case 1200:
+        speed = B1200;
+        break;
+    case 2400:
+        speed = B2400;
+        break;
+    case 4800:
+        speed = B4800;
+        break;
+    case 9600:
+        speed = B9600;
+        break;
+    case 19200:
+        speed = B19200;
+        break;
+    case 38400:
+        speed = B38400;
+        break;
+    case 57600:
+        speed = B57600;
+        break;
+    case 115200:
+        speed = B115200;
+        break;
+    default:
+        fail(EINVAL);
     }
     ::cfsetispeed(&tio, speed);
     ::cfsetospeed(&tio, speed);
     tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
     tio.c_cflag |= (DataBits == 7 ? CS7 : DataBits == 6 ? CS6 : DataBits == 5 ? CS5 : CS8) | CREAD | CLOCAL;
-    if (StopBits == 2)
-        tio.c_cflag |= CSTOPB;
+    if (StopBits == 2) tio.c_cflag |= CSTOPB;
     tio.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | ISTRIP | IGNBRK);
     if (SoftwareFlow == SoftwareFlowMode::sfReceive || SoftwareFlow == SoftwareFlowMode::sfBoth)
         tio.c_iflag |= IXOFF;
@@ -100,12 +108,10 @@ void TReaderComPort::openPort() {
     tio.c_cc[VSTOP] = XoffChar;
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
-    if (::tcsetattr(fd, TCSANOW, &tio) != 0 && !tty::failureIsPtyLimitation(fd, errno))
-        fail(errno);
+    if (::tcsetattr(fd, TCSANOW, &tio) != 0 && !tty::failureIsPtyLimitation(fd, errno)) fail(errno);
     const int lines = (DTR ? TIOCM_DTR : 0) | (RTS ? TIOCM_RTS : 0);
     if (lines != 0)
-        if (const int e = tty::setModemLines(fd, lines, true))
-            fail(e);
+        if (const int e = tty::setModemLines(fd, lines, true)) fail(e);
     ::tcflush(fd, TCIFLUSH);
 
     m_fd = fd;
@@ -135,16 +141,15 @@ void TReaderComPort::release() {
 }
 
 quint8 TReaderComPort::ReadChar() {
-    if (m_state == State::ShuttingDown)
-        return 0;
-    if (m_state == State::Closed && OpenOnRead)
-        setOpen(true);
+    if (m_state == State::ShuttingDown) return 0;
+    if (m_state == State::Closed && OpenOnRead) setOpen(true);
     if (m_buffer.isEmpty())
         throw EComPortError(ComPortCode::ENothingToRead, QStringLiteral("Nothing to read"));
     const quint8 c = quint8(m_buffer.at(0));
     m_buffer.remove(0, 1);
     // Room again: resume taking characters from the device.
-    if (m_notifier && !m_notifier->isEnabled() && m_state == State::Open && m_buffer.size() < ReceiveBufferSize)
+    if (m_notifier && !m_notifier->isEnabled() && m_state == State::Open &&
+        m_buffer.size() < ReceiveBufferSize)
         m_notifier->setEnabled(true);
     return c;
 }
@@ -159,10 +164,8 @@ void TReaderComPort::fillBuffer() {
             m_unannounced += n;
             continue;
         }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && errno == EAGAIN)
-            return;
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EAGAIN) return;
         // End of file or an error: the device has gone. Stop listening so the
         // notifier does not fire without end.
         const int e = n < 0 ? errno : EIO;
@@ -175,29 +178,24 @@ void TReaderComPort::fillBuffer() {
 }
 
 void TReaderComPort::onReadable() {
-    if (m_state != State::Open)
-        return;
+    if (m_state != State::Open) return;
     const std::shared_ptr<bool> alive = m_alive;
     fillBuffer();
-    if (*alive)
-        deliver();
+    if (*alive) deliver();
 }
 
 void TReaderComPort::deliver() {
-    if (m_inEvent)
-        return; // the running handler's caller announces what came meanwhile
+    if (m_inEvent) return; // the running handler's caller announces what came meanwhile
     const std::shared_ptr<bool> alive = m_alive;
     while (m_state == State::Open && m_unannounced > 0 && !m_buffer.isEmpty()) {
         m_unannounced = 0;
         m_inEvent = true;
         emit OnTriggerAvail(quint16(qMin<qsizetype>(m_buffer.size(), 65535)));
-        if (!*alive)
-            return; // the handler destroyed the port
+        if (!*alive) return; // the handler destroyed the port
         m_inEvent = false;
     }
     m_unannounced = 0;
-    if (m_state == State::ShuttingDown)
-        release();
+    if (m_state == State::ShuttingDown) release();
 }
 
 } // namespace varek

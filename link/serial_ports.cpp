@@ -31,34 +31,28 @@ bool isRealUartPort(const QString& deviceName) {
 
 void addMachineDevices(QMap<int, SerialPortEntry>& ports) {
     const QDir dev(QStringLiteral("/dev"));
-    const QStringList names = dev.entryList({QStringLiteral("ttyS*"), QStringLiteral("ttyUSB*"),
-                                             QStringLiteral("ttyACM*")},
-                                            QDir::System | QDir::Files | QDir::NoDotAndDotDot);
+    const QStringList names =
+        dev.entryList({QStringLiteral("ttyS*"), QStringLiteral("ttyUSB*"), QStringLiteral("ttyACM*")},
+                      QDir::System | QDir::Files | QDir::NoDotAndDotDot);
     for (const QString& name : names) {
         const int n = comNumberForDeviceName(name);
-        if (n == 0 || ports.contains(n))
-            continue;
+        if (n == 0 || ports.contains(n)) continue;
         const QString path = dev.filePath(name);
-        if (!isCharacterDevice(path))
-            continue;
-        if (name.startsWith(QLatin1String("ttyS")) && !isRealUartPort(name))
-            continue;
+        if (!isCharacterDevice(path)) continue;
+        if (name.startsWith(QLatin1String("ttyS")) && !isRealUartPort(name)) continue;
         ports.insert(n, SerialPortEntry{quint8(n), QStringLiteral("COM%1").arg(n), path});
     }
 }
 
 void addPortsDirectory(QMap<int, SerialPortEntry>& ports) {
     const QDir dir(appDir() + QStringLiteral("ports"));
-    if (!dir.exists())
-        return;
+    if (!dir.exists()) return;
     const QStringList names = dir.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
     for (const QString& name : names) {
         const int n = comNumberForEntryName(name);
-        if (n == 0)
-            continue;
+        if (n == 0) continue;
         const QString path = dir.filePath(name);
-        if (!isCharacterDevice(path))
-            continue;
+        if (!isCharacterDevice(path)) continue;
         ports.insert(n, SerialPortEntry{quint8(n), name, path});
     }
 }
@@ -75,8 +69,7 @@ QMap<int, SerialPortEntry> collectPorts() {
 int comNumberForEntryName(const QString& entryName) {
     static const QRegularExpression pattern(QStringLiteral("^COM([1-9][0-9]{0,2})$"));
     const auto match = pattern.match(entryName);
-    if (!match.hasMatch())
-        return 0;
+    if (!match.hasMatch()) return 0;
     const int n = match.captured(1).toInt();
     return n <= 255 ? n : 0;
 }
@@ -84,16 +77,12 @@ int comNumberForEntryName(const QString& entryName) {
 int comNumberForDeviceName(const QString& deviceName) {
     static const QRegularExpression pattern(QStringLiteral("^tty(S|USB|ACM)(0|[1-9][0-9]?)$"));
     const auto match = pattern.match(deviceName);
-    if (!match.hasMatch())
-        return 0;
+    if (!match.hasMatch()) return 0;
     const int k = match.captured(2).toInt();
-    if (k > 31)
-        return 0;
+    if (k > 31) return 0;
     const QString kind = match.captured(1);
-    if (kind == QLatin1String("S"))
-        return k + 1;
-    if (kind == QLatin1String("USB"))
-        return k + 33;
+    if (kind == QLatin1String("S")) return k + 1;
+    if (kind == QLatin1String("USB")) return k + 33;
     return k + 65;
 }
 
@@ -109,8 +98,7 @@ QStringList serialPortNames() {
 }
 
 QString devicePathFor(quint8 n) {
-    if (n == 0)
-        return {};
+    if (n == 0) return {};
     const QMap<int, SerialPortEntry> ports = collectPorts();
     const auto it = ports.constFind(n);
     return it == ports.cend() ? QString() : it->devicePath;

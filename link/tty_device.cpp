@@ -40,16 +40,14 @@ int openExclusive(const QString& path, int* error) {
 }
 
 void closeExclusive(int fd) {
-    if (fd < 0)
-        return;
+    if (fd < 0) return;
     ::ioctl(fd, TIOCNXCL);
     ::close(fd);
 }
 
 bool isPseudoTerminal(int fd) {
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode))
-        return false;
+    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
     const unsigned int maj = major(st.st_rdev);
     return maj >= 136 && maj <= 143;
 }
@@ -59,8 +57,7 @@ bool failureIsPtyLimitation(int fd, int error) {
 }
 
 int setModemLines(int fd, int lines, bool on) {
-    if (::ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &lines) == 0)
-        return 0;
+    if (::ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &lines) == 0) return 0;
     const int err = errno;
     return failureIsPtyLimitation(fd, err) ? 0 : err;
 }

@@ -42,7 +42,8 @@ int main(int argc, char** argv) {
     const QCommandLineOption delay(QStringLiteral("delay"),
                                    QStringLiteral("Wait before the command-line cards and between them."),
                                    QStringLiteral("ms"), QStringLiteral("0"));
-    const QCommandLineOption once(QStringLiteral("once"), QStringLiteral("End after the command-line cards."));
+    const QCommandLineOption once(QStringLiteral("once"),
+                                  QStringLiteral("End after the command-line cards."));
     parser.addOptions({com, ports, pieces, pause, delay, once});
     parser.addPositionalArgument(QStringLiteral("card"), QStringLiteral("Ten hexadecimal digits."));
     parser.process(app);
@@ -53,7 +54,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "varek-orvan-sim: --com n (1-255) is required\n");
         return 2;
     }
-    const QString portsDir = parser.isSet(ports) ? parser.value(ports) : varek::appDir() + QStringLiteral("ports");
+    const QString portsDir =
+        parser.isSet(ports) ? parser.value(ports) : varek::appDir() + QStringLiteral("ports");
     const int k = parser.value(pieces).toInt();
     const int pauseMs = parser.value(pause).toInt();
     const int delayMs = parser.value(delay).toInt();
@@ -82,8 +84,7 @@ int main(int argc, char** argv) {
         if (!parser.isSet(once)) {
             std::string line;
             while (std::getline(std::cin, line))
-                if (!QString::fromStdString(line).trimmed().isEmpty())
-                    send(QString::fromStdString(line));
+                if (!QString::fromStdString(line).trimmed().isEmpty()) send(QString::fromStdString(line));
         }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "varek-orvan-sim: %s\n", e.what());

@@ -10,8 +10,7 @@ namespace varek::sim {
 
 namespace {
 void sleepMs(int ms) {
-    if (ms > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 } // namespace
 
@@ -23,16 +22,14 @@ ZintorDevice::~ZintorDevice() {
 }
 
 void ZintorDevice::start() {
-    if (m_thread.joinable())
-        return;
+    if (m_thread.joinable()) return;
     m_stop = false;
     m_thread = std::thread([this] { run(); });
 }
 
 void ZintorDevice::stop() {
     m_stop = true;
-    if (m_thread.joinable())
-        m_thread.join();
+    if (m_thread.joinable()) m_thread.join();
 }
 
 QByteArray ZintorDevice::memory() const {
@@ -43,8 +40,7 @@ QByteArray ZintorDevice::memory() const {
 void ZintorDevice::setMemory(const QByteArray& memory) {
     std::lock_guard lock(m_mutex);
     m_memory = memory.left(MemorySize);
-    if (m_memory.size() < MemorySize)
-        m_memory.append(MemorySize - m_memory.size(), char(0xFF));
+    if (m_memory.size() < MemorySize) m_memory.append(MemorySize - m_memory.size(), char(0xFF));
 }
 
 QString ZintorDevice::dumpLine(int address, const QByteArray& bytes32) {
@@ -64,8 +60,7 @@ QStringList ZintorDevice::memoryDumpLines() const {
 
 bool ZintorDevice::writeMemoryFile(const QString& path) const {
     QFile file(path + QStringLiteral(".tmp"));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
     for (const QString& line : memoryDumpLines())
         file.write(line.toLatin1() + "\r\n");
     file.close();
@@ -81,15 +76,13 @@ QList<QByteArray> ZintorDevice::receivedLines() const {
 void ZintorDevice::run() {
     QByteArray pending;
     while (!m_stop) {
-        if (!m_pty.waitReadable(20))
-            continue;
+        if (!m_pty.waitReadable(20)) continue;
         pending += m_pty.readAvailable();
         qsizetype end;
         while ((end = pending.indexOf('\n')) >= 0) {
             QByteArray line = pending.left(end);
             pending.remove(0, end + 1);
-            if (line.endsWith('\r'))
-                line.chop(1);
+            if (line.endsWith('\r')) line.chop(1);
             {
                 std::lock_guard lock(m_mutex);
                 m_received << line;
@@ -100,8 +93,7 @@ void ZintorDevice::run() {
 }
 
 void ZintorDevice::reply(const QByteArray& line) {
-    if (m_options.silent || m_stop)
-        return;
+    if (m_options.silent || m_stop) return;
     sleepMs(m_options.slowMs);
     QByteArray text = line;
     if (m_options.garbage) {
@@ -125,14 +117,12 @@ void ZintorDevice::reply(const QByteArray& line) {
 
 void ZintorDevice::handleLine(const QByteArray& line) {
     static const QRegularExpression dump(QStringLiteral("^([0-9A-Fa-f]{5}): ([0-9A-Fa-f]{64})$"));
-    if (line.isEmpty())
-        return;
+    if (line.isEmpty()) return;
     if (line == "d") {
         const QStringList lines = memoryDumpLines();
         reply("# Zintor memory, 8192 bytes");
         for (int i = 0; i < lines.size(); ++i) {
-            if (i % 64 == 0)
-                reply("# page " + QByteArray::number(i / 64));
+            if (i % 64 == 0) reply("# page " + QByteArray::number(i / 64));
             reply(lines.at(i).toLatin1());
         }
         reply("# end");
@@ -141,8 +131,7 @@ void ZintorDevice::handleLine(const QByteArray& line) {
     if (line == "s" || line == "w") {
         reply(line == "s" ? "# storing image" : "# writing controller");
         ++m_stores;
-        if (!m_options.memoryOut.isEmpty())
-            writeMemoryFile(m_options.memoryOut);
+        if (!m_options.memoryOut.isEmpty()) writeMemoryFile(m_options.memoryOut);
         reply(line == "s" ? "STORED" : "WRITTEN");
         return;
     }
@@ -172,14 +161,11 @@ QByteArray OrvanReader::frame(const QByteArray& digits) {
 
 bool OrvanReader::sendCard(const QByteArray& digits, int pieces, int pauseMs) {
     const QByteArray bytes = frame(digits);
-    if (pieces <= 1)
-        return m_pty.writeAll(bytes);
+    if (pieces <= 1) return m_pty.writeAll(bytes);
     const qsizetype step = qMax<qsizetype>(1, (bytes.size() + pieces - 1) / pieces);
     for (qsizetype at = 0; at < bytes.size(); at += step) {
-        if (at > 0)
-            sleepMs(pauseMs);
-        if (!m_pty.writeAll(bytes.mid(at, step)))
-            return false;
+        if (at > 0) sleepMs(pauseMs);
+        if (!m_pty.writeAll(bytes.mid(at, step))) return false;
     }
     return true;
 }

@@ -63,8 +63,8 @@ private:
     PtyPair& m_pty;
     ZintorOptions m_options;
     std::thread m_thread;
-    std::atomic<bool> m_stop {false};
-    std::atomic<int> m_stores {0};
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_stores{0};
     mutable std::mutex m_mutex;
     QByteArray m_memory;
     QList<QByteArray> m_received;

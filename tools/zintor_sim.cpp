@@ -24,7 +24,8 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("varek-zintor-sim"));
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Simulated Zintor programming device on a pseudo-terminal."));
+    parser.setApplicationDescription(
+        QStringLiteral("Simulated Zintor programming device on a pseudo-terminal."));
     parser.addHelpOption();
     const QCommandLineOption com(QStringLiteral("com"), QStringLiteral("Port number n of COMn (1-255)."),
                                  QStringLiteral("n"));
@@ -36,13 +37,15 @@ int main(int argc, char** argv) {
     const QCommandLineOption slow(QStringLiteral("slow"), QStringLiteral("Pause before each reply line."),
                                   QStringLiteral("ms"));
     const QCommandLineOption stall(QStringLiteral("stall"),
-                                   QStringLiteral("Pause in the middle of each reply line."), QStringLiteral("ms"));
+                                   QStringLiteral("Pause in the middle of each reply line."),
+                                   QStringLiteral("ms"));
     const QCommandLineOption garbage(QStringLiteral("garbage"), QStringLiteral("Answer random bytes."));
     const QCommandLineOption memoryOut(QStringLiteral("memory-out"),
                                        QStringLiteral("Write the memory here after each \"s\" and \"w\"."),
                                        QStringLiteral("file"));
     const QCommandLineOption memoryIn(QStringLiteral("memory-in"),
-                                      QStringLiteral("Start with this memory (a dump file)."), QStringLiteral("file"));
+                                      QStringLiteral("Start with this memory (a dump file)."),
+                                      QStringLiteral("file"));
     parser.addOptions({com, ports, silent, slow, stall, garbage, memoryOut, memoryIn});
     parser.process(app);
 
@@ -52,7 +55,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "varek-zintor-sim: --com n (1-255) is required\n");
         return 2;
     }
-    const QString portsDir = parser.isSet(ports) ? parser.value(ports) : varek::appDir() + QStringLiteral("ports");
+    const QString portsDir =
+        parser.isSet(ports) ? parser.value(ports) : varek::appDir() + QStringLiteral("ports");
 
     ZintorOptions options;
     options.silent = parser.isSet(silent);
@@ -90,14 +94,14 @@ int main(int argc, char** argv) {
             device.setMemory(mem);
         }
         device.start();
-        std::printf("Zintor simulator on COM%d: %s -> %s\n", n, qPrintable(link), qPrintable(pty.slavePath()));
+        std::printf("Zintor simulator on COM%d: %s -> %s\n", n, qPrintable(link),
+                    qPrintable(pty.slavePath()));
         std::fflush(stdout);
         for (;;) {
             int sig = 0;
             sigwait(&handled, &sig);
             if (sig == SIGUSR1) {
-                if (!options.memoryOut.isEmpty())
-                    device.writeMemoryFile(options.memoryOut);
+                if (!options.memoryOut.isEmpty()) device.writeMemoryFile(options.memoryOut);
                 continue;
             }
             break;

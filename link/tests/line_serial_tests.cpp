@@ -136,7 +136,7 @@ TEST_F(LineSerial, LineSettingsOnPseudoTerminal) {
     for (const auto& c : cases) {
         m_port.ConfigureLine(2400, 8, QChar(c.parity), 0, false, false);
         EXPECT_EQ(m_port.LastError(), 0);
-        termios tio {};
+        termios tio{};
         ASSERT_EQ(tcgetattr(m_port.Handle(), &tio), 0);
         EXPECT_EQ(cfgetospeed(&tio), speed_t(B2400));
         // A pseudo-terminal keeps no parity or character size in its flags;
@@ -146,7 +146,7 @@ TEST_F(LineSerial, LineSettingsOnPseudoTerminal) {
         EXPECT_EQ(tio.c_lflag & (ICANON | ECHO), 0u);
     }
     m_port.ConfigureLine(9600, 7, 'N', 2, true, false);
-    termios tio {};
+    termios tio{};
     ASSERT_EQ(tcgetattr(m_port.Handle(), &tio), 0);
     EXPECT_EQ(tio.c_iflag & (IXON | IXOFF), tcflag_t(IXON | IXOFF));
     EXPECT_EQ(tio.c_cc[VSTART], 0x11);

@@ -14,8 +14,8 @@ TEST(ProgrammerProgress, HalvesToEven) {
     const struct {
         int i, m, percent;
     } cases[] = {
-        {0, 256, 0}, {1, 256, 0},   {2, 256, 1}, {128, 256, 50}, {254, 256, 100}, {255, 256, 100},
-        {1, 9, 12},  {3, 9, 38},    {5, 9, 62},  {7, 9, 88},     {0, 1, 0},       {1, 2, 100},
+        {0, 256, 0}, {1, 256, 0}, {2, 256, 1}, {128, 256, 50}, {254, 256, 100}, {255, 256, 100},
+        {1, 9, 12},  {3, 9, 38},  {5, 9, 62},  {7, 9, 88},     {0, 1, 0},       {1, 2, 100},
     };
     for (const auto& c : cases)
         EXPECT_EQ(ProgrammerExchange::progressFor(c.i, c.m), c.percent) << c.i << "/" << c.m;
@@ -55,9 +55,11 @@ protected:
         m_pty = makePort(3);
         m_exchange.setTiming(quickTiming());
         QObject::connect(&m_exchange, &ProgrammerExchange::logLine, [this](const QString& s) { m_log << s; });
-        QObject::connect(&m_exchange, &ProgrammerExchange::dumpLine, [this](const QString& s) { m_dump << s; });
+        QObject::connect(&m_exchange, &ProgrammerExchange::dumpLine,
+                         [this](const QString& s) { m_dump << s; });
         QObject::connect(&m_exchange, &ProgrammerExchange::progress, [this](int p) { m_progress << p; });
-        QObject::connect(&m_exchange, &ProgrammerExchange::status, [this](const QString& s) { m_status << s; });
+        QObject::connect(&m_exchange, &ProgrammerExchange::status,
+                         [this](const QString& s) { m_status << s; });
         QObject::connect(&m_exchange, &ProgrammerExchange::finished, [this](bool ok, const QString& msg) {
             m_finished = true;
             m_ok = ok;
@@ -101,7 +103,7 @@ TEST_F(Programmer, ReadGivesTheDevicesMemory) {
     EXPECT_EQ(m_dump, device.memoryDumpLines());
     EXPECT_EQ(m_log.size(), 256 + 6); // with the remarks
     EXPECT_EQ(m_log.first(), "# Zintor memory, 8192 bytes");
-    EXPECT_EQ(device.receivedLines(), (QList<QByteArray> {"d"}));
+    EXPECT_EQ(device.receivedLines(), (QList<QByteArray>{"d"}));
     expectPortFree();
 }
 
@@ -114,8 +116,8 @@ TEST_F(Programmer, ReadSortsRemarksAndKeepsEmptyLines) {
     runToEnd(ProgrammerExchange::Command::Read);
     device.join();
     EXPECT_TRUE(m_ok);
-    EXPECT_EQ(m_log, (QStringList {"# remark", "", dumpLine}));
-    EXPECT_EQ(m_dump, (QStringList {"", dumpLine}));
+    EXPECT_EQ(m_log, (QStringList{"# remark", "", dumpLine}));
+    EXPECT_EQ(m_dump, (QStringList{"", dumpLine}));
 }
 
 TEST_F(Programmer, SilentDeviceReadEndsWithNothing) {
@@ -177,9 +179,9 @@ TEST_F(Programmer, HeldPortIsRefused) {
     holder.OpenDevice(R"(\\.\COM3)");
     runToEnd(ProgrammerExchange::Command::Read);
     EXPECT_FALSE(m_ok);
-    EXPECT_EQ(m_message, QStringLiteral("Communication error %1: %2")
-                             .arg(EBUSY)
-                             .arg(TLineSerial::ErrorDescription(EBUSY)));
+    EXPECT_EQ(
+        m_message,
+        QStringLiteral("Communication error %1: %2").arg(EBUSY).arg(TLineSerial::ErrorDescription(EBUSY)));
 }
 
 // A full store sends exactly the 256 lines and "s", in order; the device's
@@ -204,7 +206,7 @@ TEST_F(Programmer, StoresInARowAndWrite) {
     ASSERT_EQ(m_log.size(), 256 + 2);
     EXPECT_EQ(m_log.at(0), "OK 00000");
     EXPECT_EQ(m_log.at(255), "OK 01FE0");
-    EXPECT_EQ(m_log.mid(256), (QStringList {"# storing image", "STORED"}));
+    EXPECT_EQ(m_log.mid(256), (QStringList{"# storing image", "STORED"}));
     QList<int> progress;
     for (int i = 0; i < 256; ++i)
         progress << ProgrammerExchange::progressFor(i, 256);
@@ -225,7 +227,7 @@ TEST_F(Programmer, StoresInARowAndWrite) {
     ASSERT_EQ(received.size(), 3 * 257);
     EXPECT_EQ(received.mid(2 * 257, 256), expected.mid(0, 256));
     EXPECT_EQ(received.last(), "w");
-    EXPECT_EQ(m_log.mid(256), (QStringList {"# writing controller", "WRITTEN"}));
+    EXPECT_EQ(m_log.mid(256), (QStringList{"# writing controller", "WRITTEN"}));
     expectPortFree();
 }
 
@@ -236,8 +238,7 @@ TEST_F(Programmer, CancelBeforeTheFinalCommand) {
     t.dumpPhase = 20;
     m_exchange.setTiming(t);
     QObject::connect(&m_exchange, &ProgrammerExchange::progress, &m_exchange, [this](int) {
-        if (m_progress.size() == 5)
-            m_exchange.cancel();
+        if (m_progress.size() == 5) m_exchange.cancel();
     });
     EXPECT_TRUE(m_exchange.start(ProgrammerExchange::Command::Store, randomImage(3), R"(\\.\COM3)"));
     EXPECT_FALSE(m_exchange.start(ProgrammerExchange::Command::Read, {}, R"(\\.\COM3)")); // one at a time
@@ -269,7 +270,8 @@ TEST_F(Programmer, DeviceGoneMidExchange) {
     ASSERT_TRUE(processEventsUntil([this] { return m_finished; }, 30000));
     EXPECT_FALSE(m_ok);
     EXPECT_TRUE(m_message.startsWith("Связь с устройством Zintor потеряна")) << m_message.toStdString();
-    EXPECT_TRUE(m_message.contains(QStringLiteral("Communication error %1:").arg(EIO))) << m_message.toStdString();
+    EXPECT_TRUE(m_message.contains(QStringLiteral("Communication error %1:").arg(EIO)))
+        << m_message.toStdString();
 
     // The device is back: the next exchange works.
     m_pty = makePort(3);
@@ -283,12 +285,11 @@ TEST_F(Programmer, DeviceGoneMidExchange) {
 // Empty replies: dropped while listening after a dump line, logged after "s".
 // A silent device gets every line and the final command; the log stays empty.
 TEST_F(Programmer, EmptyRepliesAndSilence) {
-    std::atomic<bool> stop {false};
+    std::atomic<bool> stop{false};
     std::thread device([&] {
         QByteArray pending;
         while (!stop) {
-            if (!m_pty->waitReadable(10))
-                continue;
+            if (!m_pty->waitReadable(10)) continue;
             pending += m_pty->readAvailable();
             qsizetype end;
             while ((end = pending.indexOf("\r\n")) >= 0) {
@@ -302,7 +303,7 @@ TEST_F(Programmer, EmptyRepliesAndSilence) {
     stop = true;
     device.join();
     EXPECT_TRUE(m_ok);
-    EXPECT_EQ(m_log, QStringList {QString()});
+    EXPECT_EQ(m_log, QStringList{QString()});
 
     sim::ZintorOptions silent;
     silent.silent = true;

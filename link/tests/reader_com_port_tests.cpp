@@ -83,7 +83,7 @@ TEST_F(ReaderPort, OpenFailures) {
 
 TEST_F(ReaderPort, ReaderLineSettings) {
     m_port.setOpen(true);
-    termios tio {};
+    termios tio{};
     ASSERT_EQ(tcgetattr(m_pty->keptSlaveFd(), &tio), 0);
     EXPECT_EQ(cfgetispeed(&tio), speed_t(B9600));
     EXPECT_EQ(tio.c_iflag & (IXON | IXOFF), tcflag_t(IXOFF)); // XON/XOFF on reception only
@@ -107,12 +107,15 @@ TEST_F(ReaderPort, BurstIsAnnouncedInFullAndInOrder) {
 
     // A card framed and sent in pieces, with pauses between them.
     m_received.clear();
-    for (const char* piece : {"\x02" "AB", "CDE", "F012", "3\r\n"}) {
+    for (const char* piece : {"\x02"
+                              "AB",
+                              "CDE", "F012", "3\r\n"}) {
         m_pty->writeAll(piece, qsizetype(strlen(piece)));
         processEventsUntil([] { return false; }, 20);
     }
     ASSERT_TRUE(processEventsUntil([&] { return m_received.size() >= 13; }, 2000));
-    EXPECT_EQ(m_received, "\x02" "ABCDEF0123\r\n");
+    EXPECT_EQ(m_received, "\x02"
+                          "ABCDEF0123\r\n");
 }
 
 TEST_F(ReaderPort, ReadingPastTheCountAndLeftovers) {
@@ -137,9 +140,9 @@ TEST_F(ReaderPort, ReadingPastTheCountAndLeftovers) {
     EXPECT_EQ(handlerCalls, 1);
     m_pty->writeAll("d");
     ASSERT_TRUE(processEventsUntil([&] { return handlerCalls >= 2; }, 2000));
-    EXPECT_EQ(counts, (QList<int> {3, 3}));
+    EXPECT_EQ(counts, (QList<int>{3, 3}));
     EXPECT_EQ(m_received, "bcd");
-    EXPECT_EQ(errors, (QList<qint32> {ComPortCode::ENothingToRead}));
+    EXPECT_EQ(errors, (QList<qint32>{ComPortCode::ENothingToRead}));
 }
 
 TEST_F(ReaderPort, ClosingInsideTheEvent) {
@@ -208,7 +211,7 @@ TEST_F(ReaderPort, DeviceGoneIsReportedOnce) {
     m_pty.reset(); // the reader's adapter is pulled out
     ASSERT_TRUE(processEventsUntil([&] { return !lost.isEmpty(); }, 2000));
     processEventsUntil([] { return false; }, 50);
-    EXPECT_EQ(lost, (QList<int> {EIO}));
+    EXPECT_EQ(lost, (QList<int>{EIO}));
     EXPECT_TRUE(m_port.Open()); // until the editor closes it
     m_port.setOpen(false);
     EXPECT_FALSE(m_port.Open());

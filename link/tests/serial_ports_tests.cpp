@@ -14,9 +14,9 @@ TEST(SerialPorts, MachineDeviceNumbering) {
         const char* name;
         int number;
     } cases[] = {
-        {"ttyS0", 1},    {"ttyS3", 4},     {"ttyS31", 32},  {"ttyS32", 0},   {"ttyUSB0", 33},
-        {"ttyUSB31", 64}, {"ttyACM0", 65},  {"ttyACM31", 96}, {"ttyACM32", 0}, {"ttyS01", 0},
-        {"tty0", 0},     {"ttyAMA0", 0},   {"pts", 0},      {"ttyUSB", 0},
+        {"ttyS0", 1},     {"ttyS3", 4},    {"ttyS31", 32},   {"ttyS32", 0},   {"ttyUSB0", 33},
+        {"ttyUSB31", 64}, {"ttyACM0", 65}, {"ttyACM31", 96}, {"ttyACM32", 0}, {"ttyS01", 0},
+        {"tty0", 0},      {"ttyAMA0", 0},  {"pts", 0},       {"ttyUSB", 0},
     };
     for (const auto& c : cases)
         EXPECT_EQ(comNumberForDeviceName(QString::fromLatin1(c.name)), c.number) << c.name;
