@@ -173,7 +173,12 @@ struct DbfFile::Impl {
 
     void parseHeader(qint64 fileSize);
     void chooseCodePage();
-    void decodeRecord(const unsigned char* rec, quint32 recno, QVector<QVariant>& values) const;
+    // prev, when given, is the record decoded before, with its values: text
+    // equal to its text shares its string instead of decoding it again (the
+    // access table repeats each key's code on consecutive rows).
+    void decodeRecord(const unsigned char* rec, quint32 recno, QVector<QVariant>& values,
+                      const unsigned char* prev = nullptr,
+                      const QVector<QVariant>* prevValues = nullptr) const;
     QVariant decodeNumber(const unsigned char* p, int index, quint32 recno) const;
     void encodeRecord(const QVector<QVariant>& values, unsigned char* rec) const;
     void encodeField(int index, const QVariant& value, unsigned char* p) const;
@@ -379,7 +384,8 @@ QVariant DbfFile::Impl::decodeNumber(const unsigned char* p, int index, quint32 
     return QVariant(d);
 }
 
-void DbfFile::Impl::decodeRecord(const unsigned char* rec, quint32 recno, QVector<QVariant>& values) const {
+void DbfFile::Impl::decodeRecord(const unsigned char* rec, quint32 recno, QVector<QVariant>& values,
+                                 const unsigned char* prev, const QVector<QVariant>* prevValues) const {
     const int n = fields.size();
     values.resize(n);
     for (int k = 0; k < n; ++k) {
@@ -388,6 +394,10 @@ void DbfFile::Impl::decodeRecord(const unsigned char* rec, quint32 recno, QVecto
         if (!known[k]) continue;
         switch (f.type) {
         case 'C': {
+            if (prev && std::memcmp(p, prev + f.offset, f.length) == 0) {
+                values[k] = prevValues->at(k);
+                break;
+            }
             int e = f.length;
             while (e > 0 && isBlank(p[e - 1]))
                 --e;
@@ -791,11 +801,15 @@ void DbfFile::readAll(const std::function<void(quint32 recno, QVector<QVariant>&
         const qint64 n = std::min<qint64>(perChunk, count - r);
         d->preadAll(buf.data(), n * recLen, d->recordOffset(r));
         const auto* base = reinterpret_cast<const unsigned char*>(buf.constData());
+        const unsigned char* prev = nullptr;
+        QVector<QVariant> prevValues;
         for (qint64 i = 0; i < n; ++i, ++r) {
             const unsigned char* rec = base + i * recLen;
             if (rec[0] == '*') continue;
             QVector<QVariant> values;
-            d->decodeRecord(rec, r, values);
+            d->decodeRecord(rec, r, values, prev, &prevValues);
+            prev = rec;
+            prevValues = values; // shared, not copied
             sink(r, std::move(values));
         }
     }
