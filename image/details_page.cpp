@@ -6,6 +6,7 @@
 #include "messages.h"
 
 #include <QDir>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QLabel>
@@ -80,7 +81,12 @@ DetailsPage::DetailsPage(Messages& messages, QWidget* parent) : QWidget(parent),
     m_memo3->setAccessibleName(QStringLiteral("Дамп памяти"));
     m_splitter1->addWidget(m_memo1);
     m_splitter1->addWidget(m_memo3);
+    // Like a list aligned to the top: the log list keeps its height when the
+    // window is resized, the dump list takes the change.
+    m_splitter1->setStretchFactor(0, 0);
+    m_splitter1->setStretchFactor(1, 1);
     m_memo3->hide();
+    m_splitter1->installEventFilter(this);
     layout->addWidget(m_splitter1, 1);
 
     // The working list is never shown.
@@ -125,14 +131,32 @@ int DetailsPage::halfWindowHeight() const {
 }
 
 void DetailsPage::showDump() {
-    const int top = halfWindowHeight();
     m_memo3->show();
+    if (m_splitter1->isVisible()) {
+        sizeShownLists();
+    } else {
+        // Not laid out yet (another page is in front): size when it is.
+        m_sizeWhenShown = true;
+    }
+}
+
+void DetailsPage::sizeShownLists() {
+    m_sizeWhenShown = false;
+    const int top = halfWindowHeight();
     m_splitter1->refresh(); // take the shown list into account before sizing
     const int available = m_splitter1->height() - m_splitter1->handleWidth();
     m_splitter1->setSizes({top, qMax(1, available - top)});
 }
 
+bool DetailsPage::eventFilter(QObject* watched, QEvent* event) {
+    const bool laidOut = event->type() == QEvent::Show || event->type() == QEvent::Resize;
+    if (watched == m_splitter1 && m_sizeWhenShown && laidOut && m_splitter1->isVisible() && dumpShown())
+        sizeShownLists();
+    return QWidget::eventFilter(watched, event);
+}
+
 void DetailsPage::hideDump() {
+    m_sizeWhenShown = false;
     m_memo3->hide();
 }
 

@@ -58,7 +58,11 @@ public:
     void BtnClear1Click();
     void BtnNoteClick();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    void sizeShownLists();
     QToolButton* addButton(const QString& name, const QString& hint, const QIcon& icon,
                            void (DetailsPage::*handler)());
     bool refusedDuringExchange();
@@ -75,6 +79,7 @@ private:
     MemoList* m_memo3;
     MemoList* m_memo4;
     bool m_exchangeRunning = false;
+    bool m_sizeWhenShown = false;
 };
 
 } // namespace varek

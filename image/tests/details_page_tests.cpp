@@ -4,6 +4,7 @@
 #include "memo_list.h"
 #include "recording_messages.h"
 
+#include <QClipboard>
 #include <QFile>
 #include <QFontInfo>
 #include <QTemporaryDir>
@@ -103,6 +104,15 @@ private slots:
         QCOMPARE(m_page->halfWindowHeight(), outer / 2 + (outer % 2 != 0 && (outer / 2) % 2 != 0 ? 1 : 0));
         QCOMPARE(m_page->logList()->height(), m_page->halfWindowHeight());
         QVERIFY(m_page->dumpList()->geometry().top() > m_page->logList()->geometry().bottom());
+        // The log list keeps its height when the window grows; the dump list takes the change.
+        const int logHeight = m_page->logList()->height();
+        const int dumpHeight = m_page->dumpList()->height();
+        m_window->resize(753, m_window->height() + 40);
+        QApplication::processEvents();
+        QCOMPARE(m_page->logList()->height(), logHeight);
+        QCOMPARE(m_page->dumpList()->height(), dumpHeight + 40);
+        m_window->resize(753, m_window->height() - 40);
+        QApplication::processEvents();
         m_page->btnHorizontalTile()->click();
         QVERIFY(!m_page->dumpShown());
         QApplication::processEvents();
@@ -214,6 +224,32 @@ private slots:
                      QStringLiteral("В строке 2 дампа есть символ «О», который нельзя записать в файл дампа "
                                     "(в нём один байт на символ). Файл не записан.")});
         QCOMPARE(m_messages.shown.size(), 1);
+    }
+
+    void showingBeforeThePageIsLaidOut() {
+        // The read-back may show or hide the lists while another page is in front.
+        QWidget window;
+        auto* layout = new QVBoxLayout(&window);
+        auto* page = new DetailsPage(m_messages, &window);
+        layout->addWidget(page);
+        layout->setContentsMargins(0, 0, 0, 0);
+        window.setGeometry(336, 199, 753, 713);
+        page->showDump();
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCOMPARE(page->logList()->height(), page->halfWindowHeight());
+        QVERIFY(page->dumpList()->height() > 200);
+    }
+
+    void selectedLinesAreCopied() {
+        m_page->showDump();
+        MemoList* list = m_page->dumpList();
+        list->setLines(image());
+        list->selectionModel()->select(list->model()->index(2, 0), QItemSelectionModel::Select);
+        list->selectionModel()->select(list->model()->index(0, 0), QItemSelectionModel::Select);
+        list->setFocus();
+        QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QApplication::clipboard()->text(), image()[0] + u'\n' + image()[2]);
     }
 
     void anExchangeLocksClearAndLoad() {
