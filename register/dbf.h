@@ -39,7 +39,13 @@ public:
     const QString& path() const;
     quint8 version() const;        // byte 0
     quint8 languageDriver() const; // byte 29 (level 7: from its own place)
-    QString codePageName() const;  // the code page text is decoded with, e.g. "cp866"
+    // The code page text is read and written in, e.g. "cp866": the one the
+    // language driver id names (cp866: 0x26, 0x65; cp1251: 0xC9, 0x57; also
+    // cp437 0x01, cp850 0x02, cp1252 0x03, cp852 0x64, cp1250 0xC8), for level 7
+    // files also the one their driver name names; with id 0 or any other id,
+    // cp866 or cp1251 as the bytes of the text fields show (see
+    // CyrillicDetector), cp866 when they show nothing. The id itself is kept.
+    QString codePageName() const;
     const QVector<DbfField>& fields() const;
     int fieldIndex(const QString& name) const; // case-insensitive, -1 when absent
     quint32 recordCount() const;               // physical records, deleted ones included
