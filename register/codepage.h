@@ -53,7 +53,8 @@ const CodePage* codePageForLanguageDriverName(const QString& name);
 // languages) scores -40. The code page with the higher total wins; a tie,
 // and text without such bytes, reads as cp866. Ordinary Russian words land
 // on letters in the right code page and on box drawing or symbols in the
-// other one, so a few words decide.
+// other one, so a few words decide; a single short word can be misread.
+// Files are judged on all their text fields over the first 4 MB of records.
 class CyrillicDetector {
 public:
     void add(const char* data, qsizetype size);

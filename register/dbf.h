@@ -38,7 +38,7 @@ public:
 
     const QString& path() const;
     quint8 version() const;        // byte 0
-    quint8 languageDriver() const; // byte 29 (level 7: from its own place)
+    quint8 languageDriver() const; // byte 29, in every layout
     // The code page text is read and written in, e.g. "cp866": the one the
     // language driver id names (cp866: 0x26, 0x65; cp1251: 0xC9, 0x57; also
     // cp437 0x01, cp850 0x02, cp1252 0x03, cp852 0x64, cp1250 0xC8), for level 7
