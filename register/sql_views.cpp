@@ -6,6 +6,7 @@
 #include <QDate>
 #include <QDateTime>
 #include <QHash>
+#include <QRegularExpression>
 
 #include <sqlite3.h>
 
@@ -60,6 +61,25 @@ void setError(sqlite3_vtab* vt, const QString& message)
 {
     sqlite3_free(vt->zErrMsg);
     vt->zErrMsg = sqlite3_mprintf("%s", message.toUtf8().constData());
+}
+
+// SQLite turns a LEFT JOIN into an inner join when the WHERE clause rejects
+// the null row of the right table, but not when the comparison is on a
+// virtual table's column (a virtual table may overload "="). The view of a
+// controller's keys, "... from tokens t left join tc tc on ... where
+// tc.ser_num=N", would then scan every key. For a text of that one shape,
+// where the only WHERE term compares a column of the right table with a
+// literal by "=", the two joins give the same rows, and the inner join lets
+// SQLite start from the access rows of N through their index.
+QString withInnerJoinWhereEquivalent(const QString& sql)
+{
+    static const QRegularExpression shape(
+        QStringLiteral(R"(^(\s*select\s.+?\sfrom\s+\w+\s+\w+\s+)left\s+(?:outer\s+)?join(\s+\w+\s+(\w+)\s+on\s+[\w.]+\s*=\s*[\w.]+\s+where\s+(\w+)\.\w+\s*=\s*(?:-?\d+|'(?:[^']|'')*')\s*;?\s*)$)"),
+        QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
+    const QRegularExpressionMatch m = shape.match(sql);
+    if (!m.hasMatch() || m.captured(3).compare(m.captured(4), Qt::CaseInsensitive) != 0)
+        return sql;
+    return m.captured(1) + QStringLiteral("join") + m.captured(2);
 }
 
 } // namespace
@@ -195,10 +215,8 @@ struct SqlViews::Impl {
         c->id = 0;
         c->end = c->table->storedRowCount();
         if (idxNum > 0 && argc >= 1) {
-            if (const std::vector<int>* hits = c->table->lookup(idxNum - 1, variantOf(argv[0]))) {
+            if (c->table->lookup(idxNum - 1, variantOf(argv[0]), &c->ids) >= 0)
                 c->scan = false;
-                c->ids = *hits;
-            }
         }
         skipDead(c);
         return SQLITE_OK;
@@ -349,7 +367,7 @@ SqlViews::Result SqlViews::run(const QString& sql)
     d->syncTables();
 
     sqlite3_stmt* stmt = nullptr;
-    const QByteArray text = sql.toUtf8();
+    const QByteArray text = withInnerJoinWhereEquivalent(sql).toUtf8();
     if (sqlite3_prepare_v2(d->db, text.constData(), static_cast<int>(text.size()), &stmt, nullptr) != SQLITE_OK)
         throw EDatabaseError(QString::fromUtf8(sqlite3_errmsg(d->db)));
     if (!stmt)
@@ -394,6 +412,15 @@ SqlViews::Result SqlViews::run(const QString& sql)
         result.rows.push_back(std::move(row));
     }
     return result;
+}
+
+QStringList SqlViews::queryPlan(const QString& sql)
+{
+    const Result r = run(QStringLiteral("EXPLAIN QUERY PLAN ") + withInnerJoinWhereEquivalent(sql));
+    QStringList lines;
+    for (const auto& row : r.rows)
+        lines << row.value(3).toString();
+    return lines;
 }
 
 } // namespace varek

@@ -34,6 +34,8 @@ public:
     // "No value for parameter '%s'"; any other failure with SQLite's message.
     // Columns declared DATE come back as QDate, integers as qint64.
     Result run(const QString& sql);
+    // SQLite's plan for a text, one line per step (benchmarks, diagnosis).
+    QStringList queryPlan(const QString& sql);
 
 private:
     struct Impl;

@@ -117,10 +117,19 @@ struct Table::Impl {
         bool live = true;
         QVector<QVariant> values;
     };
+    // A hash index: for each key the chain of its rows in file order, linked
+    // through next[] (one int per row), so loading a big table allocates
+    // nothing per key beyond the hash's own storage.
+    struct Chain {
+        int head = -1;
+        int tail = -1;
+        int count = 0;
+    };
     struct Index {
         bool numeric = false;
-        QHash<qint64, std::vector<int>> ints;
-        QHash<QString, std::vector<int>> texts;
+        QHash<qint64, Chain> ints;
+        QHash<QString, Chain> texts;
+        std::vector<int> next;
     };
 
     Table* q = nullptr;
@@ -202,28 +211,64 @@ struct Table::Impl {
 
     std::optional<qint64> intKey(const QVariant& v) const { return integralOf(v); }
 
+    // The chain of a key in an index: nullptr when absent; *usable false
+    // when the key cannot be looked up in this index (text in a numeric one).
+    Chain* chainOf(Index& ix, const QVariant& key, bool create, bool* usable = nullptr)
+    {
+        if (usable)
+            *usable = true;
+        if (ix.numeric) {
+            const auto k = intKey(key);
+            if (!k) {
+                if (usable)
+                    *usable = key.typeId() != QMetaType::QString;
+                return nullptr;
+            }
+            if (create)
+                return &ix.ints[*k];
+            auto it = ix.ints.find(*k);
+            return it == ix.ints.end() ? nullptr : &it.value();
+        }
+        const QString text = key.toString();
+        if (create)
+            return &ix.texts[text];
+        auto it = ix.texts.find(text);
+        return it == ix.texts.end() ? nullptr : &it.value();
+    }
+
     void indexAdd(int id)
     {
         for (size_t f = 0; f < indexes.size(); ++f) {
             if (!indexes[f])
                 continue;
+            Index& ix = *indexes[f];
+            if (ix.next.size() <= static_cast<size_t>(id))
+                ix.next.resize(std::max(static_cast<size_t>(id) + 1, rows.size()), -1);
+            ix.next[id] = -1;
             const QVariant& v = rows[id].values[static_cast<int>(f)];
             if (isNullValue(v))
                 continue;
-            Index& ix = *indexes[f];
-            std::vector<int>* bucket = nullptr;
-            if (ix.numeric) {
-                const auto k = intKey(v);
-                if (!k)
-                    continue;
-                bucket = &ix.ints[*k];
+            Chain* c = chainOf(ix, v, true);
+            if (!c)
+                continue;
+            ++c->count;
+            if (c->head < 0) {
+                c->head = c->tail = id;
+            } else if (c->tail < id) {
+                ix.next[c->tail] = id;
+                c->tail = id;
             } else {
-                bucket = &ix.texts[v.toString()];
+                int prev = -1, x = c->head;
+                while (x >= 0 && x < id) {
+                    prev = x;
+                    x = ix.next[x];
+                }
+                ix.next[id] = x;
+                if (prev < 0)
+                    c->head = id;
+                else
+                    ix.next[prev] = id;
             }
-            if (bucket->empty() || bucket->back() < id)
-                bucket->push_back(id);
-            else
-                bucket->insert(std::lower_bound(bucket->begin(), bucket->end(), id), id);
         }
     }
 
@@ -232,58 +277,60 @@ struct Table::Impl {
         for (size_t f = 0; f < indexes.size(); ++f) {
             if (!indexes[f])
                 continue;
+            Index& ix = *indexes[f];
             const QVariant& v = rows[id].values[static_cast<int>(f)];
             if (isNullValue(v))
                 continue;
-            Index& ix = *indexes[f];
-            auto drop = [id](std::vector<int>& bucket) {
-                auto it = std::lower_bound(bucket.begin(), bucket.end(), id);
-                if (it != bucket.end() && *it == id)
-                    bucket.erase(it);
-            };
-            if (ix.numeric) {
-                const auto k = intKey(v);
-                if (!k)
-                    continue;
-                auto it = ix.ints.find(*k);
-                if (it != ix.ints.end()) {
-                    drop(it.value());
-                    if (it.value().empty())
-                        ix.ints.erase(it);
-                }
-            } else {
-                auto it = ix.texts.find(v.toString());
-                if (it != ix.texts.end()) {
-                    drop(it.value());
-                    if (it.value().empty())
-                        ix.texts.erase(it);
-                }
+            Chain* c = chainOf(ix, v, false);
+            if (!c)
+                continue;
+            int prev = -1, x = c->head;
+            while (x >= 0 && x != id) {
+                prev = x;
+                x = ix.next[x];
+            }
+            if (x != id)
+                continue;
+            if (prev < 0)
+                c->head = ix.next[id];
+            else
+                ix.next[prev] = ix.next[id];
+            if (c->tail == id)
+                c->tail = prev;
+            ix.next[id] = -1;
+            if (--c->count == 0) {
+                if (ix.numeric)
+                    ix.ints.remove(*intKey(v));
+                else
+                    ix.texts.remove(v.toString());
             }
         }
     }
 
-    const std::vector<int>* lookup(int field, const QVariant& key) const
+    // Rows of a key, in file order: -1 when the field has no index or the
+    // key cannot be looked up in it, else the number of rows (ids into out
+    // when out is given).
+    int lookup(int field, const QVariant& key, std::vector<int>* out) const
     {
-        static const std::vector<int> none;
+        if (out)
+            out->clear();
         if (field < 0 || field >= static_cast<int>(indexes.size()) || !indexes[field])
-            return nullptr;
+            return -1;
         if (isNullValue(key))
-            return &none;
-        const Index& ix = *indexes[field];
-        if (ix.numeric) {
-            const auto k = intKey(key);
-            if (!k) {
-                // A number with a fraction equals no integral value; text that
-                // is no number cannot be looked up here.
-                if (key.typeId() == QMetaType::QString)
-                    return nullptr;
-                return &none;
-            }
-            auto it = ix.ints.constFind(*k);
-            return it == ix.ints.constEnd() ? &none : &it.value();
+            return 0;
+        Index& ix = const_cast<Index&>(*indexes[field]);
+        bool usable = true;
+        const Chain* c = const_cast<Impl*>(this)->chainOf(ix, key, false, &usable);
+        if (!usable)
+            return -1;
+        if (!c)
+            return 0;
+        if (out) {
+            out->reserve(c->count);
+            for (int x = c->head; x >= 0; x = ix.next[x])
+                out->push_back(x);
         }
-        auto it = ix.texts.constFind(key.toString());
-        return it == ix.texts.constEnd() ? &none : &it.value();
+        return c->count;
     }
 
     // ---- values ----
@@ -381,9 +428,7 @@ struct Table::Impl {
         if (restricted) {
             const QVariant mv = masterValue();
             if (!isNullValue(mv)) {
-                if (const std::vector<int>* ids = lookup(orderField, mv)) {
-                    view = *ids; // same key, so file order is the order
-                } else {
+                if (lookup(orderField, mv, &view) < 0) { // same key: file order is the order
                     for (int id : all) {
                         if (matches(orderField, rows[id].values[orderField], mv))
                             view.push_back(id);
@@ -742,16 +787,20 @@ bool Table::locate(const QString& fieldList, const QVariantList& values)
     };
 
     // The smallest candidate list that an index gives, if any.
-    const std::vector<int>* candidates = nullptr;
+    int best = -1, bestCount = -1;
     for (int i = 0; i < fs.size(); ++i) {
-        const std::vector<int>* c = d->lookup(fs[i], values[i]);
-        if (c && (!candidates || c->size() < candidates->size()))
-            candidates = c;
+        const int n = d->lookup(fs[i], values[i], nullptr);
+        if (n >= 0 && (best < 0 || n < bestCount)) {
+            best = i;
+            bestCount = n;
+        }
     }
 
     int found = -1;
-    if (candidates) {
-        for (int id : *candidates) {
+    if (best >= 0) {
+        std::vector<int> candidates;
+        d->lookup(fs[best], values[best], &candidates);
+        for (int id : candidates) {
             if (!rowMatches(id))
                 continue;
             const int pos = d->positionOf(id);
@@ -870,9 +919,9 @@ QVariant Table::storedValue(int id, int field) const
     return d->rows[id].values.value(field);
 }
 
-const std::vector<int>* Table::lookup(int field, const QVariant& key) const
+int Table::lookup(int field, const QVariant& key, std::vector<int>* ids) const
 {
-    return d->lookup(field, key);
+    return d->lookup(field, key, ids);
 }
 
 bool Table::fieldIndexed(int field) const

@@ -70,9 +70,10 @@ public:
     int storedRowCount() const;
     bool storedRowLive(int id) const;
     QVariant storedValue(int id, int field) const;
-    // Ids of the live rows whose field equals key, in file order; nullptr when
-    // the field has no index or the key cannot equal any value of the field.
-    const std::vector<int>* lookup(int field, const QVariant& key) const;
+    // The live rows whose field equals key, by its index: -1 when the field
+    // has no index or the key cannot be looked up in it; otherwise the number
+    // of rows, with their ids in file order put into ids when given.
+    int lookup(int field, const QVariant& key, std::vector<int>* ids) const;
     bool fieldIndexed(int field) const;
     // Number of distinct keys in a field's index (0 without an index).
     int indexKeyCount(int field) const;

@@ -202,6 +202,11 @@ DataLink& VarekRegister::dataSource5()
     return d->ds5;
 }
 
+SqlViews& VarekRegister::sqlViews()
+{
+    return d->engine;
+}
+
 void VarekRegister::DataSource4DataChange()
 {
     d->ctrlToken.close();

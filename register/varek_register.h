@@ -39,6 +39,7 @@ public:
     DataLink& dataSource3(); // objects table (drives the controllers' restriction)
     DataLink& dataSource4(); // controllers table
     DataLink& dataSource5(); // quCtrlToken
+    SqlViews& sqlViews();    // the engine the views run in
 
     // Handlers (connected in the constructor; public for tests).
     void DataSource4DataChange();
