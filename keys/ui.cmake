@@ -13,3 +13,12 @@ foreach(test ed_token_tests key_ops_tests)
         SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/${test}.cpp
         LIBS varek_keys_ui varek_sim Qt6::Widgets)
 endforeach()
+
+# The main window's key buttons run these operations. The window's target is
+# defined once every folder has been read, so it is linked from here then.
+function(varek_link_window_to_keys)
+    if(TARGET varek_shell)
+        target_link_libraries(varek_shell PUBLIC varek_keys_ui)
+    endif()
+endfunction()
+cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL varek_link_window_to_keys)

@@ -5,6 +5,7 @@
 #include "data_link.h"
 #include "db_grid.h"
 #include "errors.h"
+#include "key_ops.h"
 #include "messages.h"
 #include "objects_ops.h"
 #include "port_numbers.h"
@@ -504,15 +505,15 @@ void TTVarekLocal::savePagePictures(const QString& dir) {
 }
 
 void TTVarekLocal::ToolButton13Click() {
-    guarded(*m_messages, [this] { notBuiltYet(); });
+    guarded(*m_messages, [this] { KeyOperations(*m_register, *m_messages, this).ToolButton13Click(); });
 }
 
 void TTVarekLocal::ToolButton8Click() {
-    guarded(*m_messages, [this] { notBuiltYet(); });
+    guarded(*m_messages, [this] { KeyOperations(*m_register, *m_messages, this).ToolButton8Click(); });
 }
 
 void TTVarekLocal::ToolButton12Click() {
-    guarded(*m_messages, [this] { notBuiltYet(); });
+    guarded(*m_messages, [this] { KeyOperations(*m_register, *m_messages, this).ToolButton12Click(); });
 }
 
 void TTVarekLocal::bbAddClick() {
@@ -552,7 +553,7 @@ void TTVarekLocal::BtnSecurityClick() {
 }
 
 void TTVarekLocal::tbDelTokenClick() {
-    guarded(*m_messages, [this] { notBuiltYet(); });
+    guarded(*m_messages, [this] { KeyOperations(*m_register, *m_messages, this).tbDelTokenClick(); });
 }
 
 } // namespace varek

@@ -190,6 +190,9 @@ private slots:
         auto w = window();
         w->show();
         for (const Button& b : kButtons) {
+            // The key operations are built (keys/key_ops).
+            if (QByteArray(b.page) == "tshTokens" || QByteArray(b.name) == "tbDelToken")
+                continue;
             m_messages.clear();
             w->findChild<QTabWidget*>("PageControl1")->setCurrentWidget(w->findChild<QWidget*>(b.page));
             auto* button = w->findChild<QToolButton*>(b.name);
