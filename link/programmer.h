@@ -32,6 +32,12 @@ struct ProgrammerTiming {
 // Line settings of the programming device: 2400 baud, 8 data bits, no parity,
 // one stop bit, no flow control.
 constexpr qint32 ProgrammerBaud = 2400;
+// The device name of the programmer port COMn for ProgrammerExchange::start
+// ("\\.\COM3" for 3).
+inline QString zintorDeviceName(quint8 n) {
+    return QStringLiteral("\\\\.\\COM%1").arg(n);
+}
+
 // Bound on an unterminated reply line (far above any real line).
 constexpr qint32 ProgrammerMaxLineLength = 4096;
 

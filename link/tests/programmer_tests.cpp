@@ -19,6 +19,8 @@ TEST(ProgrammerProgress, HalvesToEven) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(ProgrammerExchange::progressFor(c.i, c.m), c.percent) << c.i << "/" << c.m;
+    EXPECT_EQ(zintorDeviceName(3), R"(\\.\COM3)");
+    EXPECT_EQ(zintorDeviceName(255), R"(\\.\COM255)");
 }
 
 namespace {

@@ -3,6 +3,7 @@
 #include "line_serial.h"
 #include "pty_fixture.h"
 #include "qt_app.h"
+#include "zintor_device.h"
 
 #include <QThread>
 #include <termios.h>
@@ -105,14 +106,10 @@ TEST_F(ReaderPort, BurstIsAnnouncedInFullAndInOrder) {
     }
     EXPECT_EQ(sum, 10);
 
-    // A card framed and sent in pieces, with pauses between them.
+    // A card from the reader simulator, framed and sent in pieces with pauses.
     m_received.clear();
-    for (const char* piece : {"\x02"
-                              "AB",
-                              "CDE", "F012", "3\r\n"}) {
-        m_pty->writeAll(piece, qsizetype(strlen(piece)));
-        processEventsUntil([] { return false; }, 20);
-    }
+    sim::OrvanReader reader(*m_pty);
+    ASSERT_TRUE(reader.sendCard("ABCDEF0123", 4, 15));
     ASSERT_TRUE(processEventsUntil([&] { return m_received.size() >= 13; }, 2000));
     EXPECT_EQ(m_received, "\x02"
                           "ABCDEF0123\r\n");
