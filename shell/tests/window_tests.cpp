@@ -193,6 +193,9 @@ private slots:
             // The key operations are built (keys/key_ops).
             if (QByteArray(b.page) == "tshTokens" || QByteArray(b.name) == "tbDelToken")
                 continue;
+            // So are the object and controller operations (register/objects_ops).
+            if (QByteArrayList{"bbAdd", "bbEdit", "bbDel", "ToolButton4", "tbMeg", "BtnSetTabs"}.contains(b.name))
+                continue;
             m_messages.clear();
             w->findChild<QTabWidget*>("PageControl1")->setCurrentWidget(w->findChild<QWidget*>(b.page));
             auto* button = w->findChild<QToolButton*>(b.name);
