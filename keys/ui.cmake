@@ -22,3 +22,8 @@ function(varek_link_window_to_keys)
     endif()
 endfunction()
 cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL varek_link_window_to_keys)
+
+# From a card at the reader to the key in the programming device's memory.
+varek_add_qtest(end_to_end_tests
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/end_to_end_tests.cpp
+    LIBS varek_keys_ui varek_image_ui varek_link varek_sim Qt6::Widgets)
