@@ -112,9 +112,11 @@ ControllerImage buildControllerImage(const QString& controllerName, qint32 openT
     for (const ImageKey& key : keys) {
         const QString code = key.tokenCode.toUpper();
         if (key.status != 0) {
+            // Access keys past the memory's slots are left out, but the walk goes on:
+            // a master key further down the view still gets its place.
             if (usedSlots == kMaxAccessKeys) {
-                result.notices << tooManyKeysMessage();
-                break;
+                if (result.notices.isEmpty()) result.notices << tooManyKeysMessage();
+                continue;
             }
             memory[kChecksAt + usedSlots] = checkByte(code);
             putCode(memory, kCodesAt + kCodeBytes * usedSlots, code);

@@ -120,10 +120,9 @@ TEST(ControllerImage, AtMost895AccessKeys) {
     for (const QString& line : full.lines)
         ASSERT_EQ(line.size(), 71);
 
-    // One more access key, and a master key after it: the notice once, the
-    // image of the first 895, the keys after the limit not read.
+    // Two more access keys: the notice once, the image of the first 895.
     QVector<ImageKey> keys = keys895;
-    keys << access(codeNo(895)) << access(codeNo(896)) << master(QStringLiteral("0117002A7C3A0016"));
+    keys << access(codeNo(895)) << access(codeNo(896));
     const ControllerImage cut = buildControllerImage(QString(), 5, keys);
     ASSERT_TRUE(cut.built());
     EXPECT_EQ(
@@ -131,6 +130,16 @@ TEST(ControllerImage, AtMost895AccessKeys) {
         QStringList{QStringLiteral(
             "Количество ключей превышает память контроллера. Будут записаны только первые 895 ключей.")});
     EXPECT_EQ(cut.lines, full.lines);
+
+    // A master key after the cut still opens the door: only access keys are left out.
+    keys << master(QStringLiteral("0117002A7C3A0016"));
+    const ControllerImage withMaster = buildControllerImage(QString(), 5, keys);
+    ASSERT_TRUE(withMaster.built());
+    EXPECT_EQ(withMaster.notices.size(), 1);
+    EXPECT_EQ(withMaster.lines.mid(0, 28), full.lines.mid(0, 28));
+    EXPECT_EQ(withMaster.lines[28].left(11), QStringLiteral("00380: 1616"));
+    EXPECT_EQ(withMaster.lines[252],
+              QStringLiteral("01F80: FFFFFFFFFFFFFFFF0117002A7C3A00160117002A7C3A0016FFFFFFFFFFFFFFFF"));
 }
 
 TEST(ControllerImage, LowerCaseCodesAreWrittenUpperCase) {
