@@ -2,6 +2,7 @@
 // temporary directory, driven through the real editor dialogs.
 
 #include "data_link.h"
+#include "db_grid.h"
 #include "dbf.h"
 #include "ed_ctrl.h"
 #include "ed_obj.h"
@@ -441,6 +442,36 @@ private slots:
         QCOMPARE(fileColumn(kObjDbf, QStringLiteral("obj_num")), QList<qint64>{1});
         QCOMPARE(fileColumn(kCtrlDbf, QStringLiteral("ser_num")), (QList<qint64>{1, 2}));
         QCOMPARE(fileColumn(kTcDbf, QStringLiteral("ser_num")), (QList<qint64>{1, 1, 2, 2}));
+    }
+
+    void ctrlDeleteInTheGridsTakesDependents() {
+        sampleRegister();
+        putObj(3, QStringLiteral("Склад-2"));
+        goToObject(3);
+        putCtrl(3, 4, QStringLiteral("Ворота"));
+        putAccess(QStringLiteral("0100000000000B3C"), 4);
+
+        DbGrid objects(reg->dataSource3(), {{QStringLiteral("obj_name"), QStringLiteral("Наименование")}},
+                       {.rowSelect = true, .multiSelect = true, .tableGrid = true}, messages);
+        objects.setRowDeleter([this] { ops->deleteObjectRow(); });
+        for (int row : {0, 2})
+            objects.selectionModel()->select(objects.model()->index(row, 0),
+                                             QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        objects.deleteRows();
+        QCOMPARE(messages.texts(RecordingMessages::Shown::Confirm),
+                 QStringList{QStringLiteral("Delete all selected records?")});
+        QCOMPARE(fileColumn(kObjDbf, QStringLiteral("obj_num")), QList<qint64>{2});
+        QCOMPARE(fileColumn(kCtrlDbf, QStringLiteral("ser_num")), QList<qint64>{3});
+        QCOMPARE(fileColumn(kTcDbf, QStringLiteral("ser_num")), QList<qint64>{3});
+
+        DbGrid ctrls(reg->dataSource4(), {{QStringLiteral("ctrl_name"), QStringLiteral("Наименование")}},
+                     {.tableGrid = true}, messages);
+        ctrls.setRowDeleter([this] { ops->deleteControllerRow(); });
+        QCOMPARE(currentObj(), 2);
+        ctrls.deleteRows();
+        QCOMPARE(fileColumn(kCtrlDbf, QStringLiteral("ser_num")), QList<qint64>{});
+        QCOMPARE(fileColumn(kTcDbf, QStringLiteral("ser_num")), QList<qint64>{});
+        checkLinksBack();
     }
 
     void emptyListsCannotBeDeletedFrom() {
