@@ -183,6 +183,7 @@ QWidget* TTVarekLocal::buildKeysPage() {
                            {.rowSelect = true, .multiSelect = true, .keepHighlight = true, .tableGrid = true},
                            *m_messages);
     m_dbGrid3->setObjectName(QStringLiteral("DBGrid3"));
+    m_dbGrid3->setAccessibleName(QStringLiteral("Ключи"));
     upper->layout()->addWidget(m_dbGrid3);
     m_laCount = new QLabel(QStringLiteral("Всего:"));
     m_laCount->setObjectName(QStringLiteral("laCount"));
@@ -197,6 +198,7 @@ QWidget* TTVarekLocal::buildKeysPage() {
                                {QStringLiteral("ctrl_name"), QStringLiteral("Контроллер"), 300}},
                               {}, *m_messages);
     m_gridAccess->setObjectName(QStringLiteral("gridAccess"));
+    m_gridAccess->setAccessibleName(QStringLiteral("Права доступа"));
     lower->layout()->addWidget(m_gridAccess);
     split->addWidget(lower);
     split->setStretchFactor(0, 0);
@@ -228,6 +230,7 @@ QWidget* TTVarekLocal::buildControllersPage() {
          {QStringLiteral("notes"), QStringLiteral("Примечание"), 200}},
         {.rowSelect = true, .multiSelect = true, .keepHighlight = false, .tableGrid = true}, *m_messages);
     m_dbGrid2->setObjectName(QStringLiteral("DBGrid2"));
+    m_dbGrid2->setAccessibleName(QStringLiteral("Объекты"));
     objects->layout()->addWidget(m_dbGrid2);
     split->addWidget(objects);
 
@@ -256,6 +259,7 @@ QWidget* TTVarekLocal::buildControllersPage() {
          {QStringLiteral("open_time"), QStringLiteral("Время открывания"), 120}},
         {.rowSelect = false, .multiSelect = false, .keepHighlight = false, .tableGrid = true}, *m_messages);
     m_dbGrid1->setObjectName(QStringLiteral("DBGrid1"));
+    m_dbGrid1->setAccessibleName(QStringLiteral("Контроллеры"));
     ctrls->layout()->addWidget(m_dbGrid1);
     m_progressBar1 = new QProgressBar;
     m_progressBar1->setObjectName(QStringLiteral("ProgressBar1"));
@@ -281,6 +285,7 @@ QWidget* TTVarekLocal::buildControllersPage() {
          {QStringLiteral("status"), QStringLiteral("Статус"), 100}},
         {.rowSelect = true, .multiSelect = true, .keepHighlight = true, .tableGrid = false}, *m_messages);
     m_dbGrid4->setObjectName(QStringLiteral("DBGrid4"));
+    m_dbGrid4->setAccessibleName(QStringLiteral("Ключи контроллера"));
     keys->layout()->addWidget(m_dbGrid4);
     split->addWidget(keys);
 
