@@ -585,6 +585,12 @@ int Table::recNo() const
 void Table::setRecNo(int row)
 {
     requireActive();
+    // Moving off a row being edited or inserted posts it first; "moving" to
+    // the row itself (a grid catching up) changes nothing.
+    if (state() == State::Insert && row < 0)
+        return;
+    if (state() == State::Edit && std::clamp(row, 0, std::max(0, recordCount() - 1)) == d->cur)
+        return;
     if (state() == State::Edit || state() == State::Insert)
         post();
     const int n = static_cast<int>(d->presented().size());

@@ -440,3 +440,21 @@ TEST_F(RestrictionTest, DeletingEveryControllerOfAnObjectByLocate)
     EXPECT_EQ(names(), QStringList({"A", "D"}));
     EXPECT_EQ(fileRows(reg.file("ctrl.dbf")).size(), 2);
 }
+
+TEST(DatasetMoveTest, MovingOffAnEditedRowPostsItAndStayingPutDoesNot)
+{
+    TempRegister reg;
+    reg.access("A", 1);
+    reg.access("B", 2);
+    Table t;
+    t.setFileName(reg.file("tc.dbf"));
+    t.open();
+    t.edit();
+    t.setFieldValue("ser_num", 10);
+    t.setRecNo(0); // the same row: still editing
+    EXPECT_EQ(t.state(), Dataset::State::Edit);
+    t.next(); // another row: posted first
+    EXPECT_EQ(t.state(), Dataset::State::Browse);
+    EXPECT_EQ(t.recNo(), 1);
+    EXPECT_EQ(fileRows(reg.file("tc.dbf"))[0][1].toLongLong(), 10);
+}

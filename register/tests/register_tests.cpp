@@ -6,6 +6,7 @@
 #include "data_link.h"
 #include "dir_lock.h"
 #include "errors.h"
+#include "sql_views.h"
 #include "table.h"
 #include "varek_register.h"
 #include "view.h"
@@ -261,4 +262,44 @@ TEST(RegisterLockTest, FailedOpeningClosesEverythingAndReleasesTheLock)
 
     message = errorOf([&] { reg.open(data.dir + "missing/"); });
     EXPECT_TRUE(message.contains(QStringLiteral("не найден"))) << message.toStdString();
+}
+
+TEST_F(RegisterTest, ViewsStartFromTheAccessRowsThroughIndexesAndLeftJoinsKeepTheirMeaning)
+{
+    data.token("K5", QStringLiteral("Без доступа"));
+    reg.open(data.dir);
+    SqlViews& sql = reg.sqlViews();
+    for (View* v : {&reg.quCtrlToken(), &reg.quTokenCtrl()}) {
+        const QStringList plan = sql.queryPlan(v->sql());
+        ASSERT_FALSE(plan.isEmpty());
+        SCOPED_TRACE(plan.join(" | ").toStdString());
+        EXPECT_TRUE(plan[0].startsWith("SCAN tc VIRTUAL TABLE INDEX ")); // an index, not a scan
+        EXPECT_FALSE(plan[0].endsWith("INDEX 0:"));
+        for (const QString& step : plan.mid(1))
+            EXPECT_FALSE(step.contains("INDEX 0:")); // every later table through an index too
+    }
+    // A LEFT JOIN whose WHERE is on the left table keeps keys without access rows.
+    const auto r = sql.run("select t.token_code, tc.ser_num from tokens t left join tc tc on "
+                           "t.token_code=tc.token_code  where t.token_code='K5'");
+    ASSERT_EQ(r.rows.size(), 1);
+    EXPECT_EQ(r.rows[0][0].toString(), "K5");
+    EXPECT_FALSE(r.rows[0][1].isValid());
+}
+
+TEST_F(RegisterTest, ViewsFollowATableReopenedWithOtherFields)
+{
+    reg.open(data.dir);
+    reg.quCtrlToken().refresh();
+    EXPECT_EQ(reg.quCtrlToken().fieldNames().size(), 6);
+    reg.close();
+    // The keys table gains a field.
+    QFile::remove(data.file("tokens.dbf"));
+    QVector<DbfField> fields = registerTable("tokens.dbf")->fields;
+    fields.append({"EXTRA", 'C', 5, 0, 0});
+    DbfFile::create(data.file("tokens.dbf"), fields, kRegisterLanguageDriver);
+    data.add("tokens.dbf", {"K1", "001.00001", "a", QDate(2024, 1, 1), 1, "x"});
+    reg.open(data.dir);
+    EXPECT_EQ(reg.quCtrlToken().fieldNames(),
+              QStringList({"token_code", "token_card", "user_name", "give_date", "status", "extra", "ser_num"}));
+    EXPECT_EQ(reg.quCtrlToken().recordCount(), 1);
 }
