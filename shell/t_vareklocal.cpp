@@ -16,6 +16,7 @@
 
 #ifdef VAREK_HAVE_DETAILS_PAGE
 #include "details_page.h"
+#include "zintor_commands.h"
 #endif
 
 #include <QApplication>
@@ -121,6 +122,11 @@ TTVarekLocal::TTVarekLocal(Messages* messages, QWidget* parent)
 
     m_laCount->setText(m_register->keyCountText());
     connect(m_register, &VarekRegister::keyCountChanged, m_laCount, &QLabel::setText);
+#ifdef VAREK_HAVE_DETAILS_PAGE
+    // ZintorPort: the programming device's commands and their exchange.
+    m_zintorCommands =
+        new ZintorCommands(*this, *m_register, *static_cast<DetailsPage*>(m_detailsPage), *m_messages);
+#endif
 }
 
 TTVarekLocal::~TTVarekLocal() = default;
@@ -546,15 +552,27 @@ void TTVarekLocal::BtnSetTabsClick() {
 }
 
 void TTVarekLocal::bbTestClick() {
+#ifdef VAREK_HAVE_DETAILS_PAGE
+    guarded(*m_messages, [this] { m_zintorCommands->bbTestClick(); });
+#else
     guarded(*m_messages, [this] { notBuiltYet(); });
+#endif
 }
 
 void TTVarekLocal::BtnClearClick() {
+#ifdef VAREK_HAVE_DETAILS_PAGE
+    guarded(*m_messages, [this] { m_zintorCommands->BtnClearClick(); });
+#else
     guarded(*m_messages, [this] { notBuiltYet(); });
+#endif
 }
 
 void TTVarekLocal::BtnSecurityClick() {
+#ifdef VAREK_HAVE_DETAILS_PAGE
+    guarded(*m_messages, [this] { m_zintorCommands->BtnSecurityClick(); });
+#else
     guarded(*m_messages, [this] { notBuiltYet(); });
+#endif
 }
 
 void TTVarekLocal::tbDelTokenClick() {
