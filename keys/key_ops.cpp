@@ -167,6 +167,7 @@ QString KeyOperations::codeTakenMessage(const QString& code, int exceptRow) cons
 
 bool KeyOperations::storeKey(const TToken& token, const QString& code, int existingRow) {
     Table& tokens = m_reg.taTokens();
+    bool posted = false;
     try {
         if (!isWellFormedTokenCode(code))
             throw EConvertError(QStringLiteral("Код DALLAS должен состоять из 16 шестнадцатеричных цифр"));
@@ -182,6 +183,7 @@ bool KeyOperations::storeKey(const TToken& token, const QString& code, int exist
         tokens.setFieldValue(QStringLiteral("give_date"), token.give_date.date());
         tokens.setFieldValue(QStringLiteral("status"), static_cast<qint32>(token.status));
         tokens.post();
+        posted = true;
         ApplyRights(code, token.rights);
         return true;
     } catch (const std::exception& e) {
@@ -190,7 +192,10 @@ bool KeyOperations::storeKey(const TToken& token, const QString& code, int exist
         for (Table* table : {&tokens, &m_reg.taTC()})
             if (table->state() == Dataset::State::Edit || table->state() == Dataset::State::Insert)
                 table->cancel();
-        m_messages.errorReport(errorReportText(QStringLiteral("Ключ не сохранён: %1").arg(errorText(e))));
+        const QString what =
+            posted ? QStringLiteral("Ключ сохранён, но его права доступа записаны не полностью: %1")
+                   : QStringLiteral("Ключ не сохранён: %1");
+        m_messages.errorReport(errorReportText(what.arg(errorText(e))));
         return false;
     }
 }

@@ -50,8 +50,9 @@ private:
     void deleteCurrent();
     void withdraw();
     void createEditor();
-    // Writes the key row (already positioned or appended) and its access rows;
-    // a failure cancels the pending change and is reported with its reason.
+    // Writes the key row (row existingRow, or a new row when it is -1) and
+    // then its access rows; a failure cancels the pending change and is
+    // reported with its reason and with what was stored before it.
     bool storeKey(const TToken& token, const QString& code, int existingRow);
     void rerunViews();
 

@@ -384,7 +384,9 @@ private slots:
         ops->ToolButton13Click();
         const QStringList errors = messages->texts(RecordingMessages::Shown::Error);
         QCOMPARE(errors.size(), 1);
-        QVERIFY2(errors[0].startsWith(QStringLiteral("Ключ не сохранён: ")), qPrintable(errors[0]));
+        QVERIFY2(errors[0].startsWith(
+                     QStringLiteral("Ключ сохранён, но его права доступа записаны не полностью: ")),
+                 qPrintable(errors[0]));
         QCOMPARE(keyCodes(), QStringList{CodeA});
         QCOMPARE(reg->taTokens().state(), Dataset::State::Browse);
         QCOMPARE(reg->taTC().state(), Dataset::State::Browse);
