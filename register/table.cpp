@@ -112,11 +112,59 @@ int compareValues(const QVariant& a, const QVariant& b)
 } // namespace
 
 struct Table::Impl {
-    struct Row {
-        quint32 recno = 0;
-        bool live = true;
-        QVector<QVariant> values;
+    // Stored rows, all fields of a row side by side in one array (no
+    // allocation per row); ids are positions, deleted rows stay as dead ids.
+    struct Rows {
+        int nf = 0;
+        std::vector<QVariant> cells;
+        std::vector<quint32> recnos;
+        std::vector<char> live;
+
+        size_t size() const { return recnos.size(); }
+        QVariant& at(int id, int f) { return cells[static_cast<size_t>(id) * nf + f]; }
+        const QVariant& at(int id, int f) const { return cells[static_cast<size_t>(id) * nf + f]; }
+        QVariant get(int id, int f) const { return f >= 0 && f < nf ? at(id, f) : QVariant(); }
+        void reserve(size_t n)
+        {
+            cells.reserve(n * nf);
+            recnos.reserve(n);
+            live.reserve(n);
+        }
+        int append(quint32 recno, QVector<QVariant>&& v)
+        {
+            for (int f = 0; f < nf; ++f)
+                cells.push_back(f < v.size() ? std::move(v[f]) : QVariant());
+            recnos.push_back(recno);
+            live.push_back(1);
+            return static_cast<int>(recnos.size()) - 1;
+        }
+        QVector<QVariant> values(int id) const
+        {
+            QVector<QVariant> v(nf);
+            for (int f = 0; f < nf; ++f)
+                v[f] = at(id, f);
+            return v;
+        }
+        void set(int id, const QVector<QVariant>& v)
+        {
+            for (int f = 0; f < nf; ++f)
+                at(id, f) = v.value(f);
+        }
+        void kill(int id)
+        {
+            live[id] = 0;
+            for (int f = 0; f < nf; ++f)
+                at(id, f) = QVariant();
+        }
+        void clear()
+        {
+            cells = {};
+            recnos = {};
+            live = {};
+            nf = 0;
+        }
     };
+
     // A hash index: for each key the chain of its rows in file order, linked
     // through next[] (one int per row), so loading a big table allocates
     // nothing per key beyond the hash's own storage.
@@ -141,7 +189,7 @@ struct Table::Impl {
     std::unique_ptr<DbfFile> file;
     QVector<DbfField> fields;
     QStringList names;
-    std::vector<Row> rows;
+    Rows rows;
     std::vector<std::optional<Index>> indexes; // by field position
     int liveCount = 0;
     quint64 generation = 0;
@@ -176,7 +224,7 @@ struct Table::Impl {
     bool less(int a, int b) const
     {
         if (orderField >= 0) {
-            const int c = compareValues(rows[a].values[orderField], rows[b].values[orderField]);
+            const int c = compareValues(rows.at(a, orderField), rows.at(b, orderField));
             if (c != 0)
                 return c < 0;
         }
@@ -245,10 +293,23 @@ struct Table::Impl {
             if (ix.next.size() <= static_cast<size_t>(id))
                 ix.next.resize(std::max(static_cast<size_t>(id) + 1, rows.size()), -1);
             ix.next[id] = -1;
-            const QVariant& v = rows[id].values[static_cast<int>(f)];
+            QVariant& v = rows.at(id, static_cast<int>(f));
             if (isNullValue(v))
                 continue;
-            Chain* c = chainOf(ix, v, true);
+            Chain* c = nullptr;
+            if (ix.numeric) {
+                c = chainOf(ix, v, true);
+            } else {
+                // The row keeps the index's copy of the text: rows of one key
+                // share one string (an access table repeats each code).
+                const QString text = v.toString();
+                auto it = ix.texts.find(text);
+                if (it == ix.texts.end())
+                    it = ix.texts.insert(text, Chain{});
+                if (v.typeId() == QMetaType::QString)
+                    v = QVariant(it.key());
+                c = &it.value();
+            }
             if (!c)
                 continue;
             ++c->count;
@@ -278,7 +339,7 @@ struct Table::Impl {
             if (!indexes[f])
                 continue;
             Index& ix = *indexes[f];
-            const QVariant& v = rows[id].values[static_cast<int>(f)];
+            const QVariant& v = rows.at(id, static_cast<int>(f));
             if (isNullValue(v))
                 continue;
             Chain* c = chainOf(ix, v, false);
@@ -430,7 +491,7 @@ struct Table::Impl {
             if (!isNullValue(mv)) {
                 if (lookup(orderField, mv, &view) < 0) { // same key: file order is the order
                     for (int id : all) {
-                        if (matches(orderField, rows[id].values[orderField], mv))
+                        if (matches(orderField, rows.at(id, orderField), mv))
                             view.push_back(id);
                     }
                 }
@@ -453,7 +514,6 @@ struct Table::Impl {
         fields.clear();
         names.clear();
         rows.clear();
-        rows.shrink_to_fit();
         indexes.clear();
         all.clear();
         all.shrink_to_fit();
@@ -530,13 +590,9 @@ void Table::open()
             throw EDatabaseError(QStringLiteral("В таблице %1 нет поля %2.")
                                      .arg(QFileInfo(d->fileName).fileName(), d->detailFieldName.toUpper()));
         }
-        d->rows.reserve(d->file->recordCount());
-        d->file->readAll([this](quint32 recno, QVector<QVariant>&& values) {
-            Impl::Row r;
-            r.recno = recno;
-            r.values = std::move(values);
-            d->rows.push_back(std::move(r));
-        });
+        d->rows.nf = static_cast<int>(d->fields.size());
+        d->rows.reserve(d->file->recordCount() + 64);
+        d->file->readAll([this](quint32 recno, QVector<QVariant>&& values) { d->rows.append(recno, std::move(values)); });
         d->liveCount = static_cast<int>(d->rows.size());
         d->all.resize(d->rows.size());
         for (size_t i = 0; i < d->rows.size(); ++i) {
@@ -618,7 +674,7 @@ QVariant Table::value(int row, int field) const
     const int id = d->presentedId(row);
     if (id < 0)
         return QVariant();
-    return d->rows[id].values.value(field);
+    return d->rows.get(id, field);
 }
 
 QVariant Table::currentValue(int field) const
@@ -628,7 +684,7 @@ QVariant Table::currentValue(int field) const
     const int id = d->presentedId(d->cur);
     if (id < 0)
         return QVariant();
-    return d->rows[id].values.value(field);
+    return d->rows.get(id, field);
 }
 
 void Table::append()
@@ -658,7 +714,7 @@ void Table::edit()
         append();
         return;
     }
-    d->buffer = d->rows[d->presentedId(d->cur)].values;
+    d->buffer = d->rows.values(d->presentedId(d->cur));
     setState(State::Edit);
     emit rowChanged(d->cur);
 }
@@ -686,21 +742,16 @@ void Table::post()
     int id = -1;
     if (state() == State::Edit) {
         id = d->presentedId(d->cur);
-        Impl::Row& row = d->rows[id];
-        d->file->writeRecord(row.recno, d->buffer);
+        d->file->writeRecord(d->rows.recnos[id], d->buffer);
         d->indexRemove(id);
         d->eraseFrom(d->all, id);
-        row.values = d->buffer;
+        d->rows.set(id, d->buffer);
         d->insertSorted(d->all, id);
         d->indexAdd(id);
         d->insertReturnPos = d->cur;
     } else {
         const quint32 recno = d->file->appendRecord(d->buffer);
-        Impl::Row row;
-        row.recno = recno;
-        row.values = d->buffer;
-        d->rows.push_back(std::move(row));
-        id = static_cast<int>(d->rows.size()) - 1;
+        id = d->rows.append(recno, QVector<QVariant>(d->buffer));
         ++d->liveCount;
         d->insertSorted(d->all, id);
         d->indexAdd(id);
@@ -751,15 +802,14 @@ void Table::deleteRecord()
     if (d->presented().empty())
         throw EDatabaseError(QStringLiteral("Cannot perform this operation on an empty dataset"));
     const int id = d->presentedId(d->cur);
-    d->file->deleteRecord(d->rows[id].recno);
+    d->file->deleteRecord(d->rows.recnos[id]);
     d->buffer.clear();
     setState(State::Browse);
     d->indexRemove(id);
     d->eraseFrom(d->all, id);
     if (d->restricted)
         d->eraseFrom(d->view, id);
-    d->rows[id].live = false;
-    d->rows[id].values = QVector<QVariant>();
+    d->rows.kill(id);
     --d->liveCount;
     const int n = static_cast<int>(d->presented().size());
     d->cur = n == 0 ? -1 : std::min(d->cur, n - 1);
@@ -786,7 +836,7 @@ bool Table::locate(const QString& fieldList, const QVariantList& values)
 
     auto rowMatches = [&](int id) {
         for (int i = 0; i < fs.size(); ++i) {
-            if (!d->matches(fs[i], d->rows[id].values[fs[i]], values[i]))
+            if (!d->matches(fs[i], d->rows.at(id, fs[i]), values[i]))
                 return false;
         }
         return true;
@@ -915,14 +965,14 @@ int Table::storedRowCount() const
 
 bool Table::storedRowLive(int id) const
 {
-    return id >= 0 && id < static_cast<int>(d->rows.size()) && d->rows[id].live;
+    return id >= 0 && id < static_cast<int>(d->rows.size()) && d->rows.live[id];
 }
 
 QVariant Table::storedValue(int id, int field) const
 {
     if (!storedRowLive(id))
         return QVariant();
-    return d->rows[id].values.value(field);
+    return d->rows.get(id, field);
 }
 
 int Table::lookup(int field, const QVariant& key, std::vector<int>* ids) const
