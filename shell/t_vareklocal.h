@@ -19,6 +19,7 @@ namespace varek {
 class DbGrid;
 class Messages;
 class VarekRegister;
+class ZintorCommands;
 
 // The main window TVarekLocal: four pages (keys, controllers, details,
 // settings), the toolbar buttons that start every operation, the register's
@@ -69,6 +70,8 @@ public:
     QProgressBar* progressBar() const { return m_progressBar1; }
     QTabWidget* pageControl() const { return m_pageControl1; }
     QWidget* detailsPage() const { return m_detailsPage; }
+    // The programming device's commands (null without the Details page).
+    ZintorCommands* zintorCommands() const { return m_zintorCommands; }
 
     DbGrid* DBGrid3() const { return m_dbGrid3; }       // keys
     DbGrid* gridAccess() const { return m_gridAccess; } // controllers of the current key
@@ -123,6 +126,7 @@ private:
     QLabel* m_laCount = nullptr;
     QProgressBar* m_progressBar1 = nullptr;
     QWidget* m_detailsPage = nullptr;
+    ZintorCommands* m_zintorCommands = nullptr;
     QComboBox* m_cbCom = nullptr;
     QComboBox* m_cbComToken = nullptr;
     QLabel* m_laComDevice = nullptr;

@@ -196,6 +196,8 @@ private slots:
             // So are the object and controller operations (register/objects_ops).
             if (QByteArrayList{"bbAdd", "bbEdit", "bbDel", "ToolButton4", "tbMeg", "BtnSetTabs"}.contains(b.name))
                 continue;
+            // So are the device commands (shell/zintor_commands, tested there).
+            if (QByteArrayList{"bbTest", "BtnClear", "BtnSecurity"}.contains(b.name)) continue;
             m_messages.clear();
             w->findChild<QTabWidget*>("PageControl1")->setCurrentWidget(w->findChild<QWidget*>(b.page));
             auto* button = w->findChild<QToolButton*>(b.name);

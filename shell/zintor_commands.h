@@ -1,0 +1,108 @@
+#pragma once
+
+#include "programmer.h"
+
+#include <QObject>
+#include <QStringList>
+#include <memory>
+
+class QAbstractButton;
+class QLabel;
+class QMainWindow;
+class QProgressBar;
+class QPushButton;
+class QStatusBar;
+class QTabWidget;
+class QWidget;
+
+namespace varek {
+
+class DetailsPage;
+class Messages;
+class VarekRegister;
+
+// The three commands of the Zintor programming device on the controllers
+// toolbar: read its memory back (bbTest), have it store the current
+// controller's image (BtnClear), have it write the image into the controller
+// (BtnSecurity).
+//
+// It holds the window's ZintorPort slot: one ProgrammerExchange, which runs
+// each exchange on a worker thread that owns the port, so the window keeps
+// repainting throughout. The reply lines go to the log list (Memo1), a read's
+// dump lines to the dump list (Memo3), the progress of a store or write to
+// ProgressBar1.
+//
+// One exchange at a time: while one runs, the three device buttons are
+// disabled, the Details page refuses Clear and Load, and the handlers refuse
+// with a message. During an exchange the window's status bar shows what is
+// being done, how far and about how long is left, with the button
+// "Прервать обмен"; when idle the bar is hidden (unless someone else uses it).
+//
+// Closing the main window during an exchange stops the exchange and waits for
+// the port to be released before the window goes on closing.
+class ZintorCommands : public QObject {
+    Q_OBJECT
+public:
+    // Takes ProgressBar1, PageControl1, tshHint and the three device buttons
+    // from the window by their names.
+    ZintorCommands(QMainWindow& window, VarekRegister& reg, DetailsPage& details, Messages& messages);
+    ~ZintorCommands() override;
+
+    // The handlers. They throw (the window runs them through the guard);
+    // the exchange's own end is reported when it comes.
+    void bbTestClick();
+    void BtnClearClick();
+    void BtnSecurityClick();
+
+    // Stops the running exchange (a store or write before its final command;
+    // a read at once). The log says so when it has stopped.
+    void cancel();
+
+    bool running() const;
+    // The exchange's time limits (the protocol's figures unless changed).
+    void setTiming(const ProgrammerTiming& timing) { m_timing = timing; }
+    const ProgrammerTiming& timing() const { return m_timing; }
+
+    QPushButton* cancelButton() const { return m_cancelButton; }
+    QLabel* statusLabel() const { return m_statusLabel; }
+
+signals:
+    // After an exchange's end has been shown (lists, page, report).
+    void exchangeFinished(bool ok);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    using Command = ProgrammerExchange::Command;
+
+    void storeOrWrite(Command command);
+    bool refusedWhileRunning();
+    ProgrammerExchange& zintorPort();
+    void begin(Command command, const QStringList& lines);
+    void onProgress(int percent);
+    void onFinished(bool ok, const QString& message);
+    void setRunning(bool running);
+    void stopForClose();
+
+    QMainWindow& m_window;
+    VarekRegister& m_register;
+    DetailsPage& m_details;
+    Messages& m_messages;
+    QProgressBar* m_progressBar1;
+    QTabWidget* m_pageControl1;
+    QWidget* m_tshHint;
+    QList<QAbstractButton*> m_deviceButtons;
+    QStatusBar* m_statusBar;
+    bool m_ownStatusBar;
+    QLabel* m_statusLabel;
+    QPushButton* m_cancelButton;
+
+    std::unique_ptr<ProgrammerExchange> m_zintorPort;
+    ProgrammerTiming m_timing;
+    Command m_command = Command::Read;
+    int m_lineCount = 0;     // dump lines of the running store or write
+    int m_progressCount = 0; // progress reports received from it
+};
+
+} // namespace varek
