@@ -150,6 +150,24 @@ private slots:
         QVERIFY(portFree(3));
     }
 
+    // A reply line that stalls longer than the line time-out ends the read
+    // with the communication error; the views stay as they were.
+    void readThatFailsMidwayLeavesTheViews() {
+        sim::ZintorOptions options;
+        options.stallMs = 300;
+        ZintorDevice device(*m_pty, options);
+        device.start();
+        m_window->pageControl()->setCurrentIndex(1);
+        details()->showDump();
+        QVERIFY(runToEnd(&TTVarekLocal::bbTestClick));
+        QCOMPARE(errors().size(), 1);
+        QVERIFY2(errors()[0].startsWith("Communication error 9997: "), qPrintable(errors()[0]));
+        QVERIFY(details()->dumpShown());
+        QCOMPARE(m_window->pageControl()->currentIndex(), 1);
+        QVERIFY(deviceButtonsEnabled());
+        QVERIFY(portFree(3));
+    }
+
     // Store and write send the freshly built image of the current controller
     // and then their command; the device's memory then equals the image.
     void storeAndWriteSendTheImage_data() {
