@@ -14,15 +14,6 @@ foreach(test ed_token_tests key_ops_tests)
         LIBS varek_keys_ui varek_sim Qt6::Widgets)
 endforeach()
 
-# The main window's key buttons run these operations. The window's target is
-# defined once every folder has been read, so it is linked from here then.
-function(varek_link_window_to_keys)
-    if(TARGET varek_shell)
-        target_link_libraries(varek_shell PUBLIC varek_keys_ui)
-    endif()
-endfunction()
-cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL varek_link_window_to_keys)
-
 # From a card at the reader to the key in the programming device's memory.
 varek_add_qtest(end_to_end_tests
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/end_to_end_tests.cpp

@@ -14,10 +14,9 @@
 #include "varek_register.h"
 #include "widget_messages.h"
 
-#ifdef VAREK_HAVE_DETAILS_PAGE
+#include "controller_label.h"
 #include "details_page.h"
 #include "zintor_commands.h"
-#endif
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -44,7 +43,6 @@ namespace varek {
 namespace {
 
 const QString kCaption = QStringLiteral("Varek - Управление локальными контроллерами");
-const QString kNotBuilt = QStringLiteral("Функция пока не реализована.");
 const QString kNoDataDir =
     QStringLiteral("Не удается получить доступ к каталогу с данными. Проверьте наличие каталога ");
 constexpr int kSizeBarWidth = 4;
@@ -122,11 +120,8 @@ TTVarekLocal::TTVarekLocal(Messages* messages, QWidget* parent)
 
     m_laCount->setText(m_register->keyCountText());
     connect(m_register, &VarekRegister::keyCountChanged, m_laCount, &QLabel::setText);
-#ifdef VAREK_HAVE_DETAILS_PAGE
     // ZintorPort: the programming device's commands and their exchange.
-    m_zintorCommands =
-        new ZintorCommands(*this, *m_register, *static_cast<DetailsPage*>(m_detailsPage), *m_messages);
-#endif
+    m_zintorCommands = new ZintorCommands(*this, *m_register, *m_detailsPage, *m_messages);
 }
 
 TTVarekLocal::~TTVarekLocal() = default;
@@ -310,7 +305,6 @@ QWidget* TTVarekLocal::buildControllersPage() {
 
 QWidget* TTVarekLocal::buildDetailsPage() {
     QWidget* page = panel("tshHint");
-#ifdef VAREK_HAVE_DETAILS_PAGE
     auto* details = new DetailsPage(*m_messages);
     const auto icon = [](const char* name) {
         return QIcon(QStringLiteral(":/icons/%1.svg").arg(QLatin1String(name)));
@@ -320,19 +314,8 @@ QWidget* TTVarekLocal::buildDetailsPage() {
     details->btnClear1()->setIcon(icon("clear"));
     details->btnNote()->setIcon(icon("load"));
     // DBText1 follows the current controller.
-    const auto showController = [this, details] {
-        const Table& ctrl = m_register->taCtrl();
-        QString name;
-        if (ctrl.active() && ctrl.recNo() >= 0 && ctrl.fieldIndex(QStringLiteral("ctrl_name")) >= 0)
-            name = ctrl.asString(QStringLiteral("ctrl_name"));
-        details->setControllerName(name);
-    };
-    connect(&m_register->dataSource4(), &DataLink::dataChange, details, showController);
-    connect(&m_register->dataSource4(), &DataLink::rowsReset, details, showController);
+    bindControllerName(*details, m_register->dataSource4());
     m_detailsPage = details;
-#else
-    m_detailsPage = new QLabel(QStringLiteral("Страница подробностей пока не построена."));
-#endif
     m_detailsPage->setObjectName(QStringLiteral("DetailsPage"));
     page->layout()->addWidget(m_detailsPage);
     return page;
@@ -498,10 +481,6 @@ void TTVarekLocal::showEvent(QShowEvent* event) {
     });
 }
 
-void TTVarekLocal::notBuiltYet() {
-    m_messages->plain(kNotBuilt);
-}
-
 void TTVarekLocal::savePagePictures(const QString& dir) {
     static const char* const names[] = {"page1_keys", "page2_controllers", "page3_details", "page4_settings"};
     QDir().mkpath(dir);
@@ -552,27 +531,15 @@ void TTVarekLocal::BtnSetTabsClick() {
 }
 
 void TTVarekLocal::bbTestClick() {
-#ifdef VAREK_HAVE_DETAILS_PAGE
     guarded(*m_messages, [this] { m_zintorCommands->bbTestClick(); });
-#else
-    guarded(*m_messages, [this] { notBuiltYet(); });
-#endif
 }
 
 void TTVarekLocal::BtnClearClick() {
-#ifdef VAREK_HAVE_DETAILS_PAGE
     guarded(*m_messages, [this] { m_zintorCommands->BtnClearClick(); });
-#else
-    guarded(*m_messages, [this] { notBuiltYet(); });
-#endif
 }
 
 void TTVarekLocal::BtnSecurityClick() {
-#ifdef VAREK_HAVE_DETAILS_PAGE
     guarded(*m_messages, [this] { m_zintorCommands->BtnSecurityClick(); });
-#else
-    guarded(*m_messages, [this] { notBuiltYet(); });
-#endif
 }
 
 void TTVarekLocal::tbDelTokenClick() {

@@ -17,6 +17,7 @@ class QToolButton;
 namespace varek {
 
 class DbGrid;
+class DetailsPage;
 class Messages;
 class VarekRegister;
 class ZintorCommands;
@@ -69,7 +70,7 @@ public:
     Settings& iniStore() { return m_iniStore; }
     QProgressBar* progressBar() const { return m_progressBar1; }
     QTabWidget* pageControl() const { return m_pageControl1; }
-    QWidget* detailsPage() const { return m_detailsPage; }
+    DetailsPage* detailsPage() const { return m_detailsPage; }
     // The programming device's commands (null without the Details page).
     ZintorCommands* zintorCommands() const { return m_zintorCommands; }
 
@@ -107,7 +108,6 @@ private:
     // The change handlers' common part.
     void portChanged(QComboBox* box, quint8& number, QLabel* deviceLabel);
     void connectPortBox(QComboBox* box, void (TTVarekLocal::*handler)());
-    void notBuiltYet();
 
     std::unique_ptr<Messages> m_ownMessages;
     Messages* m_messages;
@@ -125,7 +125,7 @@ private:
     DbGrid* m_dbGrid4 = nullptr;
     QLabel* m_laCount = nullptr;
     QProgressBar* m_progressBar1 = nullptr;
-    QWidget* m_detailsPage = nullptr;
+    DetailsPage* m_detailsPage = nullptr;
     ZintorCommands* m_zintorCommands = nullptr;
     QComboBox* m_cbCom = nullptr;
     QComboBox* m_cbComToken = nullptr;

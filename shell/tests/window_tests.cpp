@@ -186,27 +186,6 @@ private slots:
         QCOMPARE(w->findChild<QSplitter*>("CtrlSizeBars")->handleWidth(), 4);
     }
 
-    void buttonsNotBuiltSaySo() {
-        auto w = window();
-        w->show();
-        for (const Button& b : kButtons) {
-            // The key operations are built (keys/key_ops).
-            if (QByteArray(b.page) == "tshTokens" || QByteArray(b.name) == "tbDelToken")
-                continue;
-            // So are the object and controller operations (register/objects_ops).
-            if (QByteArrayList{"bbAdd", "bbEdit", "bbDel", "ToolButton4", "tbMeg", "BtnSetTabs"}.contains(b.name))
-                continue;
-            // So are the device commands (shell/zintor_commands, tested there).
-            if (QByteArrayList{"bbTest", "BtnClear", "BtnSecurity"}.contains(b.name)) continue;
-            m_messages.clear();
-            w->findChild<QTabWidget*>("PageControl1")->setCurrentWidget(w->findChild<QWidget*>(b.page));
-            auto* button = w->findChild<QToolButton*>(b.name);
-            QTest::mouseClick(button, Qt::LeftButton);
-            QCOMPARE(m_messages.texts(RecordingMessages::Shown::Plain),
-                     QStringList{QStringLiteral("Функция пока не реализована.")});
-        }
-    }
-
     void startWithoutDataEndsWithTheMessageAndWritesNothing() {
         auto w = window();
         QVERIFY(!w->FormCreate());
