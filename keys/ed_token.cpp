@@ -1,5 +1,6 @@
 #include "ed_token.h"
 
+#include "editor_support.h"
 #include "messages.h"
 #include "port_numbers.h"
 #include "reader_com_port.h"
@@ -15,7 +16,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QStyle>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -94,13 +94,7 @@ TfrmEdToken::TfrmEdToken(Messages& messages, QWidget* parent) : QDialog(parent),
     lowerLayout->addWidget(tvCtrl);
     tvCtrl->setAccessibleName(laCtrl->text());
 
-    bbSave = new QPushButton(style()->standardIcon(QStyle::SP_DialogSaveButton), QStringLiteral("Сохранить"),
-                             this);
-    bbSave->setObjectName(QStringLiteral("bbSave"));
-    bbSave->setDefault(true);
-    bbCancel =
-        new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton), QStringLiteral("Отмена"), this);
-    bbCancel->setObjectName(QStringLiteral("bbCancel"));
+    createSaveCancelButtons(this, bbSave, bbCancel);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(bbSave);
@@ -318,28 +312,18 @@ void TfrmEdToken::BitBtn2Click() {
 bool NewToken(std::unique_ptr<TfrmEdToken>& frmEdToken, TToken& token) {
     TfrmEdToken& frm = *frmEdToken;
     frm.m_token = token;
-    frm.m_saved = false;
     frm.dtFirstDay->setDate(QDate::currentDate());
-    frm.exec();
-    token = frm.m_token;
-    const bool saved = frm.m_saved;
-    frmEdToken.reset();
-    return saved;
+    return runOneUseEditor(frmEdToken, token, &TfrmEdToken::m_token, &TfrmEdToken::m_saved);
 }
 
 bool EditToken(std::unique_ptr<TfrmEdToken>& frmEdToken, TToken& token) {
     TfrmEdToken& frm = *frmEdToken;
     frm.m_token = token;
-    frm.m_saved = false;
     frm.edToken->setText(token.token_code);
     frm.edName->setText(token.user_name);
     if (token.give_date.isValid()) frm.dtFirstDay->setDate(token.give_date.date());
     frm.cbSign->setCurrentIndex(token.status <= 1 ? token.status : -1);
-    frm.exec();
-    token = frm.m_token;
-    const bool saved = frm.m_saved;
-    frmEdToken.reset();
-    return saved;
+    return runOneUseEditor(frmEdToken, token, &TfrmEdToken::m_token, &TfrmEdToken::m_saved);
 }
 
 } // namespace varek

@@ -6,38 +6,13 @@
 
 #include <QComboBox>
 #include <QGridLayout>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QStyle>
-#include <QVBoxLayout>
 
 namespace varek {
 
 TfrmEdCtrl* frmEdCtrl = nullptr;
-
-namespace {
-
-template <class W>
-W* addRow(QGridLayout* grid, int row, QLabel*& label, const QString& labelName, const QString& text,
-          const QString& editName, QWidget* parent) {
-    label = new QLabel(text, parent);
-    label->setObjectName(labelName);
-    auto* edit = new W(parent);
-    edit->setObjectName(editName);
-    label->setBuddy(edit);
-    grid->addWidget(label, row, 0);
-    grid->addWidget(edit, row, 1);
-    return edit;
-}
-
-void limit(QLineEdit* edit, const QString& field, const FieldWidthFn& widthOf) {
-    const int width = widthOf ? widthOf(field) : 0;
-    if (width > 0) edit->setMaxLength(width);
-}
-
-} // namespace
 
 TfrmEdCtrl::TfrmEdCtrl(Messages& messages, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), m_messages(messages) {
@@ -45,39 +20,23 @@ TfrmEdCtrl::TfrmEdCtrl(Messages& messages, QWidget* parent)
     setWindowTitle(QStringLiteral("Контроллер"));
     setModal(true);
 
-    // Created first, so that Save and then Cancel lead the tab order.
-    bbSave = new QPushButton(style()->standardIcon(QStyle::SP_DialogSaveButton), QStringLiteral("Сохранить"),
-                             this);
-    bbSave->setObjectName(QStringLiteral("bbSave"));
-    bbSave->setDefault(true);
-    bbCancel =
-        new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton), QStringLiteral("Отмена"), this);
-    bbCancel->setObjectName(QStringLiteral("bbCancel"));
+    createSaveCancelButtons(this, bbSave, bbCancel);
 
     auto* grid = new QGridLayout;
-    cbObj = addRow<QComboBox>(grid, 0, laObj, QStringLiteral("laObj"), QStringLiteral("Объект:"),
-                              QStringLiteral("cbObj"), this);
+    cbObj = addFieldRow<QComboBox>(grid, 0, laObj, QStringLiteral("laObj"), QStringLiteral("Объект:"),
+                                   QStringLiteral("cbObj"), this);
     cbObj->setEditable(true);
     cbObj->setInsertPolicy(QComboBox::NoInsert);
-    edName = addRow<QLineEdit>(grid, 1, laName, QStringLiteral("laName"), QStringLiteral("Наименование:"),
-                               QStringLiteral("edName"), this);
-    edHard = addRow<QLineEdit>(grid, 2, laHard, QStringLiteral("laHard"), QStringLiteral("Прошивка:"),
-                               QStringLiteral("edHard"), this);
-    edNote = addRow<QLineEdit>(grid, 3, laNote, QStringLiteral("laNote"), QStringLiteral("Примечание:"),
-                               QStringLiteral("edNote"), this);
-    edOpen = addRow<QLineEdit>(grid, 4, laOpen, QStringLiteral("laOpen"), QStringLiteral("Время откр."),
-                               QStringLiteral("edOpen"), this);
+    edName = addFieldRow<QLineEdit>(grid, 1, laName, QStringLiteral("laName"),
+                                    QStringLiteral("Наименование:"), QStringLiteral("edName"), this);
+    edHard = addFieldRow<QLineEdit>(grid, 2, laHard, QStringLiteral("laHard"), QStringLiteral("Прошивка:"),
+                                    QStringLiteral("edHard"), this);
+    edNote = addFieldRow<QLineEdit>(grid, 3, laNote, QStringLiteral("laNote"), QStringLiteral("Примечание:"),
+                                    QStringLiteral("edNote"), this);
+    edOpen = addFieldRow<QLineEdit>(grid, 4, laOpen, QStringLiteral("laOpen"), QStringLiteral("Время откр."),
+                                    QStringLiteral("edOpen"), this);
     grid->setColumnMinimumWidth(1, 300);
-
-    auto* buttons = new QHBoxLayout;
-    buttons->addWidget(bbSave);
-    buttons->addWidget(bbCancel);
-    buttons->addStretch(1);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(grid);
-    layout->addStretch(1);
-    layout->addLayout(buttons);
+    layOutFieldsAndButtons(this, grid, bbSave, bbCancel);
 
     connect(bbSave, &QPushButton::clicked, this, &TfrmEdCtrl::BitBtn1Click);
     connect(bbCancel, &QPushButton::clicked, this, &TfrmEdCtrl::BitBtn2Click);
@@ -88,10 +47,10 @@ TfrmEdCtrl::~TfrmEdCtrl() {
 }
 
 void TfrmEdCtrl::limitToFields(const FieldWidthFn& widthOf) {
-    limit(edName, QStringLiteral("ctrl_name"), widthOf);
-    limit(edHard, QStringLiteral("hard"), widthOf);
-    limit(edNote, QStringLiteral("notes"), widthOf);
-    limit(edOpen, QStringLiteral("open_time"), widthOf);
+    limitToField(edName, QStringLiteral("ctrl_name"), widthOf);
+    limitToField(edHard, QStringLiteral("hard"), widthOf);
+    limitToField(edNote, QStringLiteral("notes"), widthOf);
+    limitToField(edOpen, QStringLiteral("open_time"), widthOf);
 }
 
 void TfrmEdCtrl::clearObjects() {
@@ -184,17 +143,7 @@ void TfrmEdCtrl::showEvent(QShowEvent* event) {
 namespace {
 
 bool runCtrlEditor(TCtrl& ctrl) {
-    struct Destroy {
-        ~Destroy() {
-            delete frmEdCtrl;
-            frmEdCtrl = nullptr;
-        }
-    } destroy;
-    frmEdCtrl->saved = false;
-    frmEdCtrl->exec();
-    const bool saved = frmEdCtrl->saved;
-    ctrl = frmEdCtrl->ctrl;
-    return saved;
+    return runOneUseEditor(frmEdCtrl, ctrl, &TfrmEdCtrl::ctrl, &TfrmEdCtrl::saved);
 }
 
 TfrmEdCtrl& requireCtrlEditor() {

@@ -1,37 +1,13 @@
 #include "ed_obj.h"
 
 #include <QGridLayout>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QStyle>
-#include <QVBoxLayout>
 
 namespace varek {
 
 TfrmEdObj* frmEdObj = nullptr;
-
-namespace {
-
-QLineEdit* addRow(QGridLayout* grid, int row, QLabel*& label, const QString& labelName, const QString& text,
-                  const QString& editName, QWidget* parent) {
-    label = new QLabel(text, parent);
-    label->setObjectName(labelName);
-    auto* edit = new QLineEdit(parent);
-    edit->setObjectName(editName);
-    label->setBuddy(edit);
-    grid->addWidget(label, row, 0);
-    grid->addWidget(edit, row, 1);
-    return edit;
-}
-
-void limit(QLineEdit* edit, const QString& field, const FieldWidthFn& widthOf) {
-    const int width = widthOf ? widthOf(field) : 0;
-    if (width > 0) edit->setMaxLength(width);
-}
-
-} // namespace
 
 TfrmEdObj::TfrmEdObj(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
@@ -39,33 +15,17 @@ TfrmEdObj::TfrmEdObj(QWidget* parent)
     setWindowTitle(QStringLiteral("Объект"));
     setModal(true);
 
-    // Created first, so that Save and then Cancel lead the tab order.
-    bbSave = new QPushButton(style()->standardIcon(QStyle::SP_DialogSaveButton), QStringLiteral("Сохранить"),
-                             this);
-    bbSave->setObjectName(QStringLiteral("bbSave"));
-    bbSave->setDefault(true);
-    bbCancel =
-        new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton), QStringLiteral("Отмена"), this);
-    bbCancel->setObjectName(QStringLiteral("bbCancel"));
+    createSaveCancelButtons(this, bbSave, bbCancel);
 
     auto* grid = new QGridLayout;
-    edName = addRow(grid, 0, laName, QStringLiteral("laName"), QStringLiteral("Наименование:"),
-                    QStringLiteral("edName"), this);
-    edAddr = addRow(grid, 1, laAddr, QStringLiteral("laAddr"), QStringLiteral("Адрес:"),
-                    QStringLiteral("edAddr"), this);
-    edNote = addRow(grid, 2, laNote, QStringLiteral("laNote"), QStringLiteral("Примечание:"),
-                    QStringLiteral("edNote"), this);
+    edName = addFieldRow<QLineEdit>(grid, 0, laName, QStringLiteral("laName"),
+                                    QStringLiteral("Наименование:"), QStringLiteral("edName"), this);
+    edAddr = addFieldRow<QLineEdit>(grid, 1, laAddr, QStringLiteral("laAddr"), QStringLiteral("Адрес:"),
+                                    QStringLiteral("edAddr"), this);
+    edNote = addFieldRow<QLineEdit>(grid, 2, laNote, QStringLiteral("laNote"), QStringLiteral("Примечание:"),
+                                    QStringLiteral("edNote"), this);
     grid->setColumnMinimumWidth(1, 300);
-
-    auto* buttons = new QHBoxLayout;
-    buttons->addWidget(bbSave);
-    buttons->addWidget(bbCancel);
-    buttons->addStretch(1);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(grid);
-    layout->addStretch(1);
-    layout->addLayout(buttons);
+    layOutFieldsAndButtons(this, grid, bbSave, bbCancel);
 
     connect(bbSave, &QPushButton::clicked, this, &TfrmEdObj::BitBtn1Click);
     connect(bbCancel, &QPushButton::clicked, this, &TfrmEdObj::BitBtn2Click);
@@ -76,9 +36,9 @@ TfrmEdObj::~TfrmEdObj() {
 }
 
 void TfrmEdObj::limitToFields(const FieldWidthFn& widthOf) {
-    limit(edName, QStringLiteral("obj_name"), widthOf);
-    limit(edAddr, QStringLiteral("addr"), widthOf);
-    limit(edNote, QStringLiteral("notes"), widthOf);
+    limitToField(edName, QStringLiteral("obj_name"), widthOf);
+    limitToField(edAddr, QStringLiteral("addr"), widthOf);
+    limitToField(edNote, QStringLiteral("notes"), widthOf);
 }
 
 void TfrmEdObj::BitBtn1Click() {
@@ -105,17 +65,7 @@ namespace {
 // Shows the editor modally, copies its record back over the caller's and
 // destroys it, however the showing ends.
 bool runObjEditor(TCObj& obj) {
-    struct Destroy {
-        ~Destroy() {
-            delete frmEdObj;
-            frmEdObj = nullptr;
-        }
-    } destroy;
-    frmEdObj->saved = false;
-    frmEdObj->exec();
-    const bool saved = frmEdObj->saved;
-    obj = frmEdObj->obj;
-    return saved;
+    return runOneUseEditor(frmEdObj, obj, &TfrmEdObj::obj, &TfrmEdObj::saved);
 }
 
 TfrmEdObj* ensureObjEditor(QWidget* parent) {

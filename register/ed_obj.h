@@ -1,8 +1,9 @@
 #pragma once
 
+#include "editor_support.h" // FieldWidthFn
+
 #include <QDialog>
 #include <QString>
-#include <functional>
 
 class QLabel;
 class QLineEdit;
@@ -17,9 +18,6 @@ struct TCObj {
     QString addr;
     QString notes;
 };
-
-// Width of a stored field by name; 0 or less leaves the edit unlimited.
-using FieldWidthFn = std::function<int(const QString& field)>;
 
 // The object editor ("Объект"): a modal dialog created for one NewObj or
 // EditObj and destroyed after it.
