@@ -5,6 +5,7 @@
 #include "errors.h"
 
 #include <QDateTime>
+#include <algorithm>
 
 namespace varek {
 
@@ -142,6 +143,18 @@ QDate Dataset::asDate(const QString& name) const
     default:
         throw EDatabaseError(QStringLiteral("Field '%1' is not a date").arg(name));
     }
+}
+
+void Dataset::moveCurrentRow(int& cur, int row, int count)
+{
+    if (count == 0)
+        return;
+    row = std::clamp(row, 0, count - 1);
+    setEofBof(false, false);
+    if (row == cur)
+        return;
+    cur = row;
+    notifyDataEvent();
 }
 
 void Dataset::notifyDataEvent(int changedField)

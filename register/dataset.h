@@ -87,6 +87,10 @@ protected:
     // forward it (their handlers are called directly, so that their errors
     // reach the caller of the operation that caused the change).
     void notifyDataEvent(int changedField = -1);
+    // The move shared by setRecNo of every dataset: nothing on no rows;
+    // otherwise cur takes row clamped to 0..count-1, eof and bof are cleared,
+    // and the change event fires when cur changed.
+    void moveCurrentRow(int& cur, int row, int count);
 
 private:
     friend class DataLink;

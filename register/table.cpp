@@ -649,15 +649,7 @@ void Table::setRecNo(int row)
         return;
     if (state() == State::Edit || state() == State::Insert)
         post();
-    const int n = static_cast<int>(d->presented().size());
-    if (n == 0)
-        return;
-    row = std::clamp(row, 0, n - 1);
-    setEofBof(false, false);
-    if (row == d->cur)
-        return;
-    d->cur = row;
-    notifyDataEvent();
+    moveCurrentRow(d->cur, row, static_cast<int>(d->presented().size()));
 }
 
 QStringList Table::fieldNames() const

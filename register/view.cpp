@@ -3,8 +3,6 @@
 #include "errors.h"
 #include "sql_views.h"
 
-#include <algorithm>
-
 namespace varek {
 
 struct View::Impl {
@@ -84,15 +82,7 @@ int View::recNo() const
 void View::setRecNo(int row)
 {
     requireActive();
-    const int n = static_cast<int>(d->rows.size());
-    if (n == 0)
-        return;
-    row = std::clamp(row, 0, n - 1);
-    setEofBof(false, false);
-    if (row == d->cur)
-        return;
-    d->cur = row;
-    notifyDataEvent();
+    moveCurrentRow(d->cur, row, static_cast<int>(d->rows.size()));
 }
 
 QStringList View::fieldNames() const
