@@ -9,7 +9,7 @@
 // typed on standard input is sent as a card, until end of input. With --once
 // the program ends after the command-line cards.
 
-#include "app_paths.h"
+#include "sim_port_options.h"
 #include "zintor_device.h"
 
 #include <QCommandLineParser>
@@ -29,12 +29,7 @@ int main(int argc, char** argv) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Simulated Orvan card reader on a pseudo-terminal."));
     parser.addHelpOption();
-    const QCommandLineOption com(QStringLiteral("com"), QStringLiteral("Port number n of COMn (1-255)."),
-                                 QStringLiteral("n"));
-    const QCommandLineOption ports(QStringLiteral("ports"),
-                                   QStringLiteral("The program's ports/ directory (default: ports/ beside "
-                                                  "this executable, or under VAREK_HOME)."),
-                                   QStringLiteral("dir"));
+    const PortOptions port;
     const QCommandLineOption pieces(QStringLiteral("pieces"), QStringLiteral("Send each card in K parts."),
                                     QStringLiteral("k"), QStringLiteral("1"));
     const QCommandLineOption pause(QStringLiteral("pause"), QStringLiteral("Pause between parts."),
@@ -44,18 +39,13 @@ int main(int argc, char** argv) {
                                    QStringLiteral("ms"), QStringLiteral("0"));
     const QCommandLineOption once(QStringLiteral("once"),
                                   QStringLiteral("End after the command-line cards."));
-    parser.addOptions({com, ports, pieces, pause, delay, once});
+    parser.addOptions({port.com, port.ports, pieces, pause, delay, once});
     parser.addPositionalArgument(QStringLiteral("card"), QStringLiteral("Ten hexadecimal digits."));
     parser.process(app);
 
-    bool ok = false;
-    const int n = parser.value(com).toInt(&ok);
-    if (!ok || n < 1 || n > 255) {
-        std::fprintf(stderr, "varek-orvan-sim: --com n (1-255) is required\n");
-        return 2;
-    }
-    const QString portsDir =
-        parser.isSet(ports) ? parser.value(ports) : varek::appDir() + QStringLiteral("ports");
+    const int n = port.comNumber(parser);
+    if (n == 0) return 2;
+    const QString portsDir = port.portsDir(parser);
     const int k = parser.value(pieces).toInt();
     const int pauseMs = parser.value(pause).toInt();
     const int delayMs = parser.value(delay).toInt();

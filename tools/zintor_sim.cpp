@@ -6,7 +6,7 @@
 //
 // Runs until interrupted (Ctrl+C). SIGUSR1 writes the memory to --memory-out now.
 
-#include "app_paths.h"
+#include "sim_port_options.h"
 #include "zintor_device.h"
 
 #include <QCommandLineParser>
@@ -27,12 +27,7 @@ int main(int argc, char** argv) {
     parser.setApplicationDescription(
         QStringLiteral("Simulated Zintor programming device on a pseudo-terminal."));
     parser.addHelpOption();
-    const QCommandLineOption com(QStringLiteral("com"), QStringLiteral("Port number n of COMn (1-255)."),
-                                 QStringLiteral("n"));
-    const QCommandLineOption ports(QStringLiteral("ports"),
-                                   QStringLiteral("The program's ports/ directory (default: ports/ beside "
-                                                  "this executable, or under VAREK_HOME)."),
-                                   QStringLiteral("dir"));
+    const PortOptions port;
     const QCommandLineOption silent(QStringLiteral("silent"), QStringLiteral("Never answer."));
     const QCommandLineOption slow(QStringLiteral("slow"), QStringLiteral("Pause before each reply line."),
                                   QStringLiteral("ms"));
@@ -46,17 +41,12 @@ int main(int argc, char** argv) {
     const QCommandLineOption memoryIn(QStringLiteral("memory-in"),
                                       QStringLiteral("Start with this memory (a dump file)."),
                                       QStringLiteral("file"));
-    parser.addOptions({com, ports, silent, slow, stall, garbage, memoryOut, memoryIn});
+    parser.addOptions({port.com, port.ports, silent, slow, stall, garbage, memoryOut, memoryIn});
     parser.process(app);
 
-    bool ok = false;
-    const int n = parser.value(com).toInt(&ok);
-    if (!ok || n < 1 || n > 255) {
-        std::fprintf(stderr, "varek-zintor-sim: --com n (1-255) is required\n");
-        return 2;
-    }
-    const QString portsDir =
-        parser.isSet(ports) ? parser.value(ports) : varek::appDir() + QStringLiteral("ports");
+    const int n = port.comNumber(parser);
+    if (n == 0) return 2;
+    const QString portsDir = port.portsDir(parser);
 
     ZintorOptions options;
     options.silent = parser.isSet(silent);
