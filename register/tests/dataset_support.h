@@ -1,17 +1,20 @@
 #pragma once
 
 // Helpers of the dataset and register tests: an empty register in a
-// temporary directory, rows laid straight into its files, and counters of
-// change events.
+// temporary directory, rows laid straight into its files, counters of
+// change events, and the message of a refused operation.
 
 #include "data_link.h"
 #include "dbf.h"
+#include "errors.h"
 #include "register_schema.h"
 
 #include <QDate>
 #include <QDir>
 #include <QTemporaryDir>
 #include <QVariant>
+
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -61,5 +64,16 @@ struct EventCounter {
         return n;
     }
 };
+
+// The message of the error that f raises, or "<no error>".
+inline QString errorOf(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const VarekError& e) {
+        return e.message();
+    }
+    return QStringLiteral("<no error>");
+}
 
 } // namespace varek::test

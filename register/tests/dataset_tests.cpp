@@ -8,22 +8,10 @@
 #include "errors.h"
 #include "table.h"
 
-#include <functional>
-
 using namespace varek;
 using namespace varek::test;
 
 namespace {
-
-QString errorOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const VarekError& e) {
-        return e.message();
-    }
-    return QStringLiteral("<no error>");
-}
 
 const QString kClosed = QStringLiteral("Cannot perform this operation on a closed dataset");
 const QString kEmpty = QStringLiteral("Cannot perform this operation on an empty dataset");

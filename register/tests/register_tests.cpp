@@ -14,22 +14,10 @@
 #include <QFile>
 #include <QSet>
 
-#include <functional>
-
 using namespace varek;
 using namespace varek::test;
 
 namespace {
-
-QString errorOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const VarekError& e) {
-        return e.message();
-    }
-    return QStringLiteral("<no error>");
-}
 
 const QString kQuote = QStringLiteral("AB'CD");
 
