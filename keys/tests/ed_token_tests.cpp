@@ -3,6 +3,7 @@
 // as ports/COMn under VAREK_HOME.
 
 #include "ed_token.h"
+#include "key_editor_support.h"
 #include "port_numbers.h"
 #include "pty_util.h"
 #include "reader_com_port.h"
@@ -16,9 +17,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 #include <QTreeWidget>
-#include <functional>
 #include <memory>
 
 using namespace varek;
@@ -54,20 +53,6 @@ bool present(ReaderLine& line, Announced& announced, const QByteArray& bytes) {
     const int target = announced.count + static_cast<int>(bytes.size());
     if (!line.pty.writeAll(bytes)) return false;
     return QTest::qWaitFor([&] { return announced.count >= target; }, 5000);
-}
-
-// Runs script on the modal editor once it is shown; closes it if the script
-// left it open, so a failed check cannot hang the test.
-void whenShown(std::function<void(TfrmEdToken&)> script) {
-    QTimer::singleShot(0, [script] {
-        auto* frm = qobject_cast<TfrmEdToken*>(QApplication::activeModalWidget());
-        if (!frm) {
-            QFAIL("the key editor is not shown");
-            return;
-        }
-        script(*frm);
-        if (frm->isVisible()) frm->reject();
-    });
 }
 
 QLabel* labelFor(QWidget& dialog, QWidget* buddy) {

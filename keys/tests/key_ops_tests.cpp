@@ -4,6 +4,7 @@
 #include "data_link.h"
 #include "dbf.h"
 #include "ed_token.h"
+#include "key_editor_support.h"
 #include "key_ops.h"
 #include "port_numbers.h"
 #include "recording_messages.h"
@@ -22,7 +23,6 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 #include <QTreeWidget>
 #include <functional>
 #include <memory>
@@ -45,20 +45,6 @@ void appendRow(const QString& path, const QVariantHash& values) {
         record[index] = it.value();
     }
     file->appendRecord(record);
-}
-
-// Runs script on the modal key editor once it is shown; closes it if the
-// script left it open, so a failed check cannot hang the test.
-void whenShown(std::function<void(TfrmEdToken&)> script) {
-    QTimer::singleShot(0, [script] {
-        auto* frm = qobject_cast<TfrmEdToken*>(QApplication::activeModalWidget());
-        if (!frm) {
-            QFAIL("the key editor is not shown");
-            return;
-        }
-        script(*frm);
-        if (frm->isVisible()) frm->reject();
-    });
 }
 
 // Check states of the tree's nodes in order: 'x' checked, '-' unchecked, '~' partial.
