@@ -106,7 +106,11 @@ qint32 Dataset::asInteger(const QString& name) const
 
 QString Dataset::asString(const QString& name) const
 {
-    const QVariant v = fieldValue(name);
+    return textOf(fieldValue(name));
+}
+
+QString Dataset::textOf(const QVariant& v)
+{
     if (!v.isValid() || v.isNull())
         return QString();
     switch (v.typeId()) {

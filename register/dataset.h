@@ -57,8 +57,12 @@ public:
     QVariant fieldValue(const QString& name) const;
     bool isNull(const QString& name) const;
     qint32 asInteger(const QString& name) const; // null gives 0
-    QString asString(const QString& name) const; // null gives ""
+    QString asString(const QString& name) const; // null gives ""; as textOf
     QDate asDate(const QString& name) const;     // null gives an invalid date
+
+    // A value as text, the way the register shows it (fields and grids): null
+    // gives "", dates dd.MM.yyyy, logicals True/False.
+    static QString textOf(const QVariant& value);
 
     // During a change event fired by a field assignment, the position of the
     // assigned field; -1 during every other change event.

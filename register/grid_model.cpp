@@ -3,9 +3,6 @@
 #include "data_link.h"
 #include "dataset.h"
 
-#include <QDate>
-#include <QDateTime>
-
 namespace varek {
 
 GridModel::GridModel(DataLink& link, QList<GridColumn> columns, QObject* parent)
@@ -55,20 +52,6 @@ int GridModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : int(m_columns.size());
 }
 
-QString GridModel::displayText(const QVariant& value) {
-    if (!value.isValid() || value.isNull()) return QString();
-    switch (value.typeId()) {
-    case QMetaType::QDate:
-        return value.toDate().toString(QStringLiteral("dd.MM.yyyy"));
-    case QMetaType::QDateTime:
-        return value.toDateTime().date().toString(QStringLiteral("dd.MM.yyyy"));
-    case QMetaType::Bool:
-        return value.toBool() ? QStringLiteral("True") : QStringLiteral("False");
-    default:
-        return value.toString();
-    }
-}
-
 QVariant GridModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= m_rows || index.column() >= m_columns.size()) return {};
     if (role != Qt::DisplayRole && role != FieldValueRole && role != Qt::ToolTipRole) return {};
@@ -79,7 +62,7 @@ QVariant GridModel::data(const QModelIndex& index, int role) const {
     if (!ds || !ds->active() || field < 0 || index.row() >= ds->recordCount()) return {};
     const QVariant value = ds->value(index.row(), field);
     if (role == FieldValueRole) return value;
-    return displayText(value);
+    return Dataset::textOf(value);
 }
 
 QVariant GridModel::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -45,8 +45,6 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
-    static QString displayText(const QVariant& value);
-
 private:
     void reset();
     void rowChanged(int row);
