@@ -161,6 +161,14 @@ void Dataset::moveCurrentRow(int& cur, int row, int count)
     notifyDataEvent();
 }
 
+void Dataset::announceOpened(bool empty)
+{
+    setEofBof(empty, true);
+    emit rowsReset();
+    notifyDataEvent();
+    emit afterOpen();
+}
+
 void Dataset::notifyDataEvent(int changedField)
 {
     const int saved = m_changedField;

@@ -95,6 +95,9 @@ protected:
     // otherwise cur takes row clamped to 0..count-1, eof and bof are cleared,
     // and the change event fires when cur changed.
     void moveCurrentRow(int& cur, int row, int count);
+    // The end of every dataset's open, once its rows are in place: eof and
+    // bof set for the first row, then rowsReset, the change event, afterOpen.
+    void announceOpened(bool empty);
 
 private:
     friend class DataLink;

@@ -608,10 +608,7 @@ void Table::open()
     ++d->generation;
     setState(State::Browse);
     d->present(true);
-    setEofBof(d->presented().empty(), true);
-    emit rowsReset();
-    notifyDataEvent();
-    emit afterOpen();
+    announceOpened(d->presented().empty());
 }
 
 void Table::close()

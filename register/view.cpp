@@ -41,10 +41,7 @@ void View::open()
     d->cur = d->rows.isEmpty() ? -1 : 0;
     d->everOpened = true;
     setState(State::Browse);
-    setEofBof(d->rows.isEmpty(), true);
-    emit rowsReset();
-    notifyDataEvent();
-    emit afterOpen();
+    announceOpened(d->rows.isEmpty());
 }
 
 void View::close()
