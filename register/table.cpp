@@ -899,19 +899,12 @@ void Table::setMaster(DataLink* masterLink, const QString& masterField, const QS
             return;
         if (state() == State::Edit || state() == State::Insert)
             post();
-        d->present(true);
-        setEofBof(d->presented().empty(), true);
-        emit rowsReset();
-        notifyDataEvent();
+        presentFromFirst();
     });
     masterLink->addEnabledHandler([this](bool enabled) {
         if (!active() || !d->attached || enabled)
             return; // resuming re-applies through the change event it counts as
-        const int before = d->presentedId(d->cur);
-        d->present(false);
-        emit rowsReset();
-        if (d->presentedId(d->cur) != before)
-            notifyDataEvent();
+        presentKeepingCurrent();
     });
 }
 
@@ -922,11 +915,7 @@ void Table::detachMaster()
     d->attached = false;
     if (!active() || !d->restricted)
         return;
-    const int before = d->presentedId(d->cur);
-    d->present(false);
-    emit rowsReset();
-    if (d->presentedId(d->cur) != before)
-        notifyDataEvent();
+    presentKeepingCurrent();
 }
 
 void Table::attachMaster()
@@ -936,10 +925,24 @@ void Table::attachMaster()
     d->attached = true;
     if (!active() || !d->restrictionInForce())
         return;
+    presentFromFirst();
+}
+
+void Table::presentFromFirst()
+{
     d->present(true);
     setEofBof(d->presented().empty(), true);
     emit rowsReset();
     notifyDataEvent();
+}
+
+void Table::presentKeepingCurrent()
+{
+    const int before = d->presentedId(d->cur);
+    d->present(false);
+    emit rowsReset();
+    if (d->presentedId(d->cur) != before)
+        notifyDataEvent();
 }
 
 bool Table::masterAttached() const

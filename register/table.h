@@ -87,6 +87,14 @@ protected:
     QVariant currentValue(int field) const override;
 
 private:
+    // Presents the rows again (the master's restriction applied anew), the
+    // first current: eof/bof, models reset, change event.
+    void presentFromFirst();
+    // Presents the rows again (the restriction lifted), the current row kept
+    // while it is presented: models reset, and the change event when the
+    // current row changed.
+    void presentKeepingCurrent();
+
     struct Impl;
     std::unique_ptr<Impl> d;
 };
