@@ -84,6 +84,16 @@ FieldWidthFn widthsOf(const Table& table) {
     };
 }
 
+// One more than the highest number in the field over the table's rows (1 for none).
+qint64 highestPlusOne(Table& table, const QString& field) {
+    qint64 n = 1;
+    for (table.first(); !table.eof(); table.next()) {
+        const qint64 num = table.asInteger(field);
+        if (num >= n) n = num + 1;
+    }
+    return n;
+}
+
 qint32 nextNumber(qint64 highestPlusOne, const QString& what) {
     if (highestPlusOne > std::numeric_limits<qint32>::max())
         throw EDatabaseError(
@@ -102,10 +112,7 @@ qint32 ObjectsOperations::NextObjNum() {
     qint64 n = 1;
     {
         LinkSuspension suspended(m_reg.dataSource3());
-        for (obj.first(); !obj.eof(); obj.next()) {
-            const qint64 num = obj.asInteger(kObjNum);
-            if (num >= n) n = num + 1;
-        }
+        n = highestPlusOne(obj, kObjNum);
     }
     return nextNumber(n, QStringLiteral("объектов"));
 }
@@ -117,10 +124,7 @@ qint32 ObjectsOperations::NextSerNum() {
     {
         LinkSuspension suspended(m_reg.dataSource4());
         MasterDetachment detached(ctrl);
-        for (ctrl.first(); !ctrl.eof(); ctrl.next()) {
-            const qint64 num = ctrl.asInteger(kSerNum);
-            if (num >= n) n = num + 1;
-        }
+        n = highestPlusOne(ctrl, kSerNum);
     }
     return nextNumber(n, QStringLiteral("контроллеров"));
 }
