@@ -238,7 +238,9 @@ QVector<qint32> TfrmEdToken::CollectRights() const {
 
 void TfrmEdToken::setFieldWidths(int nameWidth, int codeWidth) {
     if (nameWidth > 0) edName->setMaxLength(nameWidth);
-    if (codeWidth > 0) edToken->setMaxLength(codeWidth);
+    // The code is stored without the blanks around it (and checked on Save), so
+    // the field leaves room for them: a pasted code with blanks is never cut.
+    if (codeWidth > 0) edToken->setMaxLength(2 * codeWidth);
 }
 
 void TfrmEdToken::ReaderPort1TriggerAvail(int count) {

@@ -57,7 +57,8 @@ public:
     void setNodeChecked(int position, bool checked);
     int nodeCount() const;
 
-    // Limits the name and code fields to the widths of their stored fields.
+    // Limits the name field to the width of its stored field, and the code field
+    // to twice its width (room for blanks around a pasted code).
     void setFieldWidths(int nameWidth, int codeWidth);
     void setCodeCheck(CodeCheck check) { m_codeCheck = std::move(check); }
 

@@ -101,7 +101,9 @@ private slots:
         QVERIFY(!frm.dtFirstDay->displayFormat().contains(QLatin1Char('h')));
         frm.setFieldWidths(30, 16);
         QCOMPARE(frm.edName->maxLength(), 30);
-        QCOMPARE(frm.edToken->maxLength(), 16);
+        // A pasted code with blanks around it is not cut.
+        frm.edToken->setText(QStringLiteral("  01b2f5107c3a0086 "));
+        QCOMPARE(frm.edToken->text(), QStringLiteral("  01b2f5107c3a0086 "));
     }
 
     void withoutAReaderTheEditorStillWorks_data() {
