@@ -21,8 +21,7 @@ void BuildControllerDump(Table& taCtrl, View& quCtrlToken, DataLink& dataSource5
     qint32 openTime = 0;
     {
         LinkSuspension suspended(dataSource5);
-        if (!quCtrlToken.active())
-            throw EDatabaseError(QStringLiteral("Cannot perform this operation on a closed dataset"));
+        quCtrlToken.requireActive();
         quCtrlToken.first();
         openTime = taCtrl.asInteger(QStringLiteral("open_time"));
         controllerName = taCtrl.asString(QStringLiteral("ctrl_name")).trimmed();

@@ -39,12 +39,6 @@ void rerun(View& view) {
     if (view.active()) view.refresh();
 }
 
-int requireField(const Dataset& ds, const QString& name) {
-    const int index = ds.fieldIndex(name);
-    if (index < 0) throw EDatabaseError(QStringLiteral("Field '%1' not found").arg(name));
-    return index;
-}
-
 QString errorText(const std::exception& e) {
     if (const auto* ve = dynamic_cast<const VarekError*>(&e)) return ve->message();
     return QString::fromUtf8(e.what());
@@ -90,9 +84,9 @@ void KeyOperations::FillRightsTree(TfrmEdToken& frm, bool editing, const QString
     // With DataSource3 suspended the controllers table presents every
     // controller of every object, in obj_num order. The rows are read in
     // place, so no current row moves.
-    const int ctrlObj = requireField(ctrl, QStringLiteral("obj_num"));
-    const int ctrlName = requireField(ctrl, QStringLiteral("ctrl_name"));
-    const int ctrlSer = requireField(ctrl, QStringLiteral("ser_num"));
+    const int ctrlObj = ctrl.requireFieldIndex(QStringLiteral("obj_num"));
+    const int ctrlName = ctrl.requireFieldIndex(QStringLiteral("ctrl_name"));
+    const int ctrlSer = ctrl.requireFieldIndex(QStringLiteral("ser_num"));
     struct Controller {
         QString name;
         qint32 serNum;
@@ -107,15 +101,15 @@ void KeyOperations::FillRightsTree(TfrmEdToken& frm, bool editing, const QString
 
     QSet<qint32> granted;
     if (editing) {
-        const int tcCode = requireField(tc, QStringLiteral("token_code"));
-        const int tcSer = requireField(tc, QStringLiteral("ser_num"));
+        const int tcCode = tc.requireFieldIndex(QStringLiteral("token_code"));
+        const int tcSer = tc.requireFieldIndex(QStringLiteral("ser_num"));
         for (int row = 0; row < tc.recordCount(); ++row)
             if (tc.value(row, tcCode).toString() == storedCode)
                 granted.insert(static_cast<qint32>(tc.value(row, tcSer).toLongLong()));
     }
 
-    const int objNum = requireField(obj, QStringLiteral("obj_num"));
-    const int objName = requireField(obj, QStringLiteral("obj_name"));
+    const int objNum = obj.requireFieldIndex(QStringLiteral("obj_num"));
+    const int objName = obj.requireFieldIndex(QStringLiteral("obj_name"));
     for (int row = 0; row < obj.recordCount(); ++row) {
         const QVariant number = obj.value(row, objNum);
         QTreeWidgetItem* node =
@@ -150,9 +144,9 @@ void KeyOperations::ApplyRights(const QString& code, const QVector<qint32>& righ
 
 QString KeyOperations::codeTakenMessage(const QString& code, int exceptRow) const {
     Table& tokens = m_reg.taTokens();
-    const int codeField = requireField(tokens, QStringLiteral("token_code"));
-    const int cardField = requireField(tokens, QStringLiteral("token_card"));
-    const int nameField = requireField(tokens, QStringLiteral("user_name"));
+    const int codeField = tokens.requireFieldIndex(QStringLiteral("token_code"));
+    const int cardField = tokens.requireFieldIndex(QStringLiteral("token_card"));
+    const int nameField = tokens.requireFieldIndex(QStringLiteral("user_name"));
     for (int row = 0; row < tokens.recordCount(); ++row) {
         if (row == exceptRow || normalizeTokenCode(tokens.value(row, codeField).toString()) != code) continue;
         const QString card = tokens.value(row, cardField).toString();
@@ -218,7 +212,7 @@ void KeyOperations::issue() {
     // One key row per code: an existing key with this code (in whatever case
     // it was stored) is rewritten instead of adding a second one.
     Table& tokens = m_reg.taTokens();
-    const int codeField = requireField(tokens, QStringLiteral("token_code"));
+    const int codeField = tokens.requireFieldIndex(QStringLiteral("token_code"));
     int existing = -1;
     for (int row = 0; row < tokens.recordCount() && existing < 0; ++row)
         if (tokens.value(row, codeField).toString() == code) existing = row;

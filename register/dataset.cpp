@@ -71,13 +71,25 @@ void Dataset::requireActive() const
         throw EDatabaseError(QStringLiteral("Cannot perform this operation on a closed dataset"));
 }
 
-QVariant Dataset::fieldValue(const QString& name) const
+void Dataset::requireRows() const
 {
     requireActive();
+    if (isEmpty())
+        throw EDatabaseError(QStringLiteral("Cannot perform this operation on an empty dataset"));
+}
+
+int Dataset::requireFieldIndex(const QString& name) const
+{
     const int f = fieldIndex(name);
     if (f < 0)
         throw EDatabaseError(QStringLiteral("Field '%1' not found").arg(name));
-    return currentValue(f);
+    return f;
+}
+
+QVariant Dataset::fieldValue(const QString& name) const
+{
+    requireActive();
+    return currentValue(requireFieldIndex(name));
 }
 
 bool Dataset::isNull(const QString& name) const

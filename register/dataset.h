@@ -50,6 +50,7 @@ public:
     // Fields, names matched without regard to case.
     virtual QStringList fieldNames() const = 0;
     int fieldIndex(const QString& name) const; // -1 when absent
+    int requireFieldIndex(const QString& name) const; // fails with "Field '%s' not found"
     // A presented row's value by field position (for grid models); null = invalid QVariant.
     virtual QVariant value(int row, int field) const = 0;
 
@@ -59,6 +60,11 @@ public:
     qint32 asInteger(const QString& name) const; // null gives 0
     QString asString(const QString& name) const; // null gives ""; as textOf
     QDate asDate(const QString& name) const;     // null gives an invalid date
+
+    // The checks behind the fixed messages above: an open dataset, and an
+    // open dataset with at least one row.
+    void requireActive() const;
+    void requireRows() const;
 
     // A value as text, the way the register shows it (fields and grids): null
     // gives "", dates dd.MM.yyyy, logicals True/False.
@@ -84,7 +90,6 @@ signals:
 protected:
     // For subclasses: the current row's value (insert/edit buffer included).
     virtual QVariant currentValue(int field) const = 0;
-    void requireActive() const;
     void setState(State s) { m_state = s; }
     void setEofBof(bool eof, bool bof) { m_eof = eof; m_bof = bof; }
     // Fires the change event: emits dataEvent(), then lets every data link

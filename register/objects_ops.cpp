@@ -25,17 +25,6 @@ const QString kSerNum = QStringLiteral("ser_num");
 const QString kHard = QStringLiteral("hard");
 const QString kOpenTime = QStringLiteral("open_time");
 
-void requireOpen(const Table& table) {
-    if (!table.active())
-        throw EDatabaseError(QStringLiteral("Cannot perform this operation on a closed dataset"));
-}
-
-void requireRows(const Table& table) {
-    requireOpen(table);
-    if (table.isEmpty())
-        throw EDatabaseError(QStringLiteral("Cannot perform this operation on an empty dataset"));
-}
-
 // Detaches the controllers table from the objects table for the life of the
 // guard and re-attaches it however the scope ends. An error raised while
 // re-attaching (by a change handler) propagates unless another error is
@@ -108,7 +97,7 @@ ObjectsOperations::ObjectsOperations(VarekRegister& reg, Messages& messages, QWi
 
 qint32 ObjectsOperations::NextObjNum() {
     Table& obj = m_reg.taObj();
-    requireOpen(obj);
+    obj.requireActive();
     qint64 n = 1;
     {
         LinkSuspension suspended(m_reg.dataSource3());
@@ -119,7 +108,7 @@ qint32 ObjectsOperations::NextObjNum() {
 
 qint32 ObjectsOperations::NextSerNum() {
     Table& ctrl = m_reg.taCtrl();
-    requireOpen(ctrl);
+    ctrl.requireActive();
     qint64 n = 1;
     {
         LinkSuspension suspended(m_reg.dataSource4());
@@ -131,7 +120,7 @@ qint32 ObjectsOperations::NextSerNum() {
 
 void ObjectsOperations::addObject() {
     Table& obj = m_reg.taObj();
-    requireOpen(obj);
+    obj.requireActive();
     EditorCleanup cleanup;
     if (!frmEdObj) frmEdObj = new TfrmEdObj(m_parent);
     frmEdObj->limitToFields(widthsOf(obj));
@@ -148,7 +137,7 @@ void ObjectsOperations::addObject() {
 
 void ObjectsOperations::editObject() {
     Table& obj = m_reg.taObj();
-    requireOpen(obj);
+    obj.requireActive();
     if (obj.isEmpty()) {
         m_messages.plain(QStringLiteral("Нет объекта для изменения: список объектов пуст."));
         return;
@@ -170,8 +159,8 @@ void ObjectsOperations::editObject() {
 
 void ObjectsOperations::deleteObject() {
     Table& obj = m_reg.taObj();
-    requireRows(obj);
-    requireOpen(m_reg.taCtrl());
+    obj.requireRows();
+    m_reg.taCtrl().requireActive();
     const QString name = obj.asString(kObjName);
     const int controllers = m_reg.taCtrl().recordCount();
     const QString text =
@@ -185,9 +174,9 @@ void ObjectsOperations::deleteObject() {
 void ObjectsOperations::deleteObjectRow() {
     Table& obj = m_reg.taObj();
     Table& ctrl = m_reg.taCtrl();
-    requireRows(obj);
-    requireOpen(ctrl);
-    requireOpen(m_reg.taTC());
+    obj.requireRows();
+    ctrl.requireActive();
+    m_reg.taTC().requireActive();
     // The controllers table presents the current object's controllers: each
     // goes with its access rows, so that no key keeps a right to a number
     // that a later controller may be given.
@@ -203,8 +192,8 @@ void ObjectsOperations::deleteObjectRow() {
 void ObjectsOperations::addController() {
     Table& obj = m_reg.taObj();
     Table& ctrl = m_reg.taCtrl();
-    requireOpen(obj);
-    requireOpen(ctrl);
+    obj.requireActive();
+    ctrl.requireActive();
     if (obj.isEmpty()) {
         m_messages.plain(
             QStringLiteral("Нет ни одного объекта: сначала добавьте объект, затем его контроллеры."));
@@ -233,8 +222,8 @@ void ObjectsOperations::addController() {
 void ObjectsOperations::editController() {
     Table& obj = m_reg.taObj();
     Table& ctrl = m_reg.taCtrl();
-    requireOpen(obj);
-    requireOpen(ctrl);
+    obj.requireActive();
+    ctrl.requireActive();
     if (obj.isEmpty() || ctrl.isEmpty()) {
         m_messages.plain(
             obj.isEmpty()
@@ -273,8 +262,8 @@ void ObjectsOperations::editController() {
 
 void ObjectsOperations::deleteController() {
     Table& ctrl = m_reg.taCtrl();
-    requireRows(ctrl);
-    requireOpen(m_reg.taTC());
+    ctrl.requireRows();
+    m_reg.taTC().requireActive();
     const QString name = ctrl.asString(kCtrlName);
     const int keys = ctrl.isNull(kSerNum) ? 0 : accessCount(ctrl.asInteger(kSerNum));
     const QString text = keys > 0
@@ -288,8 +277,8 @@ void ObjectsOperations::deleteController() {
 
 void ObjectsOperations::deleteControllerRow() {
     Table& ctrl = m_reg.taCtrl();
-    requireRows(ctrl);
-    requireOpen(m_reg.taTC());
+    ctrl.requireRows();
+    m_reg.taTC().requireActive();
     if (!ctrl.isNull(kSerNum)) deleteAccessRows(ctrl.asInteger(kSerNum));
     ctrl.deleteRecord();
     rerunViews();
@@ -297,9 +286,11 @@ void ObjectsOperations::deleteControllerRow() {
 
 int ObjectsOperations::accessCount(qint32 serNum) const {
     const Table& tc = m_reg.taTC();
-    requireOpen(tc);
-    const int field = tc.fieldIndex(kSerNum);
-    if (field < 0) throw EDatabaseError(QStringLiteral("Field '%1' not found").arg(kSerNum));
+    tc.requireActive();
+    const int field = tc.requireFieldIndex(kSerNum);
+    // The access table keeps an index on ser_num: no walk over every row.
+    const int indexed = tc.lookup(field, QVariant(static_cast<qint64>(serNum)), nullptr);
+    if (indexed >= 0) return indexed;
     int count = 0;
     for (int row = 0; row < tc.recordCount(); ++row) {
         const QVariant v = tc.value(row, field);

@@ -713,9 +713,7 @@ void Table::setFieldValue(const QString& name, const QVariant& value)
     requireActive();
     if (state() != State::Edit && state() != State::Insert)
         throw EDatabaseError(QStringLiteral("Dataset not in edit or insert mode"));
-    const int f = fieldIndex(name);
-    if (f < 0)
-        throw EDatabaseError(QStringLiteral("Field '%1' not found").arg(name));
+    const int f = requireFieldIndex(name);
     d->buffer[f] = d->normalized(f, value);
     if (state() == State::Edit)
         emit rowChanged(d->cur);
@@ -788,8 +786,7 @@ void Table::deleteRecord()
         cancel();
         return;
     }
-    if (d->presented().empty())
-        throw EDatabaseError(QStringLiteral("Cannot perform this operation on an empty dataset"));
+    requireRows();
     const int id = d->presentedId(d->cur);
     d->file->deleteRecord(d->rows.recnos[id]);
     d->buffer.clear();
@@ -814,12 +811,8 @@ bool Table::locate(const QString& fieldList, const QVariantList& values)
     if (parts.size() != values.size())
         throw EDatabaseError(QStringLiteral("Locate: %1 field(s) but %2 value(s)").arg(parts.size()).arg(values.size()));
     QVector<int> fs;
-    for (const QString& p : parts) {
-        const int f = fieldIndex(p.trimmed());
-        if (f < 0)
-            throw EDatabaseError(QStringLiteral("Field '%1' not found").arg(p.trimmed()));
-        fs << f;
-    }
+    for (const QString& p : parts)
+        fs << requireFieldIndex(p.trimmed());
     if (state() == State::Edit || state() == State::Insert)
         post();
 
@@ -876,10 +869,7 @@ bool Table::locate(const QString& fieldList, const QVariantList& values)
 int Table::fieldWidth(const QString& name) const
 {
     requireActive();
-    const int f = fieldIndex(name);
-    if (f < 0)
-        throw EDatabaseError(QStringLiteral("Field '%1' not found").arg(name));
-    return d->file->fieldWidth(f);
+    return d->file->fieldWidth(requireFieldIndex(name));
 }
 
 void Table::setMaster(DataLink* masterLink, const QString& masterField, const QString& detailField)
