@@ -1,7 +1,7 @@
 // Prints the time to build one controller memory image with 895 access keys
 // and two master keys (the image builder alone, no register, no widgets).
-#include "controller_dump.h"
-#include "token_code.h"
+#include "image/controller_dump.h"
+#include "keys/token_code.h"
 
 #include <QElapsedTimer>
 

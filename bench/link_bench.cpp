@@ -5,8 +5,8 @@
 //
 //   link_bench [--lines N] [--runs R]
 
-#include "programmer.h"
-#include "zintor_device.h"
+#include "link/programmer.h"
+#include "tools/zintor_device.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -2,9 +2,9 @@
 // controllers, 100,000 keys and 1,000,000 access rows (ten controllers per
 // key). Usage: varek_make_large_register DIR [objects controllers keys access]
 
-#include "dbf.h"
-#include "errors.h"
-#include "register_schema.h"
+#include "core/errors.h"
+#include "dbase/dbf.h"
+#include "register/register_schema.h"
 
 #include <QCoreApplication>
 #include <QDate>
@@ -22,16 +22,12 @@ class BatchWriter {
 public:
     explicit BatchWriter(const QString& path) : m_file(DbfFile::open(path)) {}
     ~BatchWriter() { flush(); }
-    void add(QVector<QVariant> row)
-    {
+    void add(QVector<QVariant> row) {
         m_rows.push_back(std::move(row));
-        if (m_rows.size() >= 50000)
-            flush();
+        if (m_rows.size() >= 50000) flush();
     }
-    void flush()
-    {
-        if (!m_rows.isEmpty())
-            m_file->appendRecords(m_rows);
+    void flush() {
+        if (!m_rows.isEmpty()) m_file->appendRecords(m_rows);
         m_rows.clear();
     }
 
@@ -40,15 +36,13 @@ private:
     QVector<QVector<QVariant>> m_rows;
 };
 
-QString tokenCode(int k)
-{
+QString tokenCode(int k) {
     return QStringLiteral("01%1").arg(k, 12, 16, QLatin1Char('0')).toUpper() + QStringLiteral("00");
 }
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 2) {
@@ -71,7 +65,8 @@ int main(int argc, char** argv)
         {
             BatchWriter w(dir + QStringLiteral("obj.dbf"));
             for (int i = 1; i <= objects; ++i)
-                w.add({i, QStringLiteral("Объект %1").arg(i), QStringLiteral("ул. Садовая, д. %1").arg(i), QString()});
+                w.add({i, QStringLiteral("Объект %1").arg(i), QStringLiteral("ул. Садовая, д. %1").arg(i),
+                       QString()});
         }
         {
             // File order is not obj_num order: controller i belongs to object (i-1) mod objects + 1.
@@ -85,9 +80,11 @@ int main(int argc, char** argv)
             const QDate base(2020, 1, 1);
             for (int k = 1; k <= keys; ++k)
                 w.add({tokenCode(k),
-                       QStringLiteral("%1.%2").arg(k / 65536 % 1000, 3, 10, QLatin1Char('0'))
+                       QStringLiteral("%1.%2")
+                           .arg(k / 65536 % 1000, 3, 10, QLatin1Char('0'))
                            .arg(k % 65536, 5, 10, QLatin1Char('0')),
-                       QStringLiteral("Владелец ключа %1").arg(k), base.addDays(k % 1500), k % 50 == 0 ? 0 : 1});
+                       QStringLiteral("Владелец ключа %1").arg(k), base.addDays(k % 1500),
+                       k % 50 == 0 ? 0 : 1});
         }
         {
             // Access row a: key a / per + 1, controllers spread over all of them.
@@ -100,8 +97,9 @@ int main(int argc, char** argv)
                 w.add({tokenCode(k), ser});
             }
         }
-        std::printf("register in %s: %d objects, %d controllers, %d keys, %d access rows, written in %.1f s\n",
-                    qPrintable(dir), objects, controllers, keys, access, timer.elapsed() / 1000.0);
+        std::printf(
+            "register in %s: %d objects, %d controllers, %d keys, %d access rows, written in %.1f s\n",
+            qPrintable(dir), objects, controllers, keys, access, timer.elapsed() / 1000.0);
     } catch (const VarekError& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return 1;

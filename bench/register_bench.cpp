@@ -3,13 +3,13 @@
 // each view, time of a locate on the access table by (token_code;ser_num),
 // and the memory the process uses. Usage: varek_register_bench DIR
 
-#include "data_link.h"
-#include "dbf.h"
-#include "errors.h"
-#include "sql_views.h"
-#include "table.h"
-#include "varek_register.h"
-#include "view.h"
+#include "core/errors.h"
+#include "dbase/dbf.h"
+#include "register/data_link.h"
+#include "register/sql_views.h"
+#include "register/table.h"
+#include "register/varek_register.h"
+#include "register/view.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -23,36 +23,30 @@ using namespace varek;
 
 namespace {
 
-long rssKiB()
-{
+long rssKiB() {
     QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
+    if (!f.open(QIODevice::ReadOnly)) return -1;
     for (const QByteArray& line : f.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
+        if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').value(0).toLong();
     }
     return -1;
 }
 
 // Processor time of this process: apart from the wall clock, it shows the
 // work itself on a machine busy with other programs.
-qint64 cpuNs()
-{
+qint64 cpuNs() {
     timespec ts{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
     return static_cast<qint64>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
-double ms(qint64 ns)
-{
+double ms(qint64 ns) {
     return ns / 1.0e6;
 }
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     if (app.arguments().size() < 2) {
         std::fprintf(stderr, "usage: %s DIR\n", argv[0]);
@@ -120,7 +114,8 @@ int main(int argc, char** argv)
         t.restart();
         for (int i = 0; i < runs; ++i)
             reg.taTokens().setRecNo(static_cast<int>(static_cast<qint64>(i) * 7919 % std::max(1, keyCount)));
-        std::printf("move to another key (handler re-runs quTokenCtrl): mean %.3f ms\n", ms(t.nsecsElapsed() / runs));
+        std::printf("move to another key (handler re-runs quTokenCtrl): mean %.3f ms\n",
+                    ms(t.nsecsElapsed() / runs));
 
         // Locate on the access table by both fields: pairs that exist and pairs that do not.
         Table& tc = reg.taTC();
@@ -128,7 +123,8 @@ int main(int argc, char** argv)
         const int tcRows = tc.recordCount();
         for (int i = 0; i < 1000 && tcRows > 0; ++i) {
             tc.setRecNo(static_cast<int>(static_cast<qint64>(i) * 104729 % tcRows));
-            pairs.append({tc.asString(QStringLiteral("token_code")), tc.asInteger(QStringLiteral("ser_num"))});
+            pairs.append(
+                {tc.asString(QStringLiteral("token_code")), tc.asInteger(QStringLiteral("ser_num"))});
         }
         int found = 0;
         t.restart();
@@ -152,14 +148,16 @@ int main(int argc, char** argv)
             QElapsedTimer r;
             r.start();
             quint64 n = 0;
-            DbfFile::open(dir + QStringLiteral("tc.dbf"))->readAll([&](quint32, QVector<QVariant>&&) { ++n; });
+            DbfFile::open(dir + QStringLiteral("tc.dbf"))->readAll([&](quint32, QVector<QVariant>&&) {
+                ++n;
+            });
             std::printf("read tc.dbf with the codec alone: %.1f ms (%llu rows)\n", ms(r.nsecsElapsed()),
                         static_cast<unsigned long long>(n));
             for (const char* name : {"obj.dbf", "ctrl.dbf", "tokens.dbf", "tc.dbf"}) {
                 Table table;
                 table.setFileName(dir + QLatin1String(name));
-                table.setIndexedFields({QStringLiteral("token_code"), QStringLiteral("ser_num"),
-                                        QStringLiteral("obj_num")});
+                table.setIndexedFields(
+                    {QStringLiteral("token_code"), QStringLiteral("ser_num"), QStringLiteral("obj_num")});
                 r.restart();
                 table.open();
                 std::printf("open %s as a table with its indexes: %.1f ms\n", name, ms(r.nsecsElapsed()));

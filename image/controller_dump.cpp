@@ -1,6 +1,6 @@
-#include "controller_dump.h"
+#include "image/controller_dump.h"
 
-#include "token_code.h"
+#include "keys/token_code.h"
 
 #include <array>
 

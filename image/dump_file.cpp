@@ -1,6 +1,6 @@
-#include "dump_file.h"
+#include "image/dump_file.h"
 
-#include "errors.h"
+#include "core/errors.h"
 
 #include <QFile>
 

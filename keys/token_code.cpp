@@ -1,7 +1,7 @@
-#include "token_code.h"
+#include "keys/token_code.h"
 
-#include "convert.h"
-#include "errors.h"
+#include "core/convert.h"
+#include "core/errors.h"
 
 namespace varek {
 

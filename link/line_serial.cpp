@@ -1,7 +1,7 @@
-#include "line_serial.h"
+#include "link/line_serial.h"
 
-#include "serial_ports.h"
-#include "tty_device.h"
+#include "link/serial_ports.h"
+#include "link/tty_device.h"
 
 #include <QElapsedTimer>
 #include <QRegularExpression>

@@ -1,6 +1,6 @@
-#include "programmer.h"
+#include "link/programmer.h"
 
-#include "line_serial.h"
+#include "link/line_serial.h"
 
 #include <QElapsedTimer>
 #include <QMetaObject>

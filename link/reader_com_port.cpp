@@ -1,7 +1,7 @@
-#include "reader_com_port.h"
+#include "link/reader_com_port.h"
 
-#include "serial_ports.h"
-#include "tty_device.h"
+#include "link/serial_ports.h"
+#include "link/tty_device.h"
 
 #include <QSocketNotifier>
 

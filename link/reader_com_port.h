@@ -1,6 +1,6 @@
 #pragma once
 
-#include "errors.h"
+#include "core/errors.h"
 
 #include <QByteArray>
 #include <QObject>

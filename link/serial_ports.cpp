@@ -1,6 +1,6 @@
-#include "serial_ports.h"
+#include "link/serial_ports.h"
 
-#include "app_paths.h"
+#include "core/app_paths.h"
 
 #include <QDir>
 #include <QFile>

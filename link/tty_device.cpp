@@ -1,4 +1,4 @@
-#include "tty_device.h"
+#include "link/tty_device.h"
 
 #include <QFile>
 

@@ -59,12 +59,10 @@ private:
 // unless the scope is already left by another error, which then wins.
 class LinkSuspension {
 public:
-    explicit LinkSuspension(DataLink& link) : m_link(link), m_uncaught(std::uncaught_exceptions())
-    {
+    explicit LinkSuspension(DataLink& link) : m_link(link), m_uncaught(std::uncaught_exceptions()) {
         m_link.suspend();
     }
-    ~LinkSuspension() noexcept(false)
-    {
+    ~LinkSuspension() noexcept(false) {
         if (std::uncaught_exceptions() > m_uncaught) {
             try {
                 m_link.resume();

@@ -1,8 +1,8 @@
-#include "dataset.h"
+#include "register/dataset.h"
 
-#include "convert.h"
-#include "data_link.h"
-#include "errors.h"
+#include "core/convert.h"
+#include "core/errors.h"
+#include "register/data_link.h"
 
 #include <QDateTime>
 #include <algorithm>
@@ -13,16 +13,13 @@ Dataset::Dataset(QObject* parent) : QObject(parent) {}
 
 Dataset::~Dataset() = default;
 
-void Dataset::first()
-{
+void Dataset::first() {
     requireActive();
-    if (recordCount() > 0)
-        setRecNo(0);
+    if (recordCount() > 0) setRecNo(0);
     setEofBof(recordCount() == 0, true);
 }
 
-void Dataset::next()
-{
+void Dataset::next() {
     requireActive();
     const int n = recordCount();
     const int cur = recNo();
@@ -34,8 +31,7 @@ void Dataset::next()
     }
 }
 
-void Dataset::prior()
-{
+void Dataset::prior() {
     requireActive();
     const int cur = recNo();
     if (cur > 0) {
@@ -46,63 +42,49 @@ void Dataset::prior()
     }
 }
 
-void Dataset::last()
-{
+void Dataset::last() {
     requireActive();
     const int n = recordCount();
-    if (n > 0)
-        setRecNo(n - 1);
+    if (n > 0) setRecNo(n - 1);
     setEofBof(true, n == 0);
 }
 
-int Dataset::fieldIndex(const QString& name) const
-{
+int Dataset::fieldIndex(const QString& name) const {
     const QStringList names = fieldNames();
     for (int i = 0; i < names.size(); ++i) {
-        if (names[i].compare(name, Qt::CaseInsensitive) == 0)
-            return i;
+        if (names[i].compare(name, Qt::CaseInsensitive) == 0) return i;
     }
     return -1;
 }
 
-void Dataset::requireActive() const
-{
-    if (!active())
-        throw EDatabaseError(QStringLiteral("Cannot perform this operation on a closed dataset"));
+void Dataset::requireActive() const {
+    if (!active()) throw EDatabaseError(QStringLiteral("Cannot perform this operation on a closed dataset"));
 }
 
-void Dataset::requireRows() const
-{
+void Dataset::requireRows() const {
     requireActive();
-    if (isEmpty())
-        throw EDatabaseError(QStringLiteral("Cannot perform this operation on an empty dataset"));
+    if (isEmpty()) throw EDatabaseError(QStringLiteral("Cannot perform this operation on an empty dataset"));
 }
 
-int Dataset::requireFieldIndex(const QString& name) const
-{
+int Dataset::requireFieldIndex(const QString& name) const {
     const int f = fieldIndex(name);
-    if (f < 0)
-        throw EDatabaseError(QStringLiteral("Field '%1' not found").arg(name));
+    if (f < 0) throw EDatabaseError(QStringLiteral("Field '%1' not found").arg(name));
     return f;
 }
 
-QVariant Dataset::fieldValue(const QString& name) const
-{
+QVariant Dataset::fieldValue(const QString& name) const {
     requireActive();
     return currentValue(requireFieldIndex(name));
 }
 
-bool Dataset::isNull(const QString& name) const
-{
+bool Dataset::isNull(const QString& name) const {
     const QVariant v = fieldValue(name);
     return !v.isValid() || v.isNull();
 }
 
-qint32 Dataset::asInteger(const QString& name) const
-{
+qint32 Dataset::asInteger(const QString& name) const {
     const QVariant v = fieldValue(name);
-    if (!v.isValid() || v.isNull())
-        return 0;
+    if (!v.isValid() || v.isNull()) return 0;
     switch (v.typeId()) {
     case QMetaType::QString:
         return strToInt(v.toString());
@@ -116,15 +98,12 @@ qint32 Dataset::asInteger(const QString& name) const
     }
 }
 
-QString Dataset::asString(const QString& name) const
-{
+QString Dataset::asString(const QString& name) const {
     return textOf(fieldValue(name));
 }
 
-QString Dataset::textOf(const QVariant& v)
-{
-    if (!v.isValid() || v.isNull())
-        return QString();
+QString Dataset::textOf(const QVariant& v) {
+    if (!v.isValid() || v.isNull()) return QString();
     switch (v.typeId()) {
     case QMetaType::QDate:
         return v.toDate().toString(QStringLiteral("dd.MM.yyyy"));
@@ -137,11 +116,9 @@ QString Dataset::textOf(const QVariant& v)
     }
 }
 
-QDate Dataset::asDate(const QString& name) const
-{
+QDate Dataset::asDate(const QString& name) const {
     const QVariant v = fieldValue(name);
-    if (!v.isValid() || v.isNull())
-        return QDate();
+    if (!v.isValid() || v.isNull()) return QDate();
     switch (v.typeId()) {
     case QMetaType::QDate:
         return v.toDate();
@@ -150,8 +127,7 @@ QDate Dataset::asDate(const QString& name) const
     case QMetaType::QString: {
         const QString s = v.toString();
         QDate d = QDate::fromString(s, Qt::ISODate);
-        if (!d.isValid())
-            d = QDate::fromString(s, QStringLiteral("dd.MM.yyyy"));
+        if (!d.isValid()) d = QDate::fromString(s, QStringLiteral("dd.MM.yyyy"));
         if (!d.isValid() && !s.isEmpty())
             throw EConvertError(QStringLiteral("'%1' is not a valid date").arg(s));
         return d;
@@ -161,28 +137,23 @@ QDate Dataset::asDate(const QString& name) const
     }
 }
 
-void Dataset::moveCurrentRow(int& cur, int row, int count)
-{
-    if (count == 0)
-        return;
+void Dataset::moveCurrentRow(int& cur, int row, int count) {
+    if (count == 0) return;
     row = std::clamp(row, 0, count - 1);
     setEofBof(false, false);
-    if (row == cur)
-        return;
+    if (row == cur) return;
     cur = row;
     notifyDataEvent();
 }
 
-void Dataset::announceOpened(bool empty)
-{
+void Dataset::announceOpened(bool empty) {
     setEofBof(empty, true);
     emit rowsReset();
     notifyDataEvent();
     emit afterOpen();
 }
 
-void Dataset::notifyDataEvent(int changedField)
-{
+void Dataset::notifyDataEvent(int changedField) {
     const int saved = m_changedField;
     m_changedField = changedField;
     struct Restore {

@@ -49,7 +49,7 @@ public:
 
     // Fields, names matched without regard to case.
     virtual QStringList fieldNames() const = 0;
-    int fieldIndex(const QString& name) const; // -1 when absent
+    int fieldIndex(const QString& name) const;        // -1 when absent
     int requireFieldIndex(const QString& name) const; // fails with "Field '%s' not found"
     // A presented row's value by field position (for grid models); null = invalid QVariant.
     virtual QVariant value(int row, int field) const = 0;
@@ -91,7 +91,10 @@ protected:
     // For subclasses: the current row's value (insert/edit buffer included).
     virtual QVariant currentValue(int field) const = 0;
     void setState(State s) { m_state = s; }
-    void setEofBof(bool eof, bool bof) { m_eof = eof; m_bof = bof; }
+    void setEofBof(bool eof, bool bof) {
+        m_eof = eof;
+        m_bof = bof;
+    }
     // Fires the change event: emits dataEvent(), then lets every data link
     // forward it (their handlers are called directly, so that their errors
     // reach the caller of the operation that caused the change).

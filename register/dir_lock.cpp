@@ -1,6 +1,6 @@
-#include "dir_lock.h"
+#include "register/dir_lock.h"
 
-#include "errors.h"
+#include "core/errors.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,18 +13,14 @@
 
 namespace varek {
 
-DirLock::~DirLock()
-{
+DirLock::~DirLock() {
     release();
 }
 
-void DirLock::acquire(const QString& dir)
-{
-    if (held())
-        return;
+void DirLock::acquire(const QString& dir) {
+    if (held()) return;
     QString path = dir;
-    if (!path.endsWith(QLatin1Char('/')))
-        path += QLatin1Char('/');
+    if (!path.endsWith(QLatin1Char('/'))) path += QLatin1Char('/');
     if (!QDir(path).exists())
         throw EDatabaseError(QStringLiteral("Каталог с данными %1 не найден.").arg(path));
     const QString file = path + lockFileName();
@@ -46,10 +42,8 @@ void DirLock::acquire(const QString& dir)
     m_fd = fd;
 }
 
-void DirLock::release()
-{
-    if (m_fd < 0)
-        return;
+void DirLock::release() {
+    if (m_fd < 0) return;
     ::flock(m_fd, LOCK_UN);
     ::close(m_fd);
     m_fd = -1;

@@ -1,6 +1,6 @@
-#include "register_schema.h"
+#include "register/register_schema.h"
 
-#include "errors.h"
+#include "core/errors.h"
 
 #include <QDir>
 #include <QFileInfo>

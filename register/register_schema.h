@@ -1,6 +1,6 @@
 #pragma once
 
-#include "dbf.h"
+#include "dbase/dbf.h"
 
 #include <QStringList>
 

@@ -1,7 +1,7 @@
-#include "sql_views.h"
+#include "register/sql_views.h"
 
-#include "errors.h"
-#include "table.h"
+#include "core/errors.h"
+#include "register/table.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -33,8 +33,7 @@ struct LiveCursor {
     int end = 0;          // scan limit
 };
 
-QString sqlTypeOf(char t, int decimals)
-{
+QString sqlTypeOf(char t, int decimals) {
     switch (t) {
     case 'N':
     case 'F':
@@ -50,15 +49,13 @@ QString sqlTypeOf(char t, int decimals)
     }
 }
 
-QString quoteIdent(const QString& s)
-{
+QString quoteIdent(const QString& s) {
     QString q = s;
     q.replace(QLatin1Char('"'), QStringLiteral("\"\""));
     return QLatin1Char('"') + q + QLatin1Char('"');
 }
 
-void setError(sqlite3_vtab* vt, const QString& message)
-{
+void setError(sqlite3_vtab* vt, const QString& message) {
     sqlite3_free(vt->zErrMsg);
     vt->zErrMsg = sqlite3_mprintf("%s", message.toUtf8().constData());
 }
@@ -71,14 +68,13 @@ void setError(sqlite3_vtab* vt, const QString& message)
 // where the only WHERE term compares a column of the right table with a
 // literal by "=", the two joins give the same rows, and the inner join lets
 // SQLite start from the access rows of N through their index.
-QString withInnerJoinWhereEquivalent(const QString& sql)
-{
+QString withInnerJoinWhereEquivalent(const QString& sql) {
     static const QRegularExpression shape(
-        QStringLiteral(R"(^(\s*select\s.+?\sfrom\s+\w+\s+\w+\s+)left\s+(?:outer\s+)?join(\s+\w+\s+(\w+)\s+on\s+[\w.]+\s*=\s*[\w.]+\s+where\s+(\w+)\.\w+\s*=\s*(?:-?\d+|'(?:[^']|'')*')\s*;?\s*)$)"),
+        QStringLiteral(
+            R"(^(\s*select\s.+?\sfrom\s+\w+\s+\w+\s+)left\s+(?:outer\s+)?join(\s+\w+\s+(\w+)\s+on\s+[\w.]+\s*=\s*[\w.]+\s+where\s+(\w+)\.\w+\s*=\s*(?:-?\d+|'(?:[^']|'')*')\s*;?\s*)$)"),
         QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
     const QRegularExpressionMatch m = shape.match(sql);
-    if (!m.hasMatch() || m.captured(3).compare(m.captured(4), Qt::CaseInsensitive) != 0)
-        return sql;
+    if (!m.hasMatch() || m.captured(3).compare(m.captured(4), Qt::CaseInsensitive) != 0) return sql;
     return m.captured(1) + QStringLiteral("join") + m.captured(2);
 }
 
@@ -86,14 +82,13 @@ QString withInnerJoinWhereEquivalent(const QString& sql)
 
 struct SqlViews::Impl {
     sqlite3* db = nullptr;
-    QHash<QString, Table*> tables;            // by SQL name
+    QHash<QString, Table*> tables;             // by SQL name
     QHash<QString, quint64> createdGeneration; // vtab made for this opening
 
     // ---- the virtual table module ----
 
     static int xConnect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_vtab** out,
-                        char** err)
-    {
+                        char** err) {
         auto* self = static_cast<Impl*>(aux);
         if (argc < 4) {
             *err = sqlite3_mprintf("varek_live: table name missing");
@@ -122,25 +117,21 @@ struct SqlViews::Impl {
         return SQLITE_OK;
     }
 
-    static int xDisconnect(sqlite3_vtab* vt)
-    {
+    static int xDisconnect(sqlite3_vtab* vt) {
         sqlite3_free(vt->zErrMsg);
         delete reinterpret_cast<LiveVtab*>(vt);
         return SQLITE_OK;
     }
 
-    static int xBestIndex(sqlite3_vtab* vt, sqlite3_index_info* info)
-    {
+    static int xBestIndex(sqlite3_vtab* vt, sqlite3_index_info* info) {
         Table* table = reinterpret_cast<LiveVtab*>(vt)->table;
         const double rows = table->active() ? std::max(1, table->liveRowCount()) : 1.0;
         int best = -1;
         double bestRows = 0;
         for (int i = 0; i < info->nConstraint; ++i) {
             const auto& c = info->aConstraint[i];
-            if (!c.usable || c.op != SQLITE_INDEX_CONSTRAINT_EQ || c.iColumn < 0)
-                continue;
-            if (!table->fieldIndexed(c.iColumn))
-                continue;
+            if (!c.usable || c.op != SQLITE_INDEX_CONSTRAINT_EQ || c.iColumn < 0) continue;
+            if (!table->fieldIndexed(c.iColumn)) continue;
             const double keys = std::max(1, table->indexKeyCount(c.iColumn));
             const double expected = std::max(1.0, rows / keys);
             if (best < 0 || expected < bestRows) {
@@ -162,22 +153,19 @@ struct SqlViews::Impl {
         return SQLITE_OK;
     }
 
-    static int xOpen(sqlite3_vtab* vt, sqlite3_vtab_cursor** out)
-    {
+    static int xOpen(sqlite3_vtab* vt, sqlite3_vtab_cursor** out) {
         auto* c = new LiveCursor{};
         c->table = reinterpret_cast<LiveVtab*>(vt)->table;
         *out = &c->base;
         return SQLITE_OK;
     }
 
-    static int xClose(sqlite3_vtab_cursor* cur)
-    {
+    static int xClose(sqlite3_vtab_cursor* cur) {
         delete reinterpret_cast<LiveCursor*>(cur);
         return SQLITE_OK;
     }
 
-    static QVariant variantOf(sqlite3_value* v)
-    {
+    static QVariant variantOf(sqlite3_value* v) {
         switch (sqlite3_value_type(v)) {
         case SQLITE_INTEGER:
             return QVariant::fromValue<qint64>(sqlite3_value_int64(v));
@@ -191,8 +179,7 @@ struct SqlViews::Impl {
         }
     }
 
-    static void skipDead(LiveCursor* c)
-    {
+    static void skipDead(LiveCursor* c) {
         if (c->scan) {
             while (c->id < c->end && !c->table->storedRowLive(c->id))
                 ++c->id;
@@ -202,8 +189,7 @@ struct SqlViews::Impl {
         }
     }
 
-    static int xFilter(sqlite3_vtab_cursor* cur, int idxNum, const char*, int argc, sqlite3_value** argv)
-    {
+    static int xFilter(sqlite3_vtab_cursor* cur, int idxNum, const char*, int argc, sqlite3_value** argv) {
         auto* c = reinterpret_cast<LiveCursor*>(cur);
         if (!c->table->active()) {
             setError(cur->pVtab, QStringLiteral("Cannot perform this operation on a closed dataset"));
@@ -215,15 +201,13 @@ struct SqlViews::Impl {
         c->id = 0;
         c->end = c->table->storedRowCount();
         if (idxNum > 0 && argc >= 1) {
-            if (c->table->lookup(idxNum - 1, variantOf(argv[0]), &c->ids) >= 0)
-                c->scan = false;
+            if (c->table->lookup(idxNum - 1, variantOf(argv[0]), &c->ids) >= 0) c->scan = false;
         }
         skipDead(c);
         return SQLITE_OK;
     }
 
-    static int xNext(sqlite3_vtab_cursor* cur)
-    {
+    static int xNext(sqlite3_vtab_cursor* cur) {
         auto* c = reinterpret_cast<LiveCursor*>(cur);
         if (c->scan)
             ++c->id;
@@ -233,16 +217,14 @@ struct SqlViews::Impl {
         return SQLITE_OK;
     }
 
-    static int xEof(sqlite3_vtab_cursor* cur)
-    {
+    static int xEof(sqlite3_vtab_cursor* cur) {
         auto* c = reinterpret_cast<LiveCursor*>(cur);
         return c->scan ? c->id >= c->end : c->pos >= c->ids.size();
     }
 
     static int currentId(const LiveCursor* c) { return c->scan ? c->id : c->ids[c->pos]; }
 
-    static int xColumn(sqlite3_vtab_cursor* cur, sqlite3_context* ctx, int col)
-    {
+    static int xColumn(sqlite3_vtab_cursor* cur, sqlite3_context* ctx, int col) {
         auto* c = reinterpret_cast<LiveCursor*>(cur);
         const QVariant v = c->table->storedValue(currentId(c), col);
         if (!v.isValid() || v.isNull()) {
@@ -286,16 +268,14 @@ struct SqlViews::Impl {
         return SQLITE_OK;
     }
 
-    static int xRowid(sqlite3_vtab_cursor* cur, sqlite3_int64* rowid)
-    {
+    static int xRowid(sqlite3_vtab_cursor* cur, sqlite3_int64* rowid) {
         *rowid = currentId(reinterpret_cast<LiveCursor*>(cur));
         return SQLITE_OK;
     }
 
     sqlite3_module module{};
 
-    void exec(const QString& sql)
-    {
+    void exec(const QString& sql) {
         char* err = nullptr;
         if (sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, &err) != SQLITE_OK) {
             const QString message = QString::fromUtf8(err ? err : sqlite3_errmsg(db));
@@ -305,15 +285,12 @@ struct SqlViews::Impl {
     }
 
     // Makes each open table's virtual table match the table's present fields.
-    void syncTables()
-    {
+    void syncTables() {
         for (auto it = tables.cbegin(); it != tables.cend(); ++it) {
             Table* t = it.value();
-            if (!t->active())
-                continue;
+            if (!t->active()) continue;
             const quint64 gen = t->openGeneration();
-            if (createdGeneration.value(it.key(), 0) == gen)
-                continue;
+            if (createdGeneration.value(it.key(), 0) == gen) continue;
             const QString ident = quoteIdent(it.key());
             exec(QStringLiteral("DROP TABLE IF EXISTS %1").arg(ident));
             exec(QStringLiteral("CREATE VIRTUAL TABLE %1 USING %2(%3)")
@@ -323,9 +300,9 @@ struct SqlViews::Impl {
     }
 };
 
-SqlViews::SqlViews() : d(std::make_unique<Impl>())
-{
-    if (sqlite3_open_v2(":memory:", &d->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+SqlViews::SqlViews() : d(std::make_unique<Impl>()) {
+    if (sqlite3_open_v2(":memory:", &d->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+        SQLITE_OK) {
         const QString message = QString::fromUtf8(sqlite3_errmsg(d->db));
         sqlite3_close(d->db);
         d->db = nullptr;
@@ -348,30 +325,25 @@ SqlViews::SqlViews() : d(std::make_unique<Impl>())
     sqlite3_create_module_v2(d->db, kModuleName, &m, d.get(), nullptr);
 }
 
-SqlViews::~SqlViews()
-{
-    if (d->db)
-        sqlite3_close(d->db);
+SqlViews::~SqlViews() {
+    if (d->db) sqlite3_close(d->db);
 }
 
-void SqlViews::addTable(const QString& name, Table* table)
-{
+void SqlViews::addTable(const QString& name, Table* table) {
     d->tables.insert(name, table);
     d->createdGeneration.remove(name);
 }
 
-SqlViews::Result SqlViews::run(const QString& sql)
-{
-    if (sql.trimmed().isEmpty())
-        throw EDatabaseError(QStringLiteral("No SQL statement available"));
+SqlViews::Result SqlViews::run(const QString& sql) {
+    if (sql.trimmed().isEmpty()) throw EDatabaseError(QStringLiteral("No SQL statement available"));
     d->syncTables();
 
     sqlite3_stmt* stmt = nullptr;
     const QByteArray text = withInnerJoinWhereEquivalent(sql).toUtf8();
-    if (sqlite3_prepare_v2(d->db, text.constData(), static_cast<int>(text.size()), &stmt, nullptr) != SQLITE_OK)
+    if (sqlite3_prepare_v2(d->db, text.constData(), static_cast<int>(text.size()), &stmt, nullptr) !=
+        SQLITE_OK)
         throw EDatabaseError(QString::fromUtf8(sqlite3_errmsg(d->db)));
-    if (!stmt)
-        throw EDatabaseError(QStringLiteral("No SQL statement available"));
+    if (!stmt) throw EDatabaseError(QStringLiteral("No SQL statement available"));
     struct Finalize {
         sqlite3_stmt* s;
         ~Finalize() { sqlite3_finalize(s); }
@@ -379,8 +351,8 @@ SqlViews::Result SqlViews::run(const QString& sql)
 
     if (sqlite3_bind_parameter_count(stmt) > 0) {
         QString name = QString::fromUtf8(sqlite3_bind_parameter_name(stmt, 1));
-        if (!name.isEmpty() && (name[0] == QLatin1Char(':') || name[0] == QLatin1Char('@')
-                                || name[0] == QLatin1Char('$') || name[0] == QLatin1Char('?')))
+        if (!name.isEmpty() && (name[0] == QLatin1Char(':') || name[0] == QLatin1Char('@') ||
+                                name[0] == QLatin1Char('$') || name[0] == QLatin1Char('?')))
             name.remove(0, 1);
         throw EDatabaseError(QStringLiteral("No value for parameter '%1'").arg(name));
     }
@@ -395,17 +367,14 @@ SqlViews::Result SqlViews::run(const QString& sql)
     }
     for (;;) {
         const int rc = sqlite3_step(stmt);
-        if (rc == SQLITE_DONE)
-            break;
-        if (rc != SQLITE_ROW)
-            throw EDatabaseError(QString::fromUtf8(sqlite3_errmsg(d->db)));
+        if (rc == SQLITE_DONE) break;
+        if (rc != SQLITE_ROW) throw EDatabaseError(QString::fromUtf8(sqlite3_errmsg(d->db)));
         QVector<QVariant> row(n);
         for (int i = 0; i < n; ++i) {
             QVariant v = Impl::variantOf(sqlite3_column_value(stmt, i));
             if (isDate[i] && v.typeId() == QMetaType::QString) {
                 const QDate date = QDate::fromString(v.toString(), Qt::ISODate);
-                if (date.isValid())
-                    v = date;
+                if (date.isValid()) v = date;
             }
             row[i] = std::move(v);
         }
@@ -414,8 +383,7 @@ SqlViews::Result SqlViews::run(const QString& sql)
     return result;
 }
 
-QStringList SqlViews::queryPlan(const QString& sql)
-{
+QStringList SqlViews::queryPlan(const QString& sql) {
     const Result r = run(QStringLiteral("EXPLAIN QUERY PLAN ") + withInnerJoinWhereEquivalent(sql));
     QStringList lines;
     for (const auto& row : r.rows)

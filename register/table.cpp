@@ -1,8 +1,8 @@
-#include "table.h"
+#include "register/table.h"
 
-#include "data_link.h"
-#include "dbf.h"
-#include "errors.h"
+#include "core/errors.h"
+#include "dbase/dbf.h"
+#include "register/data_link.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -17,21 +17,17 @@ namespace varek {
 
 namespace {
 
-bool isNullValue(const QVariant& v)
-{
+bool isNullValue(const QVariant& v) {
     return !v.isValid() || v.isNull();
 }
 
-bool isNumericType(char t)
-{
+bool isNumericType(char t) {
     return t == 'N' || t == 'F' || t == 'I';
 }
 
 // An integral number held by a value, when it holds one exactly.
-std::optional<qint64> integralOf(const QVariant& v)
-{
-    if (isNullValue(v))
-        return std::nullopt;
+std::optional<qint64> integralOf(const QVariant& v) {
+    if (isNullValue(v)) return std::nullopt;
     switch (v.typeId()) {
     case QMetaType::Int:
     case QMetaType::UInt:
@@ -50,15 +46,13 @@ std::optional<qint64> integralOf(const QVariant& v)
     case QMetaType::Double:
     case QMetaType::Float: {
         const double d = v.toDouble();
-        if (std::isfinite(d) && d == std::floor(d) && std::fabs(d) < 9.0e18)
-            return static_cast<qint64>(d);
+        if (std::isfinite(d) && d == std::floor(d) && std::fabs(d) < 9.0e18) return static_cast<qint64>(d);
         return std::nullopt;
     }
     case QMetaType::QString: {
         bool ok = false;
         const qint64 n = v.toString().trimmed().toLongLong(&ok);
-        if (ok)
-            return n;
+        if (ok) return n;
         return std::nullopt;
     }
     default:
@@ -66,8 +60,7 @@ std::optional<qint64> integralOf(const QVariant& v)
     }
 }
 
-bool isNumberVariant(const QVariant& v)
-{
+bool isNumberVariant(const QVariant& v) {
     switch (v.typeId()) {
     case QMetaType::QString:
     case QMetaType::QDate:
@@ -78,27 +71,20 @@ bool isNumberVariant(const QVariant& v)
     }
 }
 
-QDate dateOf(const QVariant& v)
-{
-    if (v.typeId() == QMetaType::QDate)
-        return v.toDate();
-    if (v.typeId() == QMetaType::QDateTime)
-        return v.toDateTime().date();
-    if (v.typeId() == QMetaType::QString)
-        return QDate::fromString(v.toString(), Qt::ISODate);
+QDate dateOf(const QVariant& v) {
+    if (v.typeId() == QMetaType::QDate) return v.toDate();
+    if (v.typeId() == QMetaType::QDateTime) return v.toDateTime().date();
+    if (v.typeId() == QMetaType::QString) return QDate::fromString(v.toString(), Qt::ISODate);
     return QDate();
 }
 
 // Three-way comparison used for the presentation order (nulls first).
-int compareValues(const QVariant& a, const QVariant& b)
-{
+int compareValues(const QVariant& a, const QVariant& b) {
     const bool an = isNullValue(a), bn = isNullValue(b);
-    if (an || bn)
-        return an == bn ? 0 : (an ? -1 : 1);
+    if (an || bn) return an == bn ? 0 : (an ? -1 : 1);
     if (isNumberVariant(a) && isNumberVariant(b)) {
         const auto ia = integralOf(a), ib = integralOf(b);
-        if (ia && ib)
-            return *ia < *ib ? -1 : (*ia > *ib ? 1 : 0);
+        if (ia && ib) return *ia < *ib ? -1 : (*ia > *ib ? 1 : 0);
         const double da = a.toDouble(), db = b.toDouble();
         return da < db ? -1 : (da > db ? 1 : 0);
     }
@@ -124,40 +110,34 @@ struct Table::Impl {
         QVariant& at(int id, int f) { return cells[static_cast<size_t>(id) * nf + f]; }
         const QVariant& at(int id, int f) const { return cells[static_cast<size_t>(id) * nf + f]; }
         QVariant get(int id, int f) const { return f >= 0 && f < nf ? at(id, f) : QVariant(); }
-        void reserve(size_t n)
-        {
+        void reserve(size_t n) {
             cells.reserve(n * nf);
             recnos.reserve(n);
             live.reserve(n);
         }
-        int append(quint32 recno, QVector<QVariant>&& v)
-        {
+        int append(quint32 recno, QVector<QVariant>&& v) {
             for (int f = 0; f < nf; ++f)
                 cells.push_back(f < v.size() ? std::move(v[f]) : QVariant());
             recnos.push_back(recno);
             live.push_back(1);
             return static_cast<int>(recnos.size()) - 1;
         }
-        QVector<QVariant> values(int id) const
-        {
+        QVector<QVariant> values(int id) const {
             QVector<QVariant> v(nf);
             for (int f = 0; f < nf; ++f)
                 v[f] = at(id, f);
             return v;
         }
-        void set(int id, const QVector<QVariant>& v)
-        {
+        void set(int id, const QVector<QVariant>& v) {
             for (int f = 0; f < nf; ++f)
                 at(id, f) = v.value(f);
         }
-        void kill(int id)
-        {
+        void kill(int id) {
             live[id] = 0;
             for (int f = 0; f < nf; ++f)
                 at(id, f) = QVariant();
         }
-        void clear()
-        {
+        void clear() {
             cells = {};
             recnos = {};
             live = {};
@@ -201,8 +181,8 @@ struct Table::Impl {
     bool restricted = false;
     int cur = -1; // position in presented()
 
-    QVector<QVariant> buffer;   // edit / insert buffer
-    int insertReturnPos = -1;   // where cancelling an insert goes back to
+    QVector<QVariant> buffer; // edit / insert buffer
+    int insertReturnPos = -1; // where cancelling an insert goes back to
 
     // Restriction to a master.
     DataLink* masterLink = nullptr;
@@ -213,46 +193,37 @@ struct Table::Impl {
 
     const std::vector<int>& presented() const { return restricted ? view : all; }
 
-    int presentedId(int pos) const
-    {
+    int presentedId(int pos) const {
         const auto& p = presented();
-        if (pos < 0 || pos >= static_cast<int>(p.size()))
-            return -1;
+        if (pos < 0 || pos >= static_cast<int>(p.size())) return -1;
         return p[pos];
     }
 
-    bool less(int a, int b) const
-    {
+    bool less(int a, int b) const {
         if (orderField >= 0) {
             const int c = compareValues(rows.at(a, orderField), rows.at(b, orderField));
-            if (c != 0)
-                return c < 0;
+            if (c != 0) return c < 0;
         }
         return a < b;
     }
 
     // Position of a live id in a list ordered by less(); -1 when absent.
-    int positionIn(const std::vector<int>& list, int id) const
-    {
+    int positionIn(const std::vector<int>& list, int id) const {
         auto it = std::lower_bound(list.begin(), list.end(), id, [this](int x, int y) { return less(x, y); });
-        if (it != list.end() && *it == id)
-            return static_cast<int>(it - list.begin());
+        if (it != list.end() && *it == id) return static_cast<int>(it - list.begin());
         return -1;
     }
 
     int positionOf(int id) const { return positionIn(presented(), id); }
 
-    void insertSorted(std::vector<int>& list, int id)
-    {
+    void insertSorted(std::vector<int>& list, int id) {
         auto it = std::upper_bound(list.begin(), list.end(), id, [this](int x, int y) { return less(x, y); });
         list.insert(it, id);
     }
 
-    void eraseFrom(std::vector<int>& list, int id)
-    {
+    void eraseFrom(std::vector<int>& list, int id) {
         const int pos = positionIn(list, id);
-        if (pos >= 0)
-            list.erase(list.begin() + pos);
+        if (pos >= 0) list.erase(list.begin() + pos);
     }
 
     // ---- indexes ----
@@ -261,41 +232,33 @@ struct Table::Impl {
 
     // The chain of a key in an index: nullptr when absent; *usable false
     // when the key cannot be looked up in this index (text in a numeric one).
-    Chain* chainOf(Index& ix, const QVariant& key, bool create, bool* usable = nullptr)
-    {
-        if (usable)
-            *usable = true;
+    Chain* chainOf(Index& ix, const QVariant& key, bool create, bool* usable = nullptr) {
+        if (usable) *usable = true;
         if (ix.numeric) {
             const auto k = intKey(key);
             if (!k) {
-                if (usable)
-                    *usable = key.typeId() != QMetaType::QString;
+                if (usable) *usable = key.typeId() != QMetaType::QString;
                 return nullptr;
             }
-            if (create)
-                return &ix.ints[*k];
+            if (create) return &ix.ints[*k];
             auto it = ix.ints.find(*k);
             return it == ix.ints.end() ? nullptr : &it.value();
         }
         const QString text = key.toString();
-        if (create)
-            return &ix.texts[text];
+        if (create) return &ix.texts[text];
         auto it = ix.texts.find(text);
         return it == ix.texts.end() ? nullptr : &it.value();
     }
 
-    void indexAdd(int id)
-    {
+    void indexAdd(int id) {
         for (size_t f = 0; f < indexes.size(); ++f) {
-            if (!indexes[f])
-                continue;
+            if (!indexes[f]) continue;
             Index& ix = *indexes[f];
             if (ix.next.size() <= static_cast<size_t>(id))
                 ix.next.resize(std::max(static_cast<size_t>(id) + 1, rows.size()), -1);
             ix.next[id] = -1;
             QVariant& v = rows.at(id, static_cast<int>(f));
-            if (isNullValue(v))
-                continue;
+            if (isNullValue(v)) continue;
             Chain* c = nullptr;
             if (ix.numeric) {
                 c = chainOf(ix, v, true);
@@ -304,14 +267,11 @@ struct Table::Impl {
                 // share one string (an access table repeats each code).
                 const QString text = v.toString();
                 auto it = ix.texts.find(text);
-                if (it == ix.texts.end())
-                    it = ix.texts.insert(text, Chain{});
-                if (v.typeId() == QMetaType::QString)
-                    v = QVariant(it.key());
+                if (it == ix.texts.end()) it = ix.texts.insert(text, Chain{});
+                if (v.typeId() == QMetaType::QString) v = QVariant(it.key());
                 c = &it.value();
             }
-            if (!c)
-                continue;
+            if (!c) continue;
             ++c->count;
             if (c->head < 0) {
                 c->head = c->tail = id;
@@ -333,31 +293,25 @@ struct Table::Impl {
         }
     }
 
-    void indexRemove(int id)
-    {
+    void indexRemove(int id) {
         for (size_t f = 0; f < indexes.size(); ++f) {
-            if (!indexes[f])
-                continue;
+            if (!indexes[f]) continue;
             Index& ix = *indexes[f];
             const QVariant& v = rows.at(id, static_cast<int>(f));
-            if (isNullValue(v))
-                continue;
+            if (isNullValue(v)) continue;
             Chain* c = chainOf(ix, v, false);
-            if (!c)
-                continue;
+            if (!c) continue;
             int prev = -1, x = c->head;
             while (x >= 0 && x != id) {
                 prev = x;
                 x = ix.next[x];
             }
-            if (x != id)
-                continue;
+            if (x != id) continue;
             if (prev < 0)
                 c->head = ix.next[id];
             else
                 ix.next[prev] = ix.next[id];
-            if (c->tail == id)
-                c->tail = prev;
+            if (c->tail == id) c->tail = prev;
             ix.next[id] = -1;
             if (--c->count == 0) {
                 if (ix.numeric)
@@ -371,21 +325,15 @@ struct Table::Impl {
     // Rows of a key, in file order: -1 when the field has no index or the
     // key cannot be looked up in it, else the number of rows (ids into out
     // when out is given).
-    int lookup(int field, const QVariant& key, std::vector<int>* out) const
-    {
-        if (out)
-            out->clear();
-        if (field < 0 || field >= static_cast<int>(indexes.size()) || !indexes[field])
-            return -1;
-        if (isNullValue(key))
-            return 0;
+    int lookup(int field, const QVariant& key, std::vector<int>* out) const {
+        if (out) out->clear();
+        if (field < 0 || field >= static_cast<int>(indexes.size()) || !indexes[field]) return -1;
+        if (isNullValue(key)) return 0;
         Index& ix = const_cast<Index&>(*indexes[field]);
         bool usable = true;
         const Chain* c = const_cast<Impl*>(this)->chainOf(ix, key, false, &usable);
-        if (!usable)
-            return -1;
-        if (!c)
-            return 0;
+        if (!usable) return -1;
+        if (!c) return 0;
         if (out) {
             out->reserve(c->count);
             for (int x = c->head; x >= 0; x = ix.next[x])
@@ -396,28 +344,23 @@ struct Table::Impl {
 
     // ---- values ----
 
-    QVariant normalized(int field, const QVariant& v) const
-    {
-        if (isNullValue(v))
-            return QVariant();
+    QVariant normalized(int field, const QVariant& v) const {
+        if (isNullValue(v)) return QVariant();
         const DbfField& fd = fields[field];
         switch (fd.type) {
         case 'C':
-            if (v.typeId() == QMetaType::QDate)
-                return v.toDate().toString(QStringLiteral("dd.MM.yyyy"));
+            if (v.typeId() == QMetaType::QDate) return v.toDate().toString(QStringLiteral("dd.MM.yyyy"));
             return v.toString();
         case 'N':
         case 'F':
             if (fd.decimals == 0) {
-                if (const auto k = integralOf(v))
-                    return QVariant::fromValue<qint64>(*k);
+                if (const auto k = integralOf(v)) return QVariant::fromValue<qint64>(*k);
             } else if (isNumberVariant(v)) {
                 return v.toDouble();
             } else if (v.typeId() == QMetaType::QString) {
                 bool ok = false;
                 const double d = v.toString().trimmed().toDouble(&ok);
-                if (ok)
-                    return d;
+                if (ok) return d;
             }
             return v; // the file refuses it on post, naming the field
         case 'I':
@@ -437,17 +380,14 @@ struct Table::Impl {
         }
     }
 
-    bool matches(int field, const QVariant& stored, const QVariant& wanted) const
-    {
+    bool matches(int field, const QVariant& stored, const QVariant& wanted) const {
         const bool sn = isNullValue(stored), wn = isNullValue(wanted);
-        if (sn || wn)
-            return sn && wn;
+        if (sn || wn) return sn && wn;
         const char t = fields[field].type;
         if (isNumericType(t)) {
             const auto a = integralOf(stored);
             const auto b = integralOf(wanted);
-            if (a && b)
-                return *a == *b;
+            if (a && b) return *a == *b;
             if (wanted.typeId() == QMetaType::QString) {
                 bool ok = false;
                 const double d = wanted.toString().trimmed().toDouble(&ok);
@@ -455,34 +395,27 @@ struct Table::Impl {
             }
             return isNumberVariant(wanted) && stored.toDouble() == wanted.toDouble();
         }
-        if (t == 'D')
-            return dateOf(stored) == dateOf(wanted);
-        if (t == 'L')
-            return stored.toBool() == wanted.toBool();
+        if (t == 'D') return dateOf(stored) == dateOf(wanted);
+        if (t == 'L') return stored.toBool() == wanted.toBool();
         return stored.toString() == wanted.toString();
     }
 
     // ---- restriction ----
 
-    bool restrictionInForce() const
-    {
+    bool restrictionInForce() const {
         return masterLink && attached && masterLink->enabled() && orderField >= 0;
     }
 
-    QVariant masterValue() const
-    {
+    QVariant masterValue() const {
         Dataset* m = masterLink ? masterLink->dataset() : nullptr;
-        if (!m || !m->active())
-            return QVariant();
-        if (m->state() == State::Browse && m->recNo() < 0)
-            return QVariant();
+        if (!m || !m->active()) return QVariant();
+        if (m->state() == State::Browse && m->recNo() < 0) return QVariant();
         return m->fieldValue(masterField);
     }
 
     // Recomputes the presented rows; the current row becomes the first one
     // (toFirst) or stays the row it was when it is still presented.
-    void present(bool toFirst)
-    {
+    void present(bool toFirst) {
         const int oldId = presentedId(cur);
         restricted = restrictionInForce();
         view.clear();
@@ -491,8 +424,7 @@ struct Table::Impl {
             if (!isNullValue(mv)) {
                 if (lookup(orderField, mv, &view) < 0) { // same key: file order is the order
                     for (int id : all) {
-                        if (matches(orderField, rows.at(id, orderField), mv))
-                            view.push_back(id);
+                        if (matches(orderField, rows.at(id, orderField), mv)) view.push_back(id);
                     }
                 }
             }
@@ -508,8 +440,7 @@ struct Table::Impl {
         }
     }
 
-    void clear()
-    {
+    void clear() {
         file.reset();
         fields.clear();
         names.clear();
@@ -526,42 +457,34 @@ struct Table::Impl {
     }
 };
 
-Table::Table(QObject* parent) : Dataset(parent), d(std::make_unique<Impl>())
-{
+Table::Table(QObject* parent) : Dataset(parent), d(std::make_unique<Impl>()) {
     d->q = this;
 }
 
 Table::~Table() = default;
 
-void Table::setFileName(const QString& path)
-{
+void Table::setFileName(const QString& path) {
     d->fileName = path;
 }
 
-QString Table::fileName() const
-{
+QString Table::fileName() const {
     return d->fileName;
 }
 
-void Table::setRequiredFields(const QStringList& names)
-{
+void Table::setRequiredFields(const QStringList& names) {
     d->required = names;
 }
 
-void Table::setOpenCheck(std::function<void(const DbfFile&)> check)
-{
+void Table::setOpenCheck(std::function<void(const DbfFile&)> check) {
     d->openCheck = std::move(check);
 }
 
-void Table::setIndexedFields(const QStringList& names)
-{
+void Table::setIndexedFields(const QStringList& names) {
     d->indexedNames = names;
 }
 
-void Table::open()
-{
-    if (active())
-        return;
+void Table::open() {
+    if (active()) return;
     d->clear();
     d->file = DbfFile::open(d->fileName);
     try {
@@ -574,13 +497,11 @@ void Table::open()
                                          .arg(QFileInfo(d->fileName).fileName(), r.toUpper()));
             }
         }
-        if (d->openCheck)
-            d->openCheck(*d->file);
+        if (d->openCheck) d->openCheck(*d->file);
         d->indexes.assign(d->fields.size(), std::nullopt);
         for (const QString& n : d->indexedNames) {
             const int f = d->file->fieldIndex(n);
-            if (f < 0)
-                continue;
+            if (f < 0) continue;
             Impl::Index ix;
             ix.numeric = isNumericType(d->fields[f].type);
             d->indexes[f] = std::move(ix);
@@ -592,7 +513,8 @@ void Table::open()
         }
         d->rows.nf = static_cast<int>(d->fields.size());
         d->rows.reserve(d->file->recordCount() + 64);
-        d->file->readAll([this](quint32 recno, QVector<QVariant>&& values) { d->rows.append(recno, std::move(values)); });
+        d->file->readAll(
+            [this](quint32 recno, QVector<QVariant>&& values) { d->rows.append(recno, std::move(values)); });
         d->liveCount = static_cast<int>(d->rows.size());
         d->all.resize(d->rows.size());
         for (size_t i = 0; i < d->rows.size(); ++i) {
@@ -611,82 +533,61 @@ void Table::open()
     announceOpened(d->presented().empty());
 }
 
-void Table::close()
-{
-    if (!active())
-        return;
+void Table::close() {
+    if (!active()) return;
     setState(State::Inactive);
     d->clear();
     setEofBof(true, true);
     emit rowsReset();
 }
 
-int Table::recordCount() const
-{
-    if (!active())
-        return 0;
+int Table::recordCount() const {
+    if (!active()) return 0;
     return static_cast<int>(d->presented().size());
 }
 
-int Table::recNo() const
-{
-    if (state() == State::Insert)
-        return -1;
+int Table::recNo() const {
+    if (state() == State::Insert) return -1;
     return d->cur;
 }
 
-void Table::setRecNo(int row)
-{
+void Table::setRecNo(int row) {
     requireActive();
     // Moving off a row being edited or inserted posts it first; "moving" to
     // the row itself (a grid catching up) changes nothing.
-    if (state() == State::Insert && row < 0)
-        return;
-    if (state() == State::Edit && std::clamp(row, 0, std::max(0, recordCount() - 1)) == d->cur)
-        return;
-    if (state() == State::Edit || state() == State::Insert)
-        post();
+    if (state() == State::Insert && row < 0) return;
+    if (state() == State::Edit && std::clamp(row, 0, std::max(0, recordCount() - 1)) == d->cur) return;
+    if (state() == State::Edit || state() == State::Insert) post();
     moveCurrentRow(d->cur, row, static_cast<int>(d->presented().size()));
 }
 
-QStringList Table::fieldNames() const
-{
+QStringList Table::fieldNames() const {
     return d->names;
 }
 
-QVariant Table::value(int row, int field) const
-{
-    if (!active() || field < 0 || field >= d->names.size())
-        return QVariant();
-    if (state() == State::Edit && row == d->cur)
-        return d->buffer.value(field);
+QVariant Table::value(int row, int field) const {
+    if (!active() || field < 0 || field >= d->names.size()) return QVariant();
+    if (state() == State::Edit && row == d->cur) return d->buffer.value(field);
     const int id = d->presentedId(row);
-    if (id < 0)
-        return QVariant();
+    if (id < 0) return QVariant();
     return d->rows.get(id, field);
 }
 
-QVariant Table::currentValue(int field) const
-{
-    if (state() == State::Edit || state() == State::Insert)
-        return d->buffer.value(field);
+QVariant Table::currentValue(int field) const {
+    if (state() == State::Edit || state() == State::Insert) return d->buffer.value(field);
     const int id = d->presentedId(d->cur);
-    if (id < 0)
-        return QVariant();
+    if (id < 0) return QVariant();
     return d->rows.get(id, field);
 }
 
-void Table::append()
-{
+void Table::append() {
     requireActive();
-    if (state() == State::Edit || state() == State::Insert)
-        post();
+    if (state() == State::Edit || state() == State::Insert) post();
     d->insertReturnPos = d->cur;
     d->buffer = QVector<QVariant>(d->fields.size());
     if (d->restricted && d->orderField >= 0) {
         const QVariant mv = d->masterValue();
-        if (!isNullValue(mv))
-            d->buffer[d->orderField] = d->normalized(d->orderField, mv);
+        if (!isNullValue(mv)) d->buffer[d->orderField] = d->normalized(d->orderField, mv);
     }
     setState(State::Insert);
     setEofBof(false, false);
@@ -694,11 +595,9 @@ void Table::append()
     notifyDataEvent();
 }
 
-void Table::edit()
-{
+void Table::edit() {
     requireActive();
-    if (state() == State::Edit || state() == State::Insert)
-        return;
+    if (state() == State::Edit || state() == State::Insert) return;
     if (d->presented().empty()) {
         append();
         return;
@@ -708,23 +607,19 @@ void Table::edit()
     emit rowChanged(d->cur);
 }
 
-void Table::setFieldValue(const QString& name, const QVariant& value)
-{
+void Table::setFieldValue(const QString& name, const QVariant& value) {
     requireActive();
     if (state() != State::Edit && state() != State::Insert)
         throw EDatabaseError(QStringLiteral("Dataset not in edit or insert mode"));
     const int f = requireFieldIndex(name);
     d->buffer[f] = d->normalized(f, value);
-    if (state() == State::Edit)
-        emit rowChanged(d->cur);
+    if (state() == State::Edit) emit rowChanged(d->cur);
     notifyDataEvent(f);
 }
 
-void Table::post()
-{
+void Table::post() {
     requireActive();
-    if (state() != State::Edit && state() != State::Insert)
-        return;
+    if (state() != State::Edit && state() != State::Insert) return;
     d->file->checkFits(d->buffer);
     int id = -1;
     if (state() == State::Edit) {
@@ -761,10 +656,8 @@ void Table::post()
     notifyDataEvent();
 }
 
-void Table::cancel()
-{
-    if (state() != State::Edit && state() != State::Insert)
-        return;
+void Table::cancel() {
+    if (state() != State::Edit && state() != State::Insert) return;
     const bool wasInsert = state() == State::Insert;
     d->buffer.clear();
     setState(State::Browse);
@@ -779,8 +672,7 @@ void Table::cancel()
     notifyDataEvent();
 }
 
-void Table::deleteRecord()
-{
+void Table::deleteRecord() {
     requireActive();
     if (state() == State::Insert) {
         cancel();
@@ -793,8 +685,7 @@ void Table::deleteRecord()
     setState(State::Browse);
     d->indexRemove(id);
     d->eraseFrom(d->all, id);
-    if (d->restricted)
-        d->eraseFrom(d->view, id);
+    if (d->restricted) d->eraseFrom(d->view, id);
     d->rows.kill(id);
     --d->liveCount;
     const int n = static_cast<int>(d->presented().size());
@@ -804,22 +695,20 @@ void Table::deleteRecord()
     notifyDataEvent();
 }
 
-bool Table::locate(const QString& fieldList, const QVariantList& values)
-{
+bool Table::locate(const QString& fieldList, const QVariantList& values) {
     requireActive();
     const QStringList parts = fieldList.split(QLatin1Char(';'));
     if (parts.size() != values.size())
-        throw EDatabaseError(QStringLiteral("Locate: %1 field(s) but %2 value(s)").arg(parts.size()).arg(values.size()));
+        throw EDatabaseError(
+            QStringLiteral("Locate: %1 field(s) but %2 value(s)").arg(parts.size()).arg(values.size()));
     QVector<int> fs;
     for (const QString& p : parts)
         fs << requireFieldIndex(p.trimmed());
-    if (state() == State::Edit || state() == State::Insert)
-        post();
+    if (state() == State::Edit || state() == State::Insert) post();
 
     auto rowMatches = [&](int id) {
         for (int i = 0; i < fs.size(); ++i) {
-            if (!d->matches(fs[i], d->rows.at(id, fs[i]), values[i]))
-                return false;
+            if (!d->matches(fs[i], d->rows.at(id, fs[i]), values[i])) return false;
         }
         return true;
     };
@@ -839,11 +728,9 @@ bool Table::locate(const QString& fieldList, const QVariantList& values)
         std::vector<int> candidates;
         d->lookup(fs[best], values[best], &candidates);
         for (int id : candidates) {
-            if (!rowMatches(id))
-                continue;
+            if (!rowMatches(id)) continue;
             const int pos = d->positionOf(id);
-            if (pos >= 0 && (found < 0 || pos < found))
-                found = pos;
+            if (pos >= 0 && (found < 0 || pos < found)) found = pos;
             if (found >= 0 && d->orderField < 0)
                 break; // file order is the presented order: the first is the one
         }
@@ -856,8 +743,7 @@ bool Table::locate(const QString& fieldList, const QVariantList& values)
             }
         }
     }
-    if (found < 0)
-        return false;
+    if (found < 0) return false;
     setEofBof(false, false);
     if (found != d->cur) {
         d->cur = found;
@@ -866,29 +752,23 @@ bool Table::locate(const QString& fieldList, const QVariantList& values)
     return true;
 }
 
-int Table::fieldWidth(const QString& name) const
-{
+int Table::fieldWidth(const QString& name) const {
     requireActive();
     return d->file->fieldWidth(requireFieldIndex(name));
 }
 
-void Table::setMaster(DataLink* masterLink, const QString& masterField, const QString& detailField)
-{
+void Table::setMaster(DataLink* masterLink, const QString& masterField, const QString& detailField) {
     d->masterLink = masterLink;
     d->masterField = masterField;
     d->detailFieldName = detailField;
     d->attached = true;
-    if (!masterLink)
-        return;
+    if (!masterLink) return;
     masterLink->addChangeHandler([this] {
-        if (!active() || !d->attached)
-            return;
+        if (!active() || !d->attached) return;
         Dataset* m = d->masterLink->dataset();
         // Assigning another field of the master row does not move the restriction.
-        if (m && m->changedField() >= 0 && m->fieldIndex(d->masterField) != m->changedField())
-            return;
-        if (state() == State::Edit || state() == State::Insert)
-            post();
+        if (m && m->changedField() >= 0 && m->fieldIndex(d->masterField) != m->changedField()) return;
+        if (state() == State::Edit || state() == State::Insert) post();
         presentFromFirst();
     });
     masterLink->addEnabledHandler([this](bool enabled) {
@@ -898,97 +778,75 @@ void Table::setMaster(DataLink* masterLink, const QString& masterField, const QS
     });
 }
 
-void Table::detachMaster()
-{
-    if (!d->attached)
-        return;
+void Table::detachMaster() {
+    if (!d->attached) return;
     d->attached = false;
-    if (!active() || !d->restricted)
-        return;
+    if (!active() || !d->restricted) return;
     presentKeepingCurrent();
 }
 
-void Table::attachMaster()
-{
-    if (d->attached)
-        return;
+void Table::attachMaster() {
+    if (d->attached) return;
     d->attached = true;
-    if (!active() || !d->restrictionInForce())
-        return;
+    if (!active() || !d->restrictionInForce()) return;
     presentFromFirst();
 }
 
-void Table::presentFromFirst()
-{
+void Table::presentFromFirst() {
     d->present(true);
     setEofBof(d->presented().empty(), true);
     emit rowsReset();
     notifyDataEvent();
 }
 
-void Table::presentKeepingCurrent()
-{
+void Table::presentKeepingCurrent() {
     const int before = d->presentedId(d->cur);
     d->present(false);
     emit rowsReset();
-    if (d->presentedId(d->cur) != before)
-        notifyDataEvent();
+    if (d->presentedId(d->cur) != before) notifyDataEvent();
 }
 
-bool Table::masterAttached() const
-{
+bool Table::masterAttached() const {
     return d->attached;
 }
 
-int Table::storedRowCount() const
-{
+int Table::storedRowCount() const {
     return static_cast<int>(d->rows.size());
 }
 
-bool Table::storedRowLive(int id) const
-{
+bool Table::storedRowLive(int id) const {
     return id >= 0 && id < static_cast<int>(d->rows.size()) && d->rows.live[id];
 }
 
-QVariant Table::storedValue(int id, int field) const
-{
-    if (!storedRowLive(id))
-        return QVariant();
+QVariant Table::storedValue(int id, int field) const {
+    if (!storedRowLive(id)) return QVariant();
     return d->rows.get(id, field);
 }
 
-int Table::lookup(int field, const QVariant& key, std::vector<int>* ids) const
-{
+int Table::lookup(int field, const QVariant& key, std::vector<int>* ids) const {
     return d->lookup(field, key, ids);
 }
 
-bool Table::fieldIndexed(int field) const
-{
+bool Table::fieldIndexed(int field) const {
     return field >= 0 && field < static_cast<int>(d->indexes.size()) && d->indexes[field].has_value();
 }
 
-int Table::indexKeyCount(int field) const
-{
-    if (!fieldIndexed(field))
-        return 0;
+int Table::indexKeyCount(int field) const {
+    if (!fieldIndexed(field)) return 0;
     const auto& ix = *d->indexes[field];
     return static_cast<int>(ix.numeric ? ix.ints.size() : ix.texts.size());
 }
 
-int Table::liveRowCount() const
-{
+int Table::liveRowCount() const {
     return d->liveCount;
 }
 
-char Table::fieldType(int field) const
-{
-    if (field < 0 || field >= d->fields.size())
-        return 'C';
+char Table::fieldType(int field) const {
+    if (field < 0 || field >= d->fields.size()) return 'C';
     return d->fields[field].type;
 }
 
-quint64 Table::openGeneration() const
-{
+quint64 Table::openGeneration() const {
     return d->generation;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "dataset.h"
+#include "register/dataset.h"
 
 #include <functional>
 #include <memory>
@@ -36,12 +36,13 @@ public:
     QStringList fieldNames() const override;
     QVariant value(int row, int field) const override;
 
-    void append();                                       // new row, insert state
-    void edit();                                         // edit state; on an empty table starts an insert
-    void setFieldValue(const QString& name, const QVariant& value); // edit/insert only; fires the change event
-    void post();                                         // writes the row durably; it stays current
-    void cancel();                                       // drops a pending change
-    void deleteRecord();                                 // deletes the current row
+    void append(); // new row, insert state
+    void edit();   // edit state; on an empty table starts an insert
+    void setFieldValue(const QString& name,
+                       const QVariant& value); // edit/insert only; fires the change event
+    void post();                               // writes the row durably; it stays current
+    void cancel();                             // drops a pending change
+    void deleteRecord();                       // deletes the current row
     // One field name, or two separated by ";", with that many values; exact,
     // case-sensitive whole values. The first match becomes current.
     bool locate(const QString& fields, const QVariantList& values);

@@ -1,12 +1,12 @@
-#include "varek_register.h"
+#include "register/varek_register.h"
 
-#include "data_link.h"
-#include "dir_lock.h"
-#include "errors.h"
-#include "register_schema.h"
-#include "sql_views.h"
-#include "table.h"
-#include "view.h"
+#include "core/errors.h"
+#include "register/data_link.h"
+#include "register/dir_lock.h"
+#include "register/register_schema.h"
+#include "register/sql_views.h"
+#include "register/table.h"
+#include "register/view.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -15,22 +15,19 @@ namespace varek {
 
 namespace {
 
-const QString kCtrlTokenInitialSql = QStringLiteral(
-    "select t.*, tc.ser_num from tokens t left join tc tc on t.token_code=tc.token_code\n"
-    "where tc.ser_num=:ser_num");
+const QString kCtrlTokenInitialSql =
+    QStringLiteral("select t.*, tc.ser_num from tokens t left join tc tc on t.token_code=tc.token_code\n"
+                   "where tc.ser_num=:ser_num");
 
 // The file of a table in the data directory: the name as given, or, when the
 // directory holds it under another case only (OBJ.DBF copied from elsewhere),
 // that file.
-QString tableFile(const QString& dir, const QString& name)
-{
+QString tableFile(const QString& dir, const QString& name) {
     const QString exact = dir + name;
-    if (QFileInfo::exists(exact))
-        return exact;
+    if (QFileInfo::exists(exact)) return exact;
     const QStringList entries = QDir(dir).entryList(QDir::Files | QDir::Hidden);
     for (const QString& e : entries) {
-        if (e.compare(name, Qt::CaseInsensitive) == 0)
-            return dir + e;
+        if (e.compare(name, Qt::CaseInsensitive) == 0) return dir + e;
     }
     return exact;
 }
@@ -51,8 +48,7 @@ struct VarekRegister::Impl {
     QString keyCount = QStringLiteral("Всего:");
 };
 
-VarekRegister::VarekRegister(QObject* parent) : QObject(parent), d(std::make_unique<Impl>())
-{
+VarekRegister::VarekRegister(QObject* parent) : QObject(parent), d(std::make_unique<Impl>()) {
     d->obj.setObjectName(QStringLiteral("taObj"));
     d->ctrl.setObjectName(QStringLiteral("taCtrl"));
     d->tokens.setObjectName(QStringLiteral("taTokens"));
@@ -100,17 +96,14 @@ VarekRegister::VarekRegister(QObject* parent) : QObject(parent), d(std::make_uni
     connect(&d->tokens, &Dataset::rowsReset, this, updateCount);
 }
 
-VarekRegister::~VarekRegister()
-{
+VarekRegister::~VarekRegister() {
     close();
 }
 
-void VarekRegister::open(const QString& dataDir)
-{
+void VarekRegister::open(const QString& dataDir) {
     close();
     QString dir = dataDir;
-    if (!dir.endsWith(QLatin1Char('/')))
-        dir += QLatin1Char('/');
+    if (!dir.endsWith(QLatin1Char('/'))) dir += QLatin1Char('/');
     d->lock.acquire(dir);
     d->obj.setFileName(tableFile(dir, QStringLiteral("obj.dbf")));
     d->ctrl.setFileName(tableFile(dir, QStringLiteral("ctrl.dbf")));
@@ -136,8 +129,7 @@ void VarekRegister::open(const QString& dataDir)
     }
 }
 
-void VarekRegister::close()
-{
+void VarekRegister::close() {
     d->ctrlToken.close();
     d->tokenCtrl.close();
     d->obj.close();
@@ -147,97 +139,80 @@ void VarekRegister::close()
     d->lock.release();
 }
 
-Table& VarekRegister::taObj()
-{
+Table& VarekRegister::taObj() {
     return d->obj;
 }
 
-Table& VarekRegister::taCtrl()
-{
+Table& VarekRegister::taCtrl() {
     return d->ctrl;
 }
 
-Table& VarekRegister::taTokens()
-{
+Table& VarekRegister::taTokens() {
     return d->tokens;
 }
 
-Table& VarekRegister::taTC()
-{
+Table& VarekRegister::taTC() {
     return d->tc;
 }
 
-View& VarekRegister::quCtrlToken()
-{
+View& VarekRegister::quCtrlToken() {
     return d->ctrlToken;
 }
 
-View& VarekRegister::quTokenCtrl()
-{
+View& VarekRegister::quTokenCtrl() {
     return d->tokenCtrl;
 }
 
-DataLink& VarekRegister::dataSource1()
-{
+DataLink& VarekRegister::dataSource1() {
     return d->ds1;
 }
 
-DataLink& VarekRegister::dataSource2()
-{
+DataLink& VarekRegister::dataSource2() {
     return d->ds2;
 }
 
-DataLink& VarekRegister::dataSource3()
-{
+DataLink& VarekRegister::dataSource3() {
     return d->ds3;
 }
 
-DataLink& VarekRegister::dataSource4()
-{
+DataLink& VarekRegister::dataSource4() {
     return d->ds4;
 }
 
-DataLink& VarekRegister::dataSource5()
-{
+DataLink& VarekRegister::dataSource5() {
     return d->ds5;
 }
 
-SqlViews& VarekRegister::sqlViews()
-{
+SqlViews& VarekRegister::sqlViews() {
     return d->engine;
 }
 
-void VarekRegister::DataSource4DataChange()
-{
+void VarekRegister::DataSource4DataChange() {
     d->ctrlToken.close();
-    if (d->ctrl.isNull(QStringLiteral("ser_num")))
-        return;
+    if (d->ctrl.isNull(QStringLiteral("ser_num"))) return;
     d->ctrlToken.setSql(QStringLiteral(" select t.*, tc.ser_num from tokens t left join tc tc on "
-                                       "t.token_code=tc.token_code  where tc.ser_num=")
-                        + QString::number(d->ctrl.asInteger(QStringLiteral("ser_num"))));
+                                       "t.token_code=tc.token_code  where tc.ser_num=") +
+                        QString::number(d->ctrl.asInteger(QStringLiteral("ser_num"))));
     d->ctrlToken.open();
 }
 
-void VarekRegister::DataSource1DataChange()
-{
+void VarekRegister::DataSource1DataChange() {
     d->tokenCtrl.close();
-    if (d->tokens.isNull(QStringLiteral("token_code")))
-        return;
-    if (d->tokens.state() == Dataset::State::Edit || d->tokens.state() == Dataset::State::Insert)
-        return;
+    if (d->tokens.isNull(QStringLiteral("token_code"))) return;
+    if (d->tokens.state() == Dataset::State::Edit || d->tokens.state() == Dataset::State::Insert) return;
     // The code goes in as an SQL string literal: a quote in it is doubled, so
     // a hand-typed code can neither break the text nor widen the selection.
     QString code = d->tokens.asString(QStringLiteral("token_code"));
     code.replace(QLatin1Char('\''), QStringLiteral("''"));
-    d->tokenCtrl.setSql(QStringLiteral(" select c.ctrl_name, tc.token_code, tc.ser_num, o.obj_name from ctrl c  "
-                                       "join tc tc on c.ser_num=tc.ser_num join obj o on c.obj_num=o.obj_num "
-                                       "where tc.token_code='")
-                        + code + QLatin1Char('\''));
+    d->tokenCtrl.setSql(
+        QStringLiteral(" select c.ctrl_name, tc.token_code, tc.ser_num, o.obj_name from ctrl c  "
+                       "join tc tc on c.ser_num=tc.ser_num join obj o on c.obj_num=o.obj_num "
+                       "where tc.token_code='") +
+        code + QLatin1Char('\''));
     d->tokenCtrl.open();
 }
 
-QString VarekRegister::keyCountText() const
-{
+QString VarekRegister::keyCountText() const {
     return d->keyCount;
 }
 

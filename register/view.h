@@ -1,6 +1,6 @@
 #pragma once
 
-#include "dataset.h"
+#include "register/dataset.h"
 
 #include <memory>
 

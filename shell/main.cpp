@@ -1,4 +1,4 @@
-#include "t_vareklocal.h"
+#include "shell/t_vareklocal.h"
 
 #include <QApplication>
 #include <QTimer>

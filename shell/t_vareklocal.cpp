@@ -1,22 +1,22 @@
-#include "t_vareklocal.h"
+#include "shell/t_vareklocal.h"
 
-#include "app_paths.h"
-#include "convert.h"
-#include "data_link.h"
-#include "db_grid.h"
-#include "errors.h"
-#include "key_ops.h"
-#include "messages.h"
-#include "objects_ops.h"
-#include "port_numbers.h"
-#include "serial_ports.h"
-#include "table.h"
-#include "varek_register.h"
-#include "widget_messages.h"
+#include "core/app_paths.h"
+#include "core/convert.h"
+#include "core/errors.h"
+#include "core/messages.h"
+#include "core/port_numbers.h"
+#include "keys/ui/key_ops.h"
+#include "link/serial_ports.h"
+#include "register/data_link.h"
+#include "register/table.h"
+#include "register/ui/db_grid.h"
+#include "register/ui/objects_ops.h"
+#include "register/varek_register.h"
+#include "shell/widget_messages.h"
 
-#include "controller_label.h"
-#include "details_page.h"
-#include "zintor_commands.h"
+#include "image/ui/controller_label.h"
+#include "image/ui/details_page.h"
+#include "shell/zintor_commands.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -299,7 +299,8 @@ QWidget* TTVarekLocal::buildControllersPage() {
     // Ctrl+Delete in the objects and controllers grids removes what depends
     // on the row as the toolbar deletes do.
     m_dbGrid2->setRowDeleter([this] { ObjectsOperations(*m_register, *m_messages, this).deleteObjectRow(); });
-    m_dbGrid1->setRowDeleter([this] { ObjectsOperations(*m_register, *m_messages, this).deleteControllerRow(); });
+    m_dbGrid1->setRowDeleter(
+        [this] { ObjectsOperations(*m_register, *m_messages, this).deleteControllerRow(); });
     return page;
 }
 

@@ -1,6 +1,6 @@
-#include "widget_messages.h"
+#include "shell/widget_messages.h"
 
-#include "app_paths.h"
+#include "core/app_paths.h"
 
 #include <QFileDialog>
 #include <QMessageBox>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "messages.h"
+#include "core/messages.h"
 
 class QWidget;
 

@@ -1,12 +1,12 @@
-#include "zintor_commands.h"
+#include "shell/zintor_commands.h"
 
-#include "build_controller_dump.h"
-#include "details_page.h"
-#include "errors.h"
-#include "memo_list.h"
-#include "messages.h"
-#include "port_numbers.h"
-#include "varek_register.h"
+#include "core/errors.h"
+#include "core/messages.h"
+#include "core/port_numbers.h"
+#include "image/ui/build_controller_dump.h"
+#include "image/ui/details_page.h"
+#include "image/ui/memo_list.h"
+#include "register/varek_register.h"
 
 #include <QAbstractButton>
 #include <QEvent>

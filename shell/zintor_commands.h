@@ -1,6 +1,6 @@
 #pragma once
 
-#include "programmer.h"
+#include "link/programmer.h"
 
 #include <QObject>
 #include <QStringList>

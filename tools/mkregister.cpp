@@ -1,7 +1,7 @@
 // varek-mkregister DIR: creates DIR (when missing) with the register's four
 // empty tables. Refuses, changing nothing, when any of the tables exists.
-#include "errors.h"
-#include "register_schema.h"
+#include "core/errors.h"
+#include "register/register_schema.h"
 
 #include <QCoreApplication>
 #include <QDir>

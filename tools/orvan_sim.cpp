@@ -9,8 +9,8 @@
 // typed on standard input is sent as a card, until end of input. With --once
 // the program ends after the command-line cards.
 
-#include "sim_port_options.h"
-#include "zintor_device.h"
+#include "tools/sim_port_options.h"
+#include "tools/zintor_device.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "pty_util.h"
+#include "tools/pty_util.h"
 
 #include <QByteArray>
 #include <QDir>

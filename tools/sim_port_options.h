@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app_paths.h"
+#include "core/app_paths.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>

@@ -2,8 +2,8 @@
 // varek-dbf --csv FILE: prints its live records as UTF-8 CSV, a header line
 // of field names first; fields are quoted when they hold a comma, a quote
 // or a line break, quotes doubled. Null values are empty.
-#include "dbf.h"
-#include "errors.h"
+#include "core/errors.h"
+#include "dbase/dbf.h"
 
 #include <QCoreApplication>
 #include <QLocale>

@@ -1,4 +1,4 @@
-#include "zintor_device.h"
+#include "tools/zintor_device.h"
 
 #include <QFile>
 #include <QRandomGenerator>

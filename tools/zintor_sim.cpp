@@ -6,8 +6,8 @@
 //
 // Runs until interrupted (Ctrl+C). SIGUSR1 writes the memory to --memory-out now.
 
-#include "sim_port_options.h"
-#include "zintor_device.h"
+#include "tools/sim_port_options.h"
+#include "tools/zintor_device.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,5 +1,5 @@
-#include "controller_dump.h"
-#include "token_code.h"
+#include "image/controller_dump.h"
+#include "keys/token_code.h"
 
 #include <QMap>
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
-#include "controller_dump.h"
-#include "dump_file.h"
-#include "errors.h"
+#include "core/errors.h"
+#include "image/controller_dump.h"
+#include "image/dump_file.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,5 +1,5 @@
-#include "errors.h"
-#include "token_code.h"
+#include "core/errors.h"
+#include "keys/token_code.h"
 
 #include <gtest/gtest.h>
 

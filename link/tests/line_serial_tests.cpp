@@ -1,6 +1,6 @@
-#include "line_serial.h"
+#include "link/line_serial.h"
 
-#include "pty_fixture.h"
+#include "link/tests/pty_fixture.h"
 
 #include <QElapsedTimer>
 #include <cerrno>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "pty_util.h"
+#include "tools/pty_util.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>

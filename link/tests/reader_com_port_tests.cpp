@@ -1,9 +1,9 @@
-#include "reader_com_port.h"
+#include "link/reader_com_port.h"
 
-#include "line_serial.h"
-#include "pty_fixture.h"
-#include "qt_app.h"
-#include "zintor_device.h"
+#include "link/line_serial.h"
+#include "link/tests/pty_fixture.h"
+#include "link/tests/qt_app.h"
+#include "tools/zintor_device.h"
 
 #include <QThread>
 #include <termios.h>

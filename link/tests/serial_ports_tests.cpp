@@ -1,6 +1,6 @@
-#include "serial_ports.h"
+#include "link/serial_ports.h"
 
-#include "pty_util.h"
+#include "tools/pty_util.h"
 
 #include <QDir>
 #include <QFile>

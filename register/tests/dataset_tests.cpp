@@ -1,12 +1,12 @@
 // The dataset layer over real dBASE files: cursor, states, fields, writes,
 // locate, change events and the restriction of a detail table to its master.
 
-#include "dataset_support.h"
+#include "register/tests/dataset_support.h"
 
-#include "data_link.h"
-#include "dbf.h"
-#include "errors.h"
-#include "table.h"
+#include "core/errors.h"
+#include "dbase/dbf.h"
+#include "register/data_link.h"
+#include "register/table.h"
 
 using namespace varek;
 using namespace varek::test;
@@ -18,8 +18,7 @@ const QString kEmpty = QStringLiteral("Cannot perform this operation on an empty
 const QString kNotEditing = QStringLiteral("Dataset not in edit or insert mode");
 
 // Every live row of a file, read back by a fresh codec.
-QVector<QVector<QVariant>> fileRows(const QString& path)
-{
+QVector<QVector<QVariant>> fileRows(const QString& path) {
     QVector<QVector<QVariant>> rows;
     DbfFile::open(path)->readAll([&](quint32, QVector<QVariant>&& v) { rows.push_back(v); });
     return rows;
@@ -27,8 +26,7 @@ QVector<QVector<QVariant>> fileRows(const QString& path)
 
 } // namespace
 
-TEST(DatasetTest, ClosedEmptyAndBrowseStateRefuseWithTheirMessages)
-{
+TEST(DatasetTest, ClosedEmptyAndBrowseStateRefuseWithTheirMessages) {
     TempRegister reg;
     Table t;
     t.setFileName(reg.file("tokens.dbf"));
@@ -48,8 +46,7 @@ TEST(DatasetTest, ClosedEmptyAndBrowseStateRefuseWithTheirMessages)
     EXPECT_EQ(t.asString("user_name"), QString());
 }
 
-TEST(DatasetTest, EditOnAnEmptyTableInsertsAndPostWritesDurably)
-{
+TEST(DatasetTest, EditOnAnEmptyTableInsertsAndPostWritesDurably) {
     TempRegister reg;
     Table t;
     t.setFileName(reg.file("tokens.dbf"));
@@ -76,8 +73,7 @@ TEST(DatasetTest, EditOnAnEmptyTableInsertsAndPostWritesDurably)
     EXPECT_EQ(rows[0][4].toLongLong(), 1);
 }
 
-TEST(DatasetTest, ValueThatDoesNotFitIsRefusedAndTheRowStaysInItsState)
-{
+TEST(DatasetTest, ValueThatDoesNotFitIsRefusedAndTheRowStaysInItsState) {
     TempRegister reg;
     reg.token("0100000001020304", "a");
     Table t;
@@ -101,8 +97,7 @@ TEST(DatasetTest, ValueThatDoesNotFitIsRefusedAndTheRowStaysInItsState)
     EXPECT_EQ(fileRows(reg.file("tokens.dbf")).size(), 1);
 }
 
-TEST(DatasetTest, WalkAppendEditDeleteKeepFileAndCursorInStep)
-{
+TEST(DatasetTest, WalkAppendEditDeleteKeepFileAndCursorInStep) {
     TempRegister reg;
     for (int i = 1; i <= 3; ++i)
         reg.access(QStringLiteral("K%1").arg(i), i);
@@ -148,8 +143,7 @@ TEST(DatasetTest, WalkAppendEditDeleteKeepFileAndCursorInStep)
     EXPECT_EQ(again.recordCount(), 2);
 }
 
-TEST(DatasetTest, LocateOnOneOrTwoFieldsFindsTheFirstWholeCaseSensitiveMatch)
-{
+TEST(DatasetTest, LocateOnOneOrTwoFieldsFindsTheFirstWholeCaseSensitiveMatch) {
     TempRegister reg;
     reg.access("AA", 1);
     reg.access("BB", 1);
@@ -191,8 +185,7 @@ TEST(DatasetTest, LocateOnOneOrTwoFieldsFindsTheFirstWholeCaseSensitiveMatch)
     EXPECT_EQ(errorOf([&] { plain.locate("nope", {1}); }), QStringLiteral("Field 'nope' not found"));
 }
 
-TEST(DatasetTest, ChangeEventFiresExactlyOnMovesOpeningResumingPostsDeletesAndAssignments)
-{
+TEST(DatasetTest, ChangeEventFiresExactlyOnMovesOpeningResumingPostsDeletesAndAssignments) {
     TempRegister reg;
     reg.access("A", 1);
     reg.access("B", 2);
@@ -249,8 +242,7 @@ TEST(DatasetTest, ChangeEventFiresExactlyOnMovesOpeningResumingPostsDeletesAndAs
     EXPECT_EQ(events.take(), 0);
 }
 
-TEST(DatasetTest, AfterOpenRunsOnceForEachOpening)
-{
+TEST(DatasetTest, AfterOpenRunsOnceForEachOpening) {
     TempRegister reg;
     Table t;
     t.setFileName(reg.file("obj.dbf"));
@@ -263,8 +255,7 @@ TEST(DatasetTest, AfterOpenRunsOnceForEachOpening)
     EXPECT_EQ(opened, 2);
 }
 
-TEST(DatasetTest, MissingFileOrFieldFailsNamingTheFile)
-{
+TEST(DatasetTest, MissingFileOrFieldFailsNamingTheFile) {
     TempRegister reg;
     Table missing;
     missing.setFileName(reg.file("none.dbf"));
@@ -289,8 +280,7 @@ protected:
     std::unique_ptr<DataLink> ds3, ds4;
     std::unique_ptr<EventCounter> ctrlEvents;
 
-    void SetUp() override
-    {
+    void SetUp() override {
         reg.obj(1, "first");
         reg.obj(2, "second");
         reg.obj(3, "empty");
@@ -312,8 +302,7 @@ protected:
         ctrlEvents->take();
     }
 
-    QStringList names()
-    {
+    QStringList names() {
         QStringList out;
         const int f = ctrl.fieldIndex("ctrl_name");
         for (int r = 0; r < ctrl.recordCount(); ++r)
@@ -323,8 +312,7 @@ protected:
     QString current() { return ctrl.asString("ctrl_name"); }
 };
 
-TEST_F(RestrictionTest, FollowsTheCurrentObjectWithItsFirstControllerCurrent)
-{
+TEST_F(RestrictionTest, FollowsTheCurrentObjectWithItsFirstControllerCurrent) {
     EXPECT_EQ(names(), QStringList({"B", "C", "E"}));
     EXPECT_EQ(current(), "B");
     ctrl.last();
@@ -353,14 +341,13 @@ TEST_F(RestrictionTest, FollowsTheCurrentObjectWithItsFirstControllerCurrent)
     EXPECT_EQ(ctrlEvents->take(), 1);
 }
 
-TEST_F(RestrictionTest, SuspendedMasterLinkOrDetachedRestrictionPresentsAllInObjNumOrder)
-{
-    obj.next(); // object 2: A, D
+TEST_F(RestrictionTest, SuspendedMasterLinkOrDetachedRestrictionPresentsAllInObjNumOrder) {
+    obj.next();  // object 2: A, D
     ctrl.last(); // D
     ds3->suspend();
     EXPECT_EQ(names(), QStringList({"B", "C", "E", "A", "D"}));
     EXPECT_EQ(current(), "D"); // stays the row it was
-    obj.first(); // not followed while suspended
+    obj.first();               // not followed while suspended
     EXPECT_EQ(names().size(), 5);
     ds3->resume();
     EXPECT_EQ(names(), QStringList({"B", "C", "E"}));
@@ -381,8 +368,7 @@ TEST_F(RestrictionTest, SuspendedMasterLinkOrDetachedRestrictionPresentsAllInObj
     EXPECT_EQ(current(), "B");
 }
 
-TEST_F(RestrictionTest, AppendedControllerTakesTheCurrentObjectAndLeavesWhenMoved)
-{
+TEST_F(RestrictionTest, AppendedControllerTakesTheCurrentObjectAndLeavesWhenMoved) {
     obj.next(); // object 2
     ctrl.append();
     EXPECT_EQ(ctrl.asInteger("obj_num"), 2);
@@ -413,13 +399,11 @@ TEST_F(RestrictionTest, AppendedControllerTakesTheCurrentObjectAndLeavesWhenMove
     EXPECT_EQ(names(), QStringList({"D"}));
 }
 
-TEST_F(RestrictionTest, DeletingEveryControllerOfAnObjectByLocate)
-{
+TEST_F(RestrictionTest, DeletingEveryControllerOfAnObjectByLocate) {
     // The object delete's loop: locate the current controller's obj_num, delete, until none.
     for (;;) {
         const int n = ctrl.asInteger("obj_num");
-        if (!ctrl.locate("obj_num", {n}))
-            break;
+        if (!ctrl.locate("obj_num", {n})) break;
         ctrl.deleteRecord();
     }
     EXPECT_TRUE(ctrl.isEmpty());
@@ -429,8 +413,7 @@ TEST_F(RestrictionTest, DeletingEveryControllerOfAnObjectByLocate)
     EXPECT_EQ(fileRows(reg.file("ctrl.dbf")).size(), 2);
 }
 
-TEST(DatasetMoveTest, MovingOffAnEditedRowPostsItAndStayingPutDoesNot)
-{
+TEST(DatasetMoveTest, MovingOffAnEditedRowPostsItAndStayingPutDoesNot) {
     TempRegister reg;
     reg.access("A", 1);
     reg.access("B", 2);

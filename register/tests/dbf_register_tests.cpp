@@ -1,7 +1,7 @@
 // The register's table layouts and the two dBASE tools.
-#include "dbf.h"
-#include "errors.h"
-#include "register_schema.h"
+#include "core/errors.h"
+#include "dbase/dbf.h"
+#include "register/register_schema.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,15 +1,15 @@
 // The register over real files: opening, the two views and their handlers,
 // the key count and the lock on the data directory.
 
-#include "dataset_support.h"
+#include "register/tests/dataset_support.h"
 
-#include "data_link.h"
-#include "dir_lock.h"
-#include "errors.h"
-#include "sql_views.h"
-#include "table.h"
-#include "varek_register.h"
-#include "view.h"
+#include "core/errors.h"
+#include "register/data_link.h"
+#include "register/dir_lock.h"
+#include "register/sql_views.h"
+#include "register/table.h"
+#include "register/varek_register.h"
+#include "register/view.h"
 
 #include <QFile>
 #include <QSet>
@@ -22,8 +22,7 @@ namespace {
 const QString kQuote = QStringLiteral("AB'CD");
 
 // Rows of a view as "field=value" joined, for compact comparisons.
-QSet<QString> column(View& v, const char* field)
-{
+QSet<QString> column(View& v, const char* field) {
     QSet<QString> out;
     const int f = v.fieldIndex(field);
     for (int r = 0; r < v.recordCount(); ++r)
@@ -36,8 +35,7 @@ protected:
     TempRegister data;
     VarekRegister reg;
 
-    void SetUp() override
-    {
+    void SetUp() override {
         data.obj(1, QStringLiteral("Офис"));
         data.obj(2, QStringLiteral("Склад"));
         data.obj(3, QStringLiteral("Пустой"));
@@ -61,8 +59,7 @@ protected:
 
 } // namespace
 
-TEST_F(RegisterTest, OpeningShowsTheViewsOfTheFirstObjectControllerAndKey)
-{
+TEST_F(RegisterTest, OpeningShowsTheViewsOfTheFirstObjectControllerAndKey) {
     EXPECT_EQ(reg.keyCountText(), QStringLiteral("Всего:"));
     reg.open(data.dir);
     EXPECT_EQ(reg.keyCountText(), QStringLiteral("Всего 3"));
@@ -81,17 +78,17 @@ TEST_F(RegisterTest, OpeningShowsTheViewsOfTheFirstObjectControllerAndKey)
 
     View& ctrls = reg.quTokenCtrl();
     ASSERT_TRUE(ctrls.active());
-    EXPECT_EQ(ctrls.sql(), QStringLiteral(" select c.ctrl_name, tc.token_code, tc.ser_num, o.obj_name from ctrl c  "
-                                          "join tc tc on c.ser_num=tc.ser_num join obj o on c.obj_num=o.obj_num "
-                                          "where tc.token_code='K1'"));
+    EXPECT_EQ(ctrls.sql(),
+              QStringLiteral(" select c.ctrl_name, tc.token_code, tc.ser_num, o.obj_name from ctrl c  "
+                             "join tc tc on c.ser_num=tc.ser_num join obj o on c.obj_num=o.obj_num "
+                             "where tc.token_code='K1'"));
     EXPECT_EQ(ctrls.fieldNames(), QStringList({"ctrl_name", "token_code", "ser_num", "obj_name"}));
     // Not the controller without object (4) nor the missing controller (99).
     EXPECT_EQ(column(ctrls, "ser_num"), QSet<QString>({"1", "3"}));
     EXPECT_EQ(column(ctrls, "obj_name"), QSet<QString>({QStringLiteral("Офис"), QStringLiteral("Склад")}));
 }
 
-TEST_F(RegisterTest, ControllerViewFollowsObjectsAndControllersAndClosesWithoutController)
-{
+TEST_F(RegisterTest, ControllerViewFollowsObjectsAndControllersAndClosesWithoutController) {
     reg.open(data.dir);
     reg.taCtrl().next();
     EXPECT_EQ(column(reg.quCtrlToken(), "token_code"), QSet<QString>({kQuote, "K2"}));
@@ -120,8 +117,7 @@ TEST_F(RegisterTest, ControllerViewFollowsObjectsAndControllersAndClosesWithoutC
     EXPECT_EQ(column(reg.quCtrlToken(), "token_code"), QSet<QString>({"K1", "K2"}));
 }
 
-TEST_F(RegisterTest, KeyViewIsClosedWhileTheKeyIsEditedAndBackAfterThePost)
-{
+TEST_F(RegisterTest, KeyViewIsClosedWhileTheKeyIsEditedAndBackAfterThePost) {
     reg.open(data.dir);
     Table& tokens = reg.taTokens();
     tokens.edit();
@@ -141,8 +137,7 @@ TEST_F(RegisterTest, KeyViewIsClosedWhileTheKeyIsEditedAndBackAfterThePost)
     EXPECT_EQ(reg.quTokenCtrl().recordCount(), 0);
 }
 
-TEST_F(RegisterTest, QuoteInAKeyCodeNeitherFailsNorWidensTheSelection)
-{
+TEST_F(RegisterTest, QuoteInAKeyCodeNeitherFailsNorWidensTheSelection) {
     reg.open(data.dir);
     ASSERT_TRUE(reg.taTokens().locate("token_code", {kQuote}));
     ASSERT_TRUE(reg.quTokenCtrl().active());
@@ -156,8 +151,7 @@ TEST_F(RegisterTest, QuoteInAKeyCodeNeitherFailsNorWidensTheSelection)
     EXPECT_EQ(reg.quTokenCtrl().recordCount(), 0);
 }
 
-TEST_F(RegisterTest, KeyCountFollowsIssuedAndDeletedKeys)
-{
+TEST_F(RegisterTest, KeyCountFollowsIssuedAndDeletedKeys) {
     QStringList shown;
     QObject::connect(&reg, &VarekRegister::keyCountChanged, [&](const QString& t) { shown << t; });
     reg.open(data.dir);
@@ -177,8 +171,7 @@ TEST_F(RegisterTest, KeyCountFollowsIssuedAndDeletedKeys)
     EXPECT_EQ(reg.keyCountText(), QStringLiteral("Всего:"));
 }
 
-TEST_F(RegisterTest, ViewsSeePostedAccessRowsOnAForcedReRun)
-{
+TEST_F(RegisterTest, ViewsSeePostedAccessRowsOnAForcedReRun) {
     reg.open(data.dir);
     Table& tc = reg.taTC();
     tc.append();
@@ -200,8 +193,7 @@ TEST_F(RegisterTest, ViewsSeePostedAccessRowsOnAForcedReRun)
     EXPECT_EQ(column(reg.quCtrlToken(), "token_code"), QSet<QString>({kQuote}));
 }
 
-TEST(RegisterEmptyTest, ViewsNeverGivenARowStayClosedOnAForcedReRun)
-{
+TEST(RegisterEmptyTest, ViewsNeverGivenARowStayClosedOnAForcedReRun) {
     TempRegister data;
     VarekRegister reg;
     reg.open(data.dir);
@@ -217,22 +209,21 @@ TEST(RegisterEmptyTest, ViewsNeverGivenARowStayClosedOnAForcedReRun)
     EXPECT_EQ(errorOf([&] { reg.quTokenCtrl().open(); }), QStringLiteral("No SQL statement available"));
 }
 
-TEST(RegisterLockTest, ASecondProgramOnTheSameDataDirectoryIsRefused)
-{
+TEST(RegisterLockTest, ASecondProgramOnTheSameDataDirectoryIsRefused) {
     TempRegister data;
     VarekRegister first;
     first.open(data.dir);
     VarekRegister second;
     const QString message = errorOf([&] { second.open(data.dir); });
-    EXPECT_TRUE(message.contains(QStringLiteral("уже используется другой копией программы"))) << message.toStdString();
+    EXPECT_TRUE(message.contains(QStringLiteral("уже используется другой копией программы")))
+        << message.toStdString();
     EXPECT_FALSE(second.taObj().active());
     first.close();
     second.open(data.dir);
     EXPECT_TRUE(second.taTC().active());
 }
 
-TEST(RegisterLockTest, FailedOpeningClosesEverythingAndReleasesTheLock)
-{
+TEST(RegisterLockTest, FailedOpeningClosesEverythingAndReleasesTheLock) {
     TempRegister data;
     QFile::remove(data.file("tc.dbf"));
     VarekRegister reg;
@@ -252,8 +243,7 @@ TEST(RegisterLockTest, FailedOpeningClosesEverythingAndReleasesTheLock)
     EXPECT_TRUE(message.contains(QStringLiteral("не найден"))) << message.toStdString();
 }
 
-TEST_F(RegisterTest, ViewsStartFromTheAccessRowsThroughIndexesAndLeftJoinsKeepTheirMeaning)
-{
+TEST_F(RegisterTest, ViewsStartFromTheAccessRowsThroughIndexesAndLeftJoinsKeepTheirMeaning) {
     data.token("K5", QStringLiteral("Без доступа"));
     reg.open(data.dir);
     SqlViews& sql = reg.sqlViews();
@@ -274,8 +264,7 @@ TEST_F(RegisterTest, ViewsStartFromTheAccessRowsThroughIndexesAndLeftJoinsKeepTh
     EXPECT_FALSE(r.rows[0][1].isValid());
 }
 
-TEST_F(RegisterTest, ViewsFollowATableReopenedWithOtherFields)
-{
+TEST_F(RegisterTest, ViewsFollowATableReopenedWithOtherFields) {
     reg.open(data.dir);
     reg.quCtrlToken().refresh();
     EXPECT_EQ(reg.quCtrlToken().fieldNames().size(), 6);
@@ -287,7 +276,7 @@ TEST_F(RegisterTest, ViewsFollowATableReopenedWithOtherFields)
     DbfFile::create(data.file("tokens.dbf"), fields, kRegisterLanguageDriver);
     data.add("tokens.dbf", {"K1", "001.00001", "a", QDate(2024, 1, 1), 1, "x"});
     reg.open(data.dir);
-    EXPECT_EQ(reg.quCtrlToken().fieldNames(),
-              QStringList({"token_code", "token_card", "user_name", "give_date", "status", "extra", "ser_num"}));
+    EXPECT_EQ(reg.quCtrlToken().fieldNames(), QStringList({"token_code", "token_card", "user_name",
+                                                           "give_date", "status", "extra", "ser_num"}));
     EXPECT_EQ(reg.quCtrlToken().recordCount(), 1);
 }

@@ -1,11 +1,11 @@
-#include "../../register/tests/grid_sample_register.h"
-#include "db_grid.h"
-#include "port_numbers.h"
-#include "recording_messages.h"
-#include "status_delegate.h"
-#include "t_vareklocal.h"
-#include "table.h"
-#include "varek_register.h"
+#include "core/port_numbers.h"
+#include "core/recording_messages.h"
+#include "register/table.h"
+#include "register/ui/db_grid.h"
+#include "register/ui/status_delegate.h"
+#include "register/ui/tests/grid_sample_register.h"
+#include "register/varek_register.h"
+#include "shell/t_vareklocal.h"
 
 #include <QComboBox>
 #include <QLabel>

@@ -1,0 +1,90 @@
+#include "core/app_paths.h"
+#include "core/convert.h"
+#include "core/errors.h"
+#include "core/messages.h"
+#include "core/recording_messages.h"
+
+#include <gtest/gtest.h>
+
+using namespace varek;
+
+struct IntCase {
+    const char* text;
+    std::optional<qint32> value;
+};
+
+TEST(StrToInt, ReadsTheIntegerForms) {
+    const IntCase cases[] = {
+        {"0", 0},
+        {"42", 42},
+        {"  42", 42},
+        {"+7", 7},
+        {"-7", -7},
+        {"$10", 16},
+        {"x10", 16},
+        {"X1f", 31},
+        {"0x10", 16},
+        {"0XfF", 255},
+        {"-$10", -16},
+        {"2147483647", 2147483647},
+        {"-2147483648", std::numeric_limits<qint32>::min()},
+        {"$FFFFFFFF", -1},
+        {"300", 300},
+        {"", std::nullopt},
+        {"   ", std::nullopt},
+        {"abc", std::nullopt},
+        {"42 ", std::nullopt},
+        {"4 2", std::nullopt},
+        {"2147483648", std::nullopt},
+        {"$100000000", std::nullopt},
+        {"0x", std::nullopt},
+        {"$", std::nullopt},
+        {"+", std::nullopt},
+        {"1e3", std::nullopt},
+        {"\t1", std::nullopt},
+        {"١", std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(tryStrToInt(QString::fromUtf8(c.text)), c.value) << c.text;
+}
+
+TEST(StrToInt, FailureNamesTheText) {
+    try {
+        strToInt(QStringLiteral("COMx"));
+        FAIL();
+    } catch (const EConvertError& e) {
+        EXPECT_EQ(e.message(), QStringLiteral("'COMx' is not a valid integer value"));
+    }
+}
+
+TEST(Messages, FullStopRule) {
+    EXPECT_EQ(errorReportText(QString()), QString());
+    EXPECT_EQ(errorReportText(QStringLiteral("Ends.")), QStringLiteral("Ends."));
+    EXPECT_EQ(errorReportText(QStringLiteral("Ends")), QStringLiteral("Ends."));
+    EXPECT_EQ(errorReportText(QStringLiteral("Ends ")), QStringLiteral("Ends "));  // blank is below "."
+    EXPECT_EQ(errorReportText(QStringLiteral("Ends-")), QStringLiteral("Ends-"));  // "-" is below "."
+    EXPECT_EQ(errorReportText(QStringLiteral("Ends/")), QStringLiteral("Ends/.")); // "/" is above "."
+    EXPECT_EQ(errorReportText(QStringLiteral("Конец")), QStringLiteral("Конец."));
+}
+
+TEST(Messages, GuardReportsErrorsAndSwallowsAbort) {
+    RecordingMessages m;
+    EXPECT_TRUE(guarded(m, [] {}));
+    EXPECT_FALSE(guarded(m, [] { throw EDatabaseError(QStringLiteral("Broken")); }));
+    EXPECT_FALSE(guarded(m, [] { throw EAbort(); }));
+    EXPECT_FALSE(guarded(m, [] { throw std::runtime_error("plain"); }));
+    EXPECT_EQ(m.texts(RecordingMessages::Shown::Error), (QStringList{"Broken.", "plain."}));
+}
+
+TEST(AppPaths, TitleFromExecutableName) {
+    EXPECT_EQ(applicationTitleFor(QStringLiteral("CARDS.EXE")), QStringLiteral("Cards"));
+    EXPECT_EQ(applicationTitleFor(QStringLiteral("varek")), QStringLiteral("varek"));
+    EXPECT_EQ(applicationTitleFor(QStringLiteral("VarekLocal.tar.gz")), QStringLiteral("Vareklocal"));
+}
+
+TEST(AppPaths, HomeFromEnvironmentHasTrailingSlash) {
+    qputenv("VAREK_HOME", "/tmp/somewhere");
+    EXPECT_EQ(appDir(), QStringLiteral("/tmp/somewhere/"));
+    EXPECT_EQ(dataDir(), QStringLiteral("/tmp/somewhere/Data/"));
+    qunsetenv("VAREK_HOME");
+}

@@ -1,0 +1,52 @@
+#include "image/ui/build_controller_dump.h"
+
+#include "core/errors.h"
+#include "core/messages.h"
+#include "image/controller_dump.h"
+#include "image/ui/details_page.h"
+#include "image/ui/memo_list.h"
+#include "register/data_link.h"
+#include "register/table.h"
+#include "register/view.h"
+
+namespace varek {
+
+void BuildControllerDump(Table& taCtrl, View& quCtrlToken, DataLink& dataSource5, DetailsPage& page,
+                         Messages& messages) {
+    page.dumpList()->clear();
+    page.workList()->clear();
+
+    QVector<ImageKey> keys;
+    QString controllerName;
+    qint32 openTime = 0;
+    {
+        LinkSuspension suspended(dataSource5);
+        quCtrlToken.requireActive();
+        quCtrlToken.first();
+        openTime = taCtrl.asInteger(QStringLiteral("open_time"));
+        controllerName = taCtrl.asString(QStringLiteral("ctrl_name")).trimmed();
+        keys.reserve(quCtrlToken.recordCount());
+        while (!quCtrlToken.eof()) {
+            ImageKey key;
+            key.status = quCtrlToken.asInteger(QStringLiteral("status"));
+            key.tokenCode = quCtrlToken.asString(QStringLiteral("token_code"));
+            key.tokenCard = quCtrlToken.asString(QStringLiteral("token_card"));
+            key.userName = quCtrlToken.asString(QStringLiteral("user_name"));
+            keys.append(key);
+            quCtrlToken.next();
+        }
+        quCtrlToken.first();
+    }
+
+    const ControllerImage image = buildControllerImage(controllerName, openTime, keys);
+    if (!image.built()) {
+        messages.plain(image.refusal);
+        throw EAbort();
+    }
+    for (const QString& notice : image.notices)
+        messages.plain(notice);
+    page.workList()->setLines(image.tailLines());
+    page.dumpList()->setLines(image.lines);
+}
+
+} // namespace varek

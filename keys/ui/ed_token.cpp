@@ -1,0 +1,331 @@
+#include "keys/ui/ed_token.h"
+
+#include "core/messages.h"
+#include "core/port_numbers.h"
+#include "keys/token_code.h"
+#include "link/reader_com_port.h"
+#include "link/serial_ports.h"
+#include "register/ui/editor_support.h"
+
+#include <QComboBox>
+#include <QDateEdit>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace varek {
+
+namespace {
+
+constexpr int NodeNumberRole = Qt::UserRole;
+
+bool isReaderDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+}
+
+} // namespace
+
+TfrmEdToken::TfrmEdToken(Messages& messages, QWidget* parent) : QDialog(parent), m_messages(messages) {
+    setObjectName(QStringLiteral("frmEdToken"));
+    setWindowTitle(QStringLiteral("Ключ"));
+    // No buttons in the caption bar: the dialog ends through Save or Cancel (or Esc).
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    setModal(true);
+
+    // Upper panel: name, date, code, status.
+    auto* upper = new QWidget(this);
+    upper->setObjectName(QStringLiteral("Panel1"));
+    auto* form = new QFormLayout(upper);
+
+    edName = new QLineEdit(upper);
+    edName->setObjectName(QStringLiteral("edName"));
+    auto* laName = new QLabel(QStringLiteral("ФИО"), upper);
+    laName->setBuddy(edName);
+    form->addRow(laName, edName);
+
+    dtFirstDay = new QDateEdit(upper);
+    dtFirstDay->setObjectName(QStringLiteral("dtFirstDay"));
+    dtFirstDay->setCalendarPopup(true);
+    dtFirstDay->setDisplayFormat(QStringLiteral("dd.MM.yyyy"));
+    dtFirstDay->setDate(QDate::currentDate());
+    auto* laDate = new QLabel(QStringLiteral("Выдан"), upper);
+    laDate->setBuddy(dtFirstDay);
+    form->addRow(laDate, dtFirstDay);
+
+    edToken = new QLineEdit(upper);
+    edToken->setObjectName(QStringLiteral("edToken"));
+    auto* laToken = new QLabel(QStringLiteral("Код DALLAS:"), upper);
+    laToken->setBuddy(edToken);
+    form->addRow(laToken, edToken);
+
+    cbSign = new QComboBox(upper);
+    cbSign->setObjectName(QStringLiteral("cbSign"));
+    cbSign->setEditable(false); // a fixed list: a key is a master key or an access key
+    cbSign->addItem(QStringLiteral("Мастер-ключ"), QStringLiteral("0"));
+    cbSign->addItem(QStringLiteral("Доступ"), QStringLiteral("1"));
+    cbSign->setCurrentIndex(1);
+    auto* laSign = new QLabel(QStringLiteral("Статус:"), upper);
+    laSign->setBuddy(cbSign);
+    form->addRow(laSign, cbSign);
+
+    laReader = new QLabel(upper);
+    laReader->setObjectName(QStringLiteral("laReader"));
+    form->addRow(laReader);
+
+    // Lower panel: the controllers the key may open.
+    auto* lower = new QWidget(this);
+    lower->setObjectName(QStringLiteral("Panel2"));
+    auto* lowerLayout = new QVBoxLayout(lower);
+    lowerLayout->setContentsMargins(0, 0, 0, 0);
+    tvCtrl = new QTreeWidget(lower);
+    tvCtrl->setObjectName(QStringLiteral("tvCtrl"));
+    tvCtrl->setColumnCount(1);
+    tvCtrl->header()->hide();
+    tvCtrl->setSelectionMode(QAbstractItemView::SingleSelection);
+    auto* laCtrl = new QLabel(QStringLiteral("Права доступа по контроллерам:"), lower);
+    laCtrl->setBuddy(tvCtrl);
+    lowerLayout->addWidget(laCtrl);
+    lowerLayout->addWidget(tvCtrl);
+    tvCtrl->setAccessibleName(laCtrl->text());
+
+    createSaveCancelButtons(this, bbSave, bbCancel);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(bbSave);
+    buttons->addWidget(bbCancel);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(upper);
+    layout->addWidget(lower, 1);
+    layout->addLayout(buttons);
+    resize(420, 480);
+
+    connect(bbSave, &QPushButton::clicked, this, [this] { guarded(m_messages, [this] { BitBtn1Click(); }); });
+    connect(bbCancel, &QPushButton::clicked, this, [this] { BitBtn2Click(); });
+
+    FormCreate();
+}
+
+TfrmEdToken::~TfrmEdToken() {
+    FormClose();
+}
+
+void TfrmEdToken::FormCreate() {
+    ReaderPort1 = std::make_unique<TReaderComPort>();
+    // The reader's line: 9600 8N1, XON/XOFF on reception at 10 characters, DTR and RTS on.
+    ReaderPort1->Baud = 9600;
+    ReaderPort1->DataBits = 8;
+    ReaderPort1->StopBits = 1;
+    ReaderPort1->InQueueSize = 128;
+    ReaderPort1->SoftwareFlow = TReaderComPort::SoftwareFlowMode::sfReceive;
+    ReaderPort1->XonChar = 17;
+    ReaderPort1->XoffChar = 19;
+    ReaderPort1->XonLevel = 10;
+    ReaderPort1->XoffLevel = 10;
+    ReaderPort1->DTR = true;
+    ReaderPort1->RTS = true;
+    connect(ReaderPort1.get(), &TReaderComPort::OnTriggerAvail, this, [this](quint16 count) {
+        guarded(m_messages, [this, count] { ReaderPort1TriggerAvail(count); });
+    });
+    connect(ReaderPort1.get(), &TReaderComPort::deviceLost, this, [this](int) {
+        m_readerLost = true;
+        laReader->setText(readerStatusText());
+    });
+    const quint8 number = ComToken;
+    try {
+        ReaderPort1->setOpen(false);
+        ReaderPort1->setComNumber(number);
+        ReaderPort1->setOpen(true);
+        m_readerDevice = devicePathFor(number);
+    } catch (const std::exception&) {
+        m_messages.plain(QStringLiteral("Не удается подключиться к com-порту."));
+    }
+    laReader->setText(readerStatusText());
+}
+
+void TfrmEdToken::FormClose() {
+    if (ReaderPort1 && !m_portClosed) {
+        m_portClosed = true;
+        try {
+            ReaderPort1->setOpen(false);
+        } catch (const std::exception&) {
+            // Closing never reaches the operator; the device is released either way.
+        }
+        laReader->setText(readerStatusText());
+    }
+}
+
+bool TfrmEdToken::readerConnected() const {
+    return ReaderPort1 && !m_portClosed && !m_readerLost && ReaderPort1->Open();
+}
+
+QString TfrmEdToken::readerStatusText() const {
+    if (!readerConnected()) return QStringLiteral("Считыватель не подключён");
+    return QStringLiteral("Считыватель: COM%1 (%2)").arg(ComToken).arg(m_readerDevice);
+}
+
+void TfrmEdToken::done(int result) {
+    FormClose();
+    QDialog::done(result);
+}
+
+void TfrmEdToken::clearTree() {
+    tvCtrl->clear();
+}
+
+QTreeWidgetItem* TfrmEdToken::addObjectNode(const QString& text, qint32 objNum) {
+    auto* item = new QTreeWidgetItem(tvCtrl, QStringList{text});
+    item->setData(0, NodeNumberRole, objNum);
+    item->setFlags(item->flags() | Qt::ItemIsUserCheckable | Qt::ItemIsAutoTristate);
+    item->setCheckState(0, Qt::Unchecked);
+    item->setExpanded(true);
+    return item;
+}
+
+QTreeWidgetItem* TfrmEdToken::addControllerNode(QTreeWidgetItem* objectNode, const QString& text,
+                                                qint32 serNum) {
+    auto* item = new QTreeWidgetItem(objectNode, QStringList{text});
+    item->setData(0, NodeNumberRole, serNum);
+    item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+    item->setCheckState(0, Qt::Unchecked);
+    objectNode->setExpanded(true);
+    return item;
+}
+
+namespace {
+
+// Every node, each object node followed by its controller nodes.
+QList<QTreeWidgetItem*> nodesInOrder(const QTreeWidget* tree) {
+    QList<QTreeWidgetItem*> nodes;
+    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* object = tree->topLevelItem(i);
+        nodes << object;
+        for (int j = 0; j < object->childCount(); ++j)
+            nodes << object->child(j);
+    }
+    return nodes;
+}
+
+} // namespace
+
+int TfrmEdToken::nodeCount() const {
+    return static_cast<int>(nodesInOrder(tvCtrl).size());
+}
+
+void TfrmEdToken::setNodeChecked(int position, bool checked) {
+    const auto nodes = nodesInOrder(tvCtrl);
+    if (position < 0 || position >= nodes.size()) return;
+    nodes[position]->setCheckState(0, checked ? Qt::Checked : Qt::Unchecked);
+}
+
+QVector<qint32> TfrmEdToken::CollectRights() const {
+    const auto nodes = nodesInOrder(tvCtrl);
+    QVector<qint32> rights(nodes.size(), 0);
+    int entry = 0;
+    for (const QTreeWidgetItem* node : nodes) {
+        if (!node->parent()) continue;
+        const qint32 serNum = node->data(0, NodeNumberRole).toInt();
+        rights[entry++] = serNum * 10 + (node->checkState(0) == Qt::Checked ? 1 : 0);
+    }
+    return rights;
+}
+
+void TfrmEdToken::setFieldWidths(int nameWidth, int codeWidth) {
+    if (nameWidth > 0) edName->setMaxLength(nameWidth);
+    // The code is stored without the blanks around it (and checked on Save), so
+    // the field leaves room for them: a pasted code with blanks is never cut.
+    if (codeWidth > 0) edToken->setMaxLength(2 * codeWidth);
+}
+
+void TfrmEdToken::ReaderPort1TriggerAvail(int count) {
+    // Take exactly the announced characters; an error while reading leaves
+    // ReaderBuf as it was before this event.
+    QString kept;
+    for (int i = 0; i < count; ++i) {
+        const char c = static_cast<char>(ReaderPort1->ReadChar());
+        if (isReaderDigit(c)) kept += QLatin1Char(c);
+    }
+    if (kept.size() >= 10)
+        ReaderBuf = kept;
+    else
+        ReaderBuf += kept;
+    if (ReaderBuf.size() < 10) return;
+    edToken->setText(TokenCodeOf(ReaderBuf.left(10)));
+    ReaderBuf.clear();
+}
+
+bool TfrmEdToken::collectFields(TToken& out) {
+    const QString code = normalizeTokenCode(edToken->text());
+    if (!isWellFormedTokenCode(code)) {
+        m_messages.plain(
+            QStringLiteral("Код DALLAS должен состоять из 16 шестнадцатеричных цифр (0-9, A-F)."));
+        edToken->setFocus();
+        return false;
+    }
+    const quint8 expected = DallasCrc8(code);
+    const QString expectedText = QStringLiteral("%1").arg(expected, 2, 16, QLatin1Char('0')).toUpper();
+    if (code.right(2) != expectedText &&
+        !m_messages.question(QStringLiteral("Контрольный байт кода %1 не совпадает с вычисленным (%2): "
+                                            "возможно, код набран с ошибкой. Сохранить ключ с этим кодом?")
+                                 .arg(code, expectedText))) {
+        edToken->setFocus();
+        return false;
+    }
+    if (cbSign->currentIndex() < 0) {
+        m_messages.plain(QStringLiteral("Выберите статус ключа: мастер-ключ или доступ."));
+        cbSign->setFocus();
+        return false;
+    }
+    if (m_codeCheck) {
+        const QString refusal = m_codeCheck(code);
+        if (!refusal.isEmpty()) {
+            m_messages.plain(refusal);
+            edToken->setFocus();
+            return false;
+        }
+    }
+    out.give_date = QDateTime(dtFirstDay->date(), QTime(0, 0));
+    out.user_name = edName->text();
+    out.token_code = code;
+    out.status = static_cast<quint8>(cbSign->currentIndex());
+    out.rights = CollectRights();
+    return true;
+}
+
+void TfrmEdToken::BitBtn1Click() {
+    TToken entered = m_token;
+    if (!collectFields(entered)) return; // the editor stays open with everything typed
+    m_token = entered;
+    m_saved = true;
+    accept();
+}
+
+void TfrmEdToken::BitBtn2Click() {
+    m_saved = false;
+    reject();
+}
+
+bool NewToken(std::unique_ptr<TfrmEdToken>& frmEdToken, TToken& token) {
+    TfrmEdToken& frm = *frmEdToken;
+    frm.m_token = token;
+    frm.dtFirstDay->setDate(QDate::currentDate());
+    return runOneUseEditor(frmEdToken, token, &TfrmEdToken::m_token, &TfrmEdToken::m_saved);
+}
+
+bool EditToken(std::unique_ptr<TfrmEdToken>& frmEdToken, TToken& token) {
+    TfrmEdToken& frm = *frmEdToken;
+    frm.m_token = token;
+    frm.edToken->setText(token.token_code);
+    frm.edName->setText(token.user_name);
+    if (token.give_date.isValid()) frm.dtFirstDay->setDate(token.give_date.date());
+    frm.cbSign->setCurrentIndex(token.status <= 1 ? token.status : -1);
+    return runOneUseEditor(frmEdToken, token, &TfrmEdToken::m_token, &TfrmEdToken::m_saved);
+}
+
+} // namespace varek

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "register/ui/grid_model.h"
+
+#include <QTableView>
+#include <functional>
+
+namespace varek {
+
+class Messages;
+
+// A grid over one data link: a read-only table view of a GridModel whose
+// current row and the dataset's current row follow each other both ways
+// (a click moves the dataset; a move of the dataset moves the grid while the
+// link is enabled).
+//
+// Ctrl+Delete, in a grid over a table, asks "Delete record?" (or "Delete all
+// selected records?" for two or more selected rows) in a "Confirm" box and on
+// OK deletes the current row, or every selected row. In a grid over a view it
+// does nothing.
+class DbGrid : public QTableView {
+    Q_OBJECT
+public:
+    struct Options {
+        bool rowSelect = false;     // highlight the whole current row
+        bool multiSelect = false;   // several rows can be selected
+        bool keepHighlight = false; // the highlight stays when the grid loses the focus
+        bool tableGrid = false;     // over a table: Ctrl+Delete deletes rows
+    };
+
+    DbGrid(DataLink& link, QList<GridColumn> columns, Options options, Messages& messages,
+           QWidget* parent = nullptr);
+
+    GridModel* gridModel() const { return m_model; }
+    const Options& options() const { return m_options; }
+
+    // Deletes the dataset's current row for Ctrl+Delete. The default deletes
+    // the table's row alone; the window sets deleters that also remove the
+    // rows depending on it.
+    void setRowDeleter(std::function<void()> deleter) { m_rowDeleter = std::move(deleter); }
+
+    // The rows Ctrl+Delete would delete: the selected rows, or the current row.
+    QList<int> rowsToDelete() const;
+    // Ctrl+Delete's action (public for tests); errors are thrown.
+    void deleteRows();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+
+private:
+    // Makes the dataset's current row the grid's current row; force also
+    // when it already is (clears a multiple selection).
+    void followDataset(bool force = false);
+
+    GridModel* m_model;
+    Options m_options;
+    Messages& m_messages;
+    std::function<void()> m_rowDeleter;
+    bool m_following = false;
+};
+
+} // namespace varek

@@ -1,0 +1,351 @@
+#include "register/ui/objects_ops.h"
+
+#include "core/errors.h"
+#include "core/messages.h"
+#include "register/data_link.h"
+#include "register/table.h"
+#include "register/ui/ed_ctrl.h"
+#include "register/ui/ed_obj.h"
+#include "register/varek_register.h"
+#include "register/view.h"
+
+#include <exception>
+#include <limits>
+
+namespace varek {
+
+namespace {
+
+const QString kObjNum = QStringLiteral("obj_num");
+const QString kObjName = QStringLiteral("obj_name");
+const QString kAddr = QStringLiteral("addr");
+const QString kNotes = QStringLiteral("notes");
+const QString kCtrlName = QStringLiteral("ctrl_name");
+const QString kSerNum = QStringLiteral("ser_num");
+const QString kHard = QStringLiteral("hard");
+const QString kOpenTime = QStringLiteral("open_time");
+
+// Detaches the controllers table from the objects table for the life of the
+// guard and re-attaches it however the scope ends. An error raised while
+// re-attaching (by a change handler) propagates unless another error is
+// already leaving the scope.
+class MasterDetachment {
+public:
+    explicit MasterDetachment(Table& table) : m_table(table), m_uncaught(std::uncaught_exceptions()) {
+        m_table.detachMaster();
+    }
+    ~MasterDetachment() noexcept(false) {
+        if (std::uncaught_exceptions() > m_uncaught) {
+            try {
+                m_table.attachMaster();
+            } catch (...) {
+            }
+        } else {
+            m_table.attachMaster();
+        }
+    }
+    MasterDetachment(const MasterDetachment&) = delete;
+    MasterDetachment& operator=(const MasterDetachment&) = delete;
+
+private:
+    Table& m_table;
+    int m_uncaught;
+};
+
+// Destroys whatever editor dialogs are left at the end of an operation, also
+// when it fails before the editor was shown.
+struct EditorCleanup {
+    ~EditorCleanup() {
+        delete frmEdObj;
+        frmEdObj = nullptr;
+        delete frmEdCtrl;
+        frmEdCtrl = nullptr;
+    }
+};
+
+FieldWidthFn widthsOf(const Table& table) {
+    return [&table](const QString& field) {
+        try {
+            return table.fieldWidth(field);
+        } catch (const VarekError&) {
+            return 0;
+        }
+    };
+}
+
+// One more than the highest number in the field over the table's rows (1 for none).
+qint64 highestPlusOne(Table& table, const QString& field) {
+    qint64 n = 1;
+    for (table.first(); !table.eof(); table.next()) {
+        const qint64 num = table.asInteger(field);
+        if (num >= n) n = num + 1;
+    }
+    return n;
+}
+
+qint32 nextNumber(qint64 highestPlusOne, const QString& what) {
+    if (highestPlusOne > std::numeric_limits<qint32>::max())
+        throw EDatabaseError(
+            QStringLiteral("Номера %1 исчерпаны: наибольший номер уже 2147483647.").arg(what));
+    return static_cast<qint32>(highestPlusOne);
+}
+
+} // namespace
+
+ObjectsOperations::ObjectsOperations(VarekRegister& reg, Messages& messages, QWidget* dialogParent)
+    : m_reg(reg), m_messages(messages), m_parent(dialogParent) {}
+
+qint32 ObjectsOperations::NextObjNum() {
+    Table& obj = m_reg.taObj();
+    obj.requireActive();
+    qint64 n = 1;
+    {
+        LinkSuspension suspended(m_reg.dataSource3());
+        n = highestPlusOne(obj, kObjNum);
+    }
+    return nextNumber(n, QStringLiteral("объектов"));
+}
+
+qint32 ObjectsOperations::NextSerNum() {
+    Table& ctrl = m_reg.taCtrl();
+    ctrl.requireActive();
+    qint64 n = 1;
+    {
+        LinkSuspension suspended(m_reg.dataSource4());
+        MasterDetachment detached(ctrl);
+        n = highestPlusOne(ctrl, kSerNum);
+    }
+    return nextNumber(n, QStringLiteral("контроллеров"));
+}
+
+void ObjectsOperations::addObject() {
+    Table& obj = m_reg.taObj();
+    obj.requireActive();
+    EditorCleanup cleanup;
+    if (!frmEdObj) frmEdObj = new TfrmEdObj(m_parent);
+    frmEdObj->limitToFields(widthsOf(obj));
+    TCObj rec;
+    if (!NewObj(rec)) return;
+    const qint32 n = NextObjNum();
+    obj.append();
+    obj.setFieldValue(kObjNum, n);
+    obj.setFieldValue(kObjName, rec.obj_name);
+    obj.setFieldValue(kAddr, rec.addr);
+    obj.setFieldValue(kNotes, rec.notes);
+    obj.post();
+}
+
+void ObjectsOperations::editObject() {
+    Table& obj = m_reg.taObj();
+    obj.requireActive();
+    if (obj.isEmpty()) {
+        m_messages.plain(QStringLiteral("Нет объекта для изменения: список объектов пуст."));
+        return;
+    }
+    EditorCleanup cleanup;
+    TCObj rec;
+    rec.obj_name = obj.asString(kObjName);
+    rec.addr = obj.asString(kAddr);
+    rec.notes = obj.asString(kNotes);
+    if (!frmEdObj) frmEdObj = new TfrmEdObj(m_parent);
+    frmEdObj->limitToFields(widthsOf(obj));
+    if (!EditObj(rec)) return;
+    obj.edit();
+    obj.setFieldValue(kObjName, rec.obj_name);
+    obj.setFieldValue(kAddr, rec.addr);
+    obj.setFieldValue(kNotes, rec.notes);
+    obj.post();
+}
+
+void ObjectsOperations::deleteObject() {
+    Table& obj = m_reg.taObj();
+    obj.requireRows();
+    m_reg.taCtrl().requireActive();
+    const QString name = obj.asString(kObjName);
+    const int controllers = m_reg.taCtrl().recordCount();
+    const QString text =
+        controllers > 0
+            ? QStringLiteral("Удалить объект «%1» и его контроллеры (%2)?").arg(name).arg(controllers)
+            : QStringLiteral("Удалить объект «%1»?").arg(name);
+    if (!m_messages.question(text)) return;
+    deleteObjectRow();
+}
+
+void ObjectsOperations::deleteObjectRow() {
+    Table& obj = m_reg.taObj();
+    Table& ctrl = m_reg.taCtrl();
+    obj.requireRows();
+    ctrl.requireActive();
+    m_reg.taTC().requireActive();
+    // The controllers table presents the current object's controllers: each
+    // goes with its access rows, so that no key keeps a right to a number
+    // that a later controller may be given.
+    for (int left = ctrl.recordCount(); left > 0 && !ctrl.isEmpty(); --left) {
+        ctrl.first();
+        if (!ctrl.isNull(kSerNum)) deleteAccessRows(ctrl.asInteger(kSerNum));
+        ctrl.deleteRecord();
+    }
+    obj.deleteRecord();
+    rerunViews();
+}
+
+void ObjectsOperations::addController() {
+    Table& obj = m_reg.taObj();
+    Table& ctrl = m_reg.taCtrl();
+    obj.requireActive();
+    ctrl.requireActive();
+    if (obj.isEmpty()) {
+        m_messages.plain(
+            QStringLiteral("Нет ни одного объекта: сначала добавьте объект, затем его контроллеры."));
+        return;
+    }
+    EditorCleanup cleanup;
+    TfrmEdCtrl& dlg = controllerEditor();
+    {
+        LinkSuspension suspended(m_reg.dataSource3());
+        const qint32 current = obj.asInteger(kObjNum);
+        fillObjectBox(dlg, current, current);
+    }
+    TCtrl rec;
+    if (!NewCtrl(rec)) return;
+    const qint32 n = NextSerNum();
+    ctrl.append();
+    ctrl.setFieldValue(kObjNum, rec.obj_num);
+    ctrl.setFieldValue(kOpenTime, rec.open_time);
+    ctrl.setFieldValue(kSerNum, n);
+    ctrl.setFieldValue(kNotes, rec.notes);
+    ctrl.setFieldValue(kHard, rec.hard);
+    ctrl.setFieldValue(kCtrlName, rec.ctrl_name);
+    ctrl.post();
+}
+
+void ObjectsOperations::editController() {
+    Table& obj = m_reg.taObj();
+    Table& ctrl = m_reg.taCtrl();
+    obj.requireActive();
+    ctrl.requireActive();
+    if (obj.isEmpty() || ctrl.isEmpty()) {
+        m_messages.plain(
+            obj.isEmpty()
+                ? QStringLiteral("Нет контроллера для изменения: список объектов пуст.")
+                : QStringLiteral("Нет контроллера для изменения: у текущего объекта нет контроллеров."));
+        return;
+    }
+    EditorCleanup cleanup;
+    TfrmEdCtrl& dlg = controllerEditor();
+    qint32 serNum = 0;
+    {
+        LinkSuspension suspended(m_reg.dataSource3());
+        MasterDetachment detached(ctrl);
+        const qint32 current = obj.asInteger(kObjNum);
+        serNum = ctrl.asInteger(kSerNum);
+        fillObjectBox(dlg, ctrl.asInteger(kObjNum), current);
+    }
+    ctrl.locate(kSerNum, {serNum});
+
+    TCtrl rec;
+    rec.obj_num = ctrl.asInteger(kObjNum);
+    rec.open_time = ctrl.asInteger(kOpenTime);
+    rec.ser_num = ctrl.asInteger(kSerNum);
+    rec.notes = ctrl.asString(kNotes);
+    rec.hard = ctrl.asString(kHard);
+    rec.ctrl_name = ctrl.asString(kCtrlName);
+    if (!EditCtrl(rec)) return;
+    ctrl.edit();
+    ctrl.setFieldValue(kObjNum, rec.obj_num);
+    ctrl.setFieldValue(kOpenTime, rec.open_time);
+    ctrl.setFieldValue(kNotes, rec.notes);
+    ctrl.setFieldValue(kHard, rec.hard);
+    ctrl.setFieldValue(kCtrlName, rec.ctrl_name);
+    ctrl.post();
+}
+
+void ObjectsOperations::deleteController() {
+    Table& ctrl = m_reg.taCtrl();
+    ctrl.requireRows();
+    m_reg.taTC().requireActive();
+    const QString name = ctrl.asString(kCtrlName);
+    const int keys = ctrl.isNull(kSerNum) ? 0 : accessCount(ctrl.asInteger(kSerNum));
+    const QString text = keys > 0
+                             ? QStringLiteral("Удалить контроллер «%1» и права доступа к нему ключей (%2)?")
+                                   .arg(name)
+                                   .arg(keys)
+                             : QStringLiteral("Удалить контроллер «%1»?").arg(name);
+    if (!m_messages.question(text)) return;
+    deleteControllerRow();
+}
+
+void ObjectsOperations::deleteControllerRow() {
+    Table& ctrl = m_reg.taCtrl();
+    ctrl.requireRows();
+    m_reg.taTC().requireActive();
+    if (!ctrl.isNull(kSerNum)) deleteAccessRows(ctrl.asInteger(kSerNum));
+    ctrl.deleteRecord();
+    rerunViews();
+}
+
+int ObjectsOperations::accessCount(qint32 serNum) const {
+    const Table& tc = m_reg.taTC();
+    tc.requireActive();
+    const int field = tc.requireFieldIndex(kSerNum);
+    // The access table keeps an index on ser_num: no walk over every row.
+    const int indexed = tc.lookup(field, QVariant(static_cast<qint64>(serNum)), nullptr);
+    if (indexed >= 0) return indexed;
+    int count = 0;
+    for (int row = 0; row < tc.recordCount(); ++row) {
+        const QVariant v = tc.value(row, field);
+        if (v.isValid() && v.toLongLong() == serNum) ++count;
+    }
+    return count;
+}
+
+TfrmEdCtrl& ObjectsOperations::controllerEditor() {
+    if (!frmEdCtrl) frmEdCtrl = new TfrmEdCtrl(m_messages, m_parent);
+    frmEdCtrl->limitToFields(widthsOf(m_reg.taCtrl()));
+    return *frmEdCtrl;
+}
+
+void ObjectsOperations::fillObjectBox(TfrmEdCtrl& dlg, qint32 selected, qint32 current) {
+    Table& obj = m_reg.taObj();
+    dlg.clearObjects();
+    int chosen = -1;
+    int index = 0;
+    try {
+        for (obj.first(); !obj.eof(); obj.next(), ++index) {
+            const qint32 num = obj.asInteger(kObjNum);
+            dlg.addObject(obj.asString(kObjName), num);
+            if (num == selected) chosen = index;
+        }
+    } catch (...) {
+        // The operator's object stays current whatever broke the walk.
+        try {
+            returnToObject(current);
+        } catch (...) {
+        }
+        throw;
+    }
+    // With no entry of that number the box stays empty, so saving asks for an object.
+    dlg.selectObject(chosen);
+    returnToObject(current);
+}
+
+void ObjectsOperations::returnToObject(qint32 objNum) {
+    Table& obj = m_reg.taObj();
+    for (obj.first(); !obj.eof(); obj.next())
+        if (obj.asInteger(kObjNum) == objNum) return;
+}
+
+void ObjectsOperations::deleteAccessRows(qint32 serNum) {
+    Table& tc = m_reg.taTC();
+    while (tc.locate(kSerNum, {serNum}))
+        tc.deleteRecord();
+}
+
+void ObjectsOperations::rerunViews() {
+    // The keys of the current controller follow its change event already; the
+    // controllers of the current key may have lost access rows.
+    if (m_reg.quCtrlToken().active()) m_reg.quCtrlToken().refresh();
+    if (m_reg.quTokenCtrl().active()) m_reg.quTokenCtrl().refresh();
+}
+
+} // namespace varek
