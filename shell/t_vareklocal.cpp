@@ -98,6 +98,32 @@ private:
 
 } // namespace
 
+// The one wiring table of the toolbar buttons: name, hint (also the accessible
+// name), icon and the handler the button runs. Each handler runs its operation
+// under the error guard once; the operations themselves throw.
+struct TTVarekLocal::ButtonWiring {
+    const char* name;
+    const char* hint; // UTF-8
+    const char* icon;
+    void (TTVarekLocal::*handler)();
+};
+
+const TTVarekLocal::ButtonWiring TTVarekLocal::kButtons[] = {
+    {"ToolButton13", "Выдать жетон", "key_issue", &TTVarekLocal::ToolButton13Click},
+    {"ToolButton8", "Изменить...", "edit", &TTVarekLocal::ToolButton8Click},
+    {"ToolButton12", "Удалить ключ", "delete", &TTVarekLocal::ToolButton12Click},
+    {"bbAdd", "Новый объект...", "add", &TTVarekLocal::bbAddClick},
+    {"bbEdit", "Изменить...", "edit", &TTVarekLocal::bbEditClick},
+    {"bbDel", "Удалить объект", "delete", &TTVarekLocal::bbDelClick},
+    {"ToolButton4", "Добавить контроллер...", "add", &TTVarekLocal::ToolButton4Click},
+    {"tbMeg", "Редактировать...", "edit", &TTVarekLocal::tbMegClick},
+    {"BtnSetTabs", "Удалить контроллер", "delete", &TTVarekLocal::BtnSetTabsClick},
+    {"bbTest", "Считать ключи из Zintor", "device_read", &TTVarekLocal::bbTestClick},
+    {"BtnClear", "Записать ключи в Zintor", "device_write", &TTVarekLocal::BtnClearClick},
+    {"BtnSecurity", "Записать ключи в контроллер", "controller_write", &TTVarekLocal::BtnSecurityClick},
+    {"tbDelToken", "Изъять жетон", "key_withdraw", &TTVarekLocal::tbDelTokenClick},
+};
+
 TTVarekLocal::TTVarekLocal(Messages* messages, QWidget* parent)
     : QMainWindow(parent), m_ownMessages(messages ? nullptr : std::make_unique<WidgetMessages>(this)),
       m_messages(messages ? messages : m_ownMessages.get()), m_register(new VarekRegister(this)),
@@ -121,7 +147,13 @@ TTVarekLocal::TTVarekLocal(Messages* messages, QWidget* parent)
     m_laCount->setText(m_register->keyCountText());
     connect(m_register, &VarekRegister::keyCountChanged, m_laCount, &QLabel::setText);
     // ZintorPort: the programming device's commands and their exchange.
-    m_zintorCommands = new ZintorCommands(*this, *m_register, *m_detailsPage, *m_messages);
+    ZintorCommands::Widgets widgets;
+    widgets.progressBar1 = m_progressBar1;
+    widgets.pageControl1 = m_pageControl1;
+    widgets.tshHint = m_tshHint;
+    for (const char* name : {"bbTest", "BtnClear", "BtnSecurity"})
+        widgets.deviceButtons.append(m_buttons.value(QLatin1String(name)));
+    m_zintorCommands = new ZintorCommands(*this, widgets, *m_register, *m_detailsPage, *m_messages);
 }
 
 TTVarekLocal::~TTVarekLocal() = default;
@@ -144,18 +176,23 @@ QLabel* TTVarekLocal::titleBar(const QString& text, const char* name) {
     return label;
 }
 
-QToolButton* TTVarekLocal::addButton(QToolBar* bar, const char* name, const QString& hint, const char* icon,
-                                     void (TTVarekLocal::*handler)()) {
+QToolButton* TTVarekLocal::addButton(QToolBar* bar, const char* name) {
+    const ButtonWiring* wiring = nullptr;
+    for (const ButtonWiring& w : kButtons)
+        if (qstrcmp(w.name, name) == 0) wiring = &w;
+    Q_ASSERT(wiring);
+    const QString hint = QString::fromUtf8(wiring->hint);
     auto* b = new QToolButton(bar);
     b->setObjectName(QString::fromLatin1(name));
-    b->setIcon(QIcon(QStringLiteral(":/icons/%1.svg").arg(QString::fromLatin1(icon))));
+    b->setIcon(QIcon(QStringLiteral(":/icons/%1.svg").arg(QString::fromLatin1(wiring->icon))));
     b->setIconSize(bar->iconSize());
     b->setToolTip(hint);
     b->setAccessibleName(hint);
     b->setAutoRaise(true);
     b->setToolButtonStyle(Qt::ToolButtonIconOnly);
-    connect(b, &QToolButton::clicked, this, [this, handler] { (this->*handler)(); });
+    connect(b, &QToolButton::clicked, this, [this, handler = wiring->handler] { (this->*handler)(); });
     bar->addWidget(b);
+    m_buttons.insert(QString::fromLatin1(name), b);
     return b;
 }
 
@@ -166,11 +203,9 @@ QWidget* TTVarekLocal::buildKeysPage() {
     QLabel* title = titleBar(QStringLiteral("Ключи"), "Toolbar3Title");
     title->setStyleSheet(QStringLiteral("QLabel { font-weight: bold; padding: 0px 8px 0px 4px; }"));
     bar->addWidget(title);
-    addButton(bar, "ToolButton13", QStringLiteral("Выдать жетон"), "key_issue",
-              &TTVarekLocal::ToolButton13Click);
-    addButton(bar, "ToolButton8", QStringLiteral("Изменить..."), "edit", &TTVarekLocal::ToolButton8Click);
-    addButton(bar, "ToolButton12", QStringLiteral("Удалить ключ"), "delete",
-              &TTVarekLocal::ToolButton12Click);
+    addButton(bar, "ToolButton13");
+    addButton(bar, "ToolButton8");
+    addButton(bar, "ToolButton12");
     page->layout()->addWidget(bar);
 
     QSplitter* split = sizeBars("KeysSizeBars");
@@ -216,9 +251,9 @@ QWidget* TTVarekLocal::buildControllersPage() {
     QWidget* objects = panel("SizePanel1");
     objects->layout()->addWidget(titleBar(QStringLiteral("Объекты"), "SizePanel1Title"));
     QToolBar* bar1 = toolBar("Toolbar1");
-    addButton(bar1, "bbAdd", QStringLiteral("Новый объект..."), "add", &TTVarekLocal::bbAddClick);
-    addButton(bar1, "bbEdit", QStringLiteral("Изменить..."), "edit", &TTVarekLocal::bbEditClick);
-    addButton(bar1, "bbDel", QStringLiteral("Удалить объект"), "delete", &TTVarekLocal::bbDelClick);
+    addButton(bar1, "bbAdd");
+    addButton(bar1, "bbEdit");
+    addButton(bar1, "bbDel");
     auto* spacer1 = new QWidget;
     spacer1->setObjectName(QStringLiteral("Toolbar1Spacer"));
     spacer1->setFixedWidth(8);
@@ -238,18 +273,13 @@ QWidget* TTVarekLocal::buildControllersPage() {
     QWidget* ctrls = panel("SizePanel2");
     ctrls->layout()->addWidget(titleBar(QStringLiteral("Контроллеры"), "SizePanel2Title"));
     QToolBar* bar2 = toolBar("Toolbar2");
-    addButton(bar2, "ToolButton4", QStringLiteral("Добавить контроллер..."), "add",
-              &TTVarekLocal::ToolButton4Click);
-    addButton(bar2, "tbMeg", QStringLiteral("Редактировать..."), "edit", &TTVarekLocal::tbMegClick);
-    addButton(bar2, "BtnSetTabs", QStringLiteral("Удалить контроллер"), "delete",
-              &TTVarekLocal::BtnSetTabsClick);
+    addButton(bar2, "ToolButton4");
+    addButton(bar2, "tbMeg");
+    addButton(bar2, "BtnSetTabs");
     bar2->addSeparator()->setObjectName(QStringLiteral("Toolbar2Separator"));
-    addButton(bar2, "bbTest", QStringLiteral("Считать ключи из Zintor"), "device_read",
-              &TTVarekLocal::bbTestClick);
-    addButton(bar2, "BtnClear", QStringLiteral("Записать ключи в Zintor"), "device_write",
-              &TTVarekLocal::BtnClearClick);
-    addButton(bar2, "BtnSecurity", QStringLiteral("Записать ключи в контроллер"), "controller_write",
-              &TTVarekLocal::BtnSecurityClick);
+    addButton(bar2, "bbTest");
+    addButton(bar2, "BtnClear");
+    addButton(bar2, "BtnSecurity");
     ctrls->layout()->addWidget(bar2);
     m_dbGrid1 = new DbGrid(
         m_register->dataSource4(),
@@ -274,8 +304,7 @@ QWidget* TTVarekLocal::buildControllersPage() {
     QWidget* keys = panel("SizePanel3");
     keys->layout()->addWidget(titleBar(QStringLiteral("Ключи"), "SizePanel3Title"));
     QToolBar* bar3 = toolBar("tbToken");
-    addButton(bar3, "tbDelToken", QStringLiteral("Изъять жетон"), "key_withdraw",
-              &TTVarekLocal::tbDelTokenClick);
+    addButton(bar3, "tbDelToken");
     keys->layout()->addWidget(bar3);
     m_dbGrid4 = new DbGrid(
         m_register->dataSource5(),
@@ -306,6 +335,7 @@ QWidget* TTVarekLocal::buildControllersPage() {
 
 QWidget* TTVarekLocal::buildDetailsPage() {
     QWidget* page = panel("tshHint");
+    m_tshHint = page;
     auto* details = new DetailsPage(*m_messages);
     const auto icon = [](const char* name) {
         return QIcon(QStringLiteral(":/icons/%1.svg").arg(QLatin1String(name)));

@@ -2,6 +2,7 @@
 
 #include "core/settings.h"
 
+#include <QHash>
 #include <QMainWindow>
 #include <functional>
 #include <memory>
@@ -71,7 +72,7 @@ public:
     QProgressBar* progressBar() const { return m_progressBar1; }
     QTabWidget* pageControl() const { return m_pageControl1; }
     DetailsPage* detailsPage() const { return m_detailsPage; }
-    // The programming device's commands (null without the Details page).
+    // The programming device's commands (made with the window, never null).
     ZintorCommands* zintorCommands() const { return m_zintorCommands; }
 
     DbGrid* DBGrid3() const { return m_dbGrid3; }       // keys
@@ -97,8 +98,10 @@ private:
     QWidget* buildControllersPage();
     QWidget* buildDetailsPage();
     QWidget* buildSettingsPage();
-    QToolButton* addButton(QToolBar* bar, const char* name, const QString& hint, const char* icon,
-                           void (TTVarekLocal::*handler)());
+    struct ButtonWiring;
+    static const ButtonWiring kButtons[];
+    // Makes the toolbar button of that name in the wiring table and adds it to bar.
+    QToolButton* addButton(QToolBar* bar, const char* name);
     QLabel* titleBar(const QString& text, const char* name);
     QToolBar* toolBar(const char* name);
 
@@ -118,6 +121,8 @@ private:
     bool m_placed = false;
 
     QTabWidget* m_pageControl1 = nullptr;
+    QWidget* m_tshHint = nullptr;
+    QHash<QString, QToolButton*> m_buttons; // the toolbar buttons by name
     DbGrid* m_dbGrid3 = nullptr;
     DbGrid* m_gridAccess = nullptr;
     DbGrid* m_dbGrid2 = nullptr;

@@ -23,25 +23,22 @@ namespace {
 
 const QString kBusy = QStringLiteral("Идёт обмен с устройством Zintor. Дождитесь его окончания.");
 
-template <class T> T* required(QObject& window, const char* name) {
-    T* found = window.findChild<T*>(QString::fromLatin1(name));
-    if (!found) throw VarekError(QStringLiteral("В главном окне нет элемента %1").arg(QLatin1String(name)));
-    return found;
+template <class T> T* required(T* widget) {
+    if (!widget) throw VarekError(QStringLiteral("Команды устройства Zintor созданы без элемента окна"));
+    return widget;
 }
 
 } // namespace
 
-ZintorCommands::ZintorCommands(QMainWindow& window, VarekRegister& reg, DetailsPage& details,
-                               Messages& messages)
+ZintorCommands::ZintorCommands(QMainWindow& window, const Widgets& widgets, VarekRegister& reg,
+                               DetailsPage& details, Messages& messages)
     : QObject(&window), m_window(window), m_register(reg), m_details(details), m_messages(messages),
-      m_progressBar1(required<QProgressBar>(window, "ProgressBar1")),
-      m_pageControl1(required<QTabWidget>(window, "PageControl1")),
-      m_tshHint(required<QWidget>(window, "tshHint")),
-      m_deviceButtons{required<QAbstractButton>(window, "bbTest"),
-                      required<QAbstractButton>(window, "BtnClear"),
-                      required<QAbstractButton>(window, "BtnSecurity")},
+      m_progressBar1(required(widgets.progressBar1)), m_pageControl1(required(widgets.pageControl1)),
+      m_tshHint(required(widgets.tshHint)), m_deviceButtons(widgets.deviceButtons),
       m_statusBar(window.findChild<QStatusBar*>(QString(), Qt::FindDirectChildrenOnly)),
       m_ownStatusBar(m_statusBar == nullptr) {
+    for (QAbstractButton* b : std::as_const(m_deviceButtons))
+        required(b);
     setObjectName(QStringLiteral("ZintorPort"));
     if (m_ownStatusBar) {
         m_statusBar = window.statusBar();
@@ -107,11 +104,11 @@ void ZintorCommands::storeOrWrite(Command command) {
     if (refusedWhileRunning()) return;
     m_details.logList()->clear();
     // Refusals of the build end here (EAbort: nothing sent, nothing more shown).
-    BuildControllerDump(m_register.taCtrl(), m_register.quCtrlToken(), m_register.dataSource5(), m_details,
-                        m_messages);
-    // The exchange sends its own copy: nothing done to the list meanwhile
-    // changes what goes to the device.
-    begin(command, m_details.dumpList()->lines());
+    // The exchange sends the built lines themselves: nothing done to the
+    // dump list meanwhile changes what goes to the device.
+    const QStringList lines = BuildControllerDump(m_register.taCtrl(), m_register.quCtrlToken(),
+                                                  m_register.dataSource5(), m_details, m_messages);
+    begin(command, lines);
 }
 
 void ZintorCommands::begin(Command command, const QStringList& lines) {

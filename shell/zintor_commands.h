@@ -43,9 +43,18 @@ class VarekRegister;
 class ZintorCommands : public QObject {
     Q_OBJECT
 public:
-    // Takes ProgressBar1, PageControl1, tshHint and the three device buttons
-    // from the window by their names.
-    ZintorCommands(QMainWindow& window, VarekRegister& reg, DetailsPage& details, Messages& messages);
+    // The window's widgets the commands use, handed over by the window.
+    struct Widgets {
+        QProgressBar* progressBar1 = nullptr;
+        QTabWidget* pageControl1 = nullptr;
+        QWidget* tshHint = nullptr;            // the Details page, shown after a read
+        QList<QAbstractButton*> deviceButtons; // bbTest, BtnClear, BtnSecurity
+    };
+
+    // All of widgets must be set. The status bar of window takes the
+    // exchange's line and cancel button; closing window stops the exchange.
+    ZintorCommands(QMainWindow& window, const Widgets& widgets, VarekRegister& reg, DetailsPage& details,
+                   Messages& messages);
     ~ZintorCommands() override;
 
     // The handlers. They throw (the window runs them through the guard);

@@ -11,8 +11,8 @@
 
 namespace varek {
 
-void BuildControllerDump(Table& taCtrl, View& quCtrlToken, DataLink& dataSource5, DetailsPage& page,
-                         Messages& messages) {
+QStringList BuildControllerDump(Table& taCtrl, View& quCtrlToken, DataLink& dataSource5, DetailsPage& page,
+                                Messages& messages) {
     page.dumpList()->clear();
     page.workList()->clear();
 
@@ -47,6 +47,7 @@ void BuildControllerDump(Table& taCtrl, View& quCtrlToken, DataLink& dataSource5
         messages.plain(notice);
     page.workList()->setLines(image.tailLines());
     page.dumpList()->setLines(image.lines);
+    return image.lines;
 }
 
 } // namespace varek

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QStringList>
+
 namespace varek {
 
 class DataLink;
@@ -19,7 +21,8 @@ class View;
 // codes, open time out of range) the reason is shown as a plain message, the
 // lists stay empty and EAbort is thrown, so the calling operation sends
 // nothing. A closed view or table throws the dataset layer's error.
-void BuildControllerDump(Table& taCtrl, View& quCtrlToken, DataLink& dataSource5, DetailsPage& page,
-                         Messages& messages);
+// Returns the dump lines shown, for the exchange that sends them.
+QStringList BuildControllerDump(Table& taCtrl, View& quCtrlToken, DataLink& dataSource5, DetailsPage& page,
+                                Messages& messages);
 
 } // namespace varek

@@ -52,19 +52,19 @@ KeyOperations::KeyOperations(VarekRegister& reg, Messages& messages, QWidget* di
 KeyOperations::~KeyOperations() = default;
 
 void KeyOperations::ToolButton13Click() {
-    guarded(m_messages, [this] { issue(); });
+    issue();
 }
 
 void KeyOperations::ToolButton8Click() {
-    guarded(m_messages, [this] { editCurrent(); });
+    editCurrent();
 }
 
 void KeyOperations::ToolButton12Click() {
-    guarded(m_messages, [this] { deleteCurrent(); });
+    deleteCurrent();
 }
 
 void KeyOperations::tbDelTokenClick() {
-    guarded(m_messages, [this] { withdraw(); });
+    withdraw();
 }
 
 void KeyOperations::createEditor() {

@@ -15,8 +15,8 @@ class VarekRegister;
 
 // Issuing, editing, deleting and withdrawing keys: the handlers of the keys
 // page ("Выдать жетон", "Изменить...", "Удалить ключ") and of the current
-// controller's keys ("Изъять жетон"). Each handler runs its body through the
-// error guard, so it can be connected to a button directly.
+// controller's keys ("Изъять жетон"). The handlers throw; the window runs each
+// under the error guard, once.
 class KeyOperations {
 public:
     KeyOperations(VarekRegister& reg, Messages& messages, QWidget* dialogParent);

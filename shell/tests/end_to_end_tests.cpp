@@ -98,7 +98,7 @@ private slots:
             frm->bbSave->click();
             if (frm->isVisible()) frm->reject();
         });
-        ops.ToolButton13Click();
+        guarded(messages, [&] { ops.ToolButton13Click(); });
         QVERIFY2(messages.shown.isEmpty(),
                  qPrintable(messages.texts(RecordingMessages::Shown::Error).join('|')));
         QCOMPARE(reg.taTokens().recordCount(), 1);

@@ -171,7 +171,7 @@ private slots:
             f.setNodeChecked(4, true);
             f.bbSave->click();
         });
-        ops->ToolButton13Click();
+        guarded(*messages, [&] { ops->ToolButton13Click(); });
         QVERIFY(!ops->editor());
         QVERIFY2(messages->shown.size() == 1,
                  qPrintable(messages->texts(RecordingMessages::Shown::Plain).join('|')));
@@ -220,7 +220,7 @@ private slots:
             f.setNodeChecked(4, true);
             f.bbSave->click();
         });
-        ops->ToolButton13Click();
+        guarded(*messages, [&] { ops->ToolButton13Click(); });
         QCOMPARE(keyCodes(), (QStringList{CodeB, CodeA}));
         Table& t = reg->taTokens();
         QCOMPARE(t.recNo(), 1);
@@ -254,7 +254,7 @@ private slots:
             f.edName->setText(QStringLiteral("Петров П."));
             f.bbSave->click();
         });
-        ops->ToolButton8Click();
+        guarded(*messages, [&] { ops->ToolButton8Click(); });
         QVERIFY(messages->texts(RecordingMessages::Shown::Error).isEmpty());
         Table& t = reg->taTokens();
         QCOMPARE(t.recordCount(), 2);
@@ -289,7 +289,7 @@ private slots:
             f.bbSave->click();
             QVERIFY(!f.isVisible());
         });
-        ops->ToolButton8Click();
+        guarded(*messages, [&] { ops->ToolButton8Click(); });
         QVERIFY(filesDigest() != before);
         QCOMPARE(keyCodes(), (QStringList{CodeA, CodeB}));
         QCOMPARE(reg->taTokens().asString("user_name"), QStringLiteral("Петров П."));
@@ -301,7 +301,7 @@ private slots:
             f.edToken->setText(CodeC.toLower());
             f.bbSave->click();
         });
-        ops->ToolButton8Click();
+        guarded(*messages, [&] { ops->ToolButton8Click(); });
         QCOMPARE(keyCodes(), QStringList{CodeC});
         QCOMPARE(reg->taTokens().asString("token_card"), QStringLiteral("000.00000"));
         QCOMPARE(accessRows(), sorted({CodeC + ":3", CodeA + ":3"}));
@@ -317,7 +317,7 @@ private slots:
             f.setNodeChecked(2, true);
             f.bbSave->click();
         });
-        ops->ToolButton8Click();
+        guarded(*messages, [&] { ops->ToolButton8Click(); });
         QCOMPARE(keyCodes(), QStringList{CodeA});
         QCOMPARE(accessRows(), QStringList{CodeA + ":5"});
     }
@@ -339,9 +339,9 @@ private slots:
             f.bbCancel->click();
         });
         if (editing)
-            ops->ToolButton8Click();
+            guarded(*messages, [&] { ops->ToolButton8Click(); });
         else
-            ops->ToolButton13Click();
+            guarded(*messages, [&] { ops->ToolButton13Click(); });
         QCOMPARE(filesDigest(), before);
         QCOMPARE(keyCodes(), QStringList{CodeA});
         QCOMPARE(accessRows(), QStringList{CodeA + ":3"});
@@ -367,7 +367,7 @@ private slots:
             f.setNodeChecked(5, true); // controller 12
             f.bbSave->click();
         });
-        ops->ToolButton13Click();
+        guarded(*messages, [&] { ops->ToolButton13Click(); });
         const QStringList errors = messages->texts(RecordingMessages::Shown::Error);
         QCOMPARE(errors.size(), 1);
         QVERIFY2(errors[0].startsWith(
@@ -399,13 +399,13 @@ private slots:
         });
         QVERIFY(reg->taTokens().locate("token_code", {CodeB}));
         messages->questionAnswers = {false, true};
-        ops->ToolButton12Click();
+        guarded(*messages, [&] { ops->ToolButton12Click(); });
         QCOMPARE(keyCodes(), (QStringList{CodeA, CodeB}));
         const QStringList asked = messages->texts(RecordingMessages::Shown::Question);
         QCOMPARE(asked.size(), 1);
         QVERIFY(asked[0].contains(QStringLiteral("999.99999")));
         QVERIFY(asked[0].contains(QStringLiteral("Сидоров")));
-        ops->ToolButton12Click();
+        guarded(*messages, [&] { ops->ToolButton12Click(); });
         QCOMPARE(keyCodes(), QStringList{CodeA});
         // The key's access rows stay; issuing the code again replaces them.
         QCOMPARE(accessRows(), sorted({CodeA + ":3", CodeB + ":5"}));
@@ -413,7 +413,7 @@ private slots:
 
     void deleteOnEmptyTableReportsTheError() {
         makeRegister();
-        ops->ToolButton12Click();
+        guarded(*messages, [&] { ops->ToolButton12Click(); });
         QVERIFY(messages->texts(RecordingMessages::Shown::Question).isEmpty());
         QCOMPARE(messages->texts(RecordingMessages::Shown::Error),
                  QStringList{QStringLiteral("Cannot perform this operation on an empty dataset.")});
@@ -432,7 +432,7 @@ private slots:
         for (int row = 0; row < keys.recordCount() && keys.asString("token_code") != CodeA; ++row)
             keys.setRecNo(row);
         QCOMPARE(keys.asString("token_code"), CodeA);
-        ops->tbDelTokenClick();
+        guarded(*messages, [&] { ops->tbDelTokenClick(); });
         QVERIFY(messages->shown.isEmpty());
         QCOMPARE(accessRows(), sorted({CodeA + ":5", CodeB + ":3"}));
         QCOMPARE(keyCodes(), (QStringList{CodeA, CodeB}));
