@@ -47,9 +47,10 @@ struct ControllerImage {
 };
 
 // Builds the image of a controller from its open time and its keys in view
-// order. Access keys take slots in order, at most 895 of them; the 896th
-// access key ends the walk (the keys after it are not read) with a notice.
-// Of the master keys the first two are used; one master key fills both
+// order. Access keys take slots in order, at most 895 of them; access keys
+// past the 895th are left out with one notice, but the walk goes on, so master
+// keys that come after them are still used. Of the master keys the first two
+// are used; one master key fills both
 // master places, none leaves them FF. Refuses when the open time is not one
 // byte (0-255) or any key's code is not 16 hexadecimal digits; lower-case
 // codes are written in upper case. controllerName is used in messages only.
