@@ -3,6 +3,8 @@
 #include "core/errors.h"
 #include "dbase/dbf.h"
 #include "register/data_link.h"
+#include "register/row_store.h"
+#include "register/values.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -15,151 +17,7 @@
 
 namespace varek {
 
-namespace {
-
-bool isNullValue(const QVariant& v) {
-    return !v.isValid() || v.isNull();
-}
-
-bool isNumericType(char t) {
-    return t == 'N' || t == 'F' || t == 'I';
-}
-
-// An integral number held by a value, when it holds one exactly.
-std::optional<qint64> integralOf(const QVariant& v) {
-    if (isNullValue(v)) return std::nullopt;
-    switch (v.typeId()) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::Char:
-    case QMetaType::SChar:
-    case QMetaType::UChar:
-        return v.toLongLong();
-    case QMetaType::Bool:
-        return v.toBool() ? 1 : 0;
-    case QMetaType::Double:
-    case QMetaType::Float: {
-        const double d = v.toDouble();
-        if (std::isfinite(d) && d == std::floor(d) && std::fabs(d) < 9.0e18) return static_cast<qint64>(d);
-        return std::nullopt;
-    }
-    case QMetaType::QString: {
-        bool ok = false;
-        const qint64 n = v.toString().trimmed().toLongLong(&ok);
-        if (ok) return n;
-        return std::nullopt;
-    }
-    default:
-        return std::nullopt;
-    }
-}
-
-bool isNumberVariant(const QVariant& v) {
-    switch (v.typeId()) {
-    case QMetaType::QString:
-    case QMetaType::QDate:
-    case QMetaType::QDateTime:
-        return false;
-    default:
-        return v.canConvert<double>();
-    }
-}
-
-QDate dateOf(const QVariant& v) {
-    if (v.typeId() == QMetaType::QDate) return v.toDate();
-    if (v.typeId() == QMetaType::QDateTime) return v.toDateTime().date();
-    if (v.typeId() == QMetaType::QString) return QDate::fromString(v.toString(), Qt::ISODate);
-    return QDate();
-}
-
-// Three-way comparison used for the presentation order (nulls first).
-int compareValues(const QVariant& a, const QVariant& b) {
-    const bool an = isNullValue(a), bn = isNullValue(b);
-    if (an || bn) return an == bn ? 0 : (an ? -1 : 1);
-    if (isNumberVariant(a) && isNumberVariant(b)) {
-        const auto ia = integralOf(a), ib = integralOf(b);
-        if (ia && ib) return *ia < *ib ? -1 : (*ia > *ib ? 1 : 0);
-        const double da = a.toDouble(), db = b.toDouble();
-        return da < db ? -1 : (da > db ? 1 : 0);
-    }
-    if (a.typeId() == QMetaType::QDate && b.typeId() == QMetaType::QDate) {
-        const QDate x = a.toDate(), y = b.toDate();
-        return x < y ? -1 : (x > y ? 1 : 0);
-    }
-    return a.toString().compare(b.toString());
-}
-
-} // namespace
-
 struct Table::Impl {
-    // Stored rows, all fields of a row side by side in one array (no
-    // allocation per row); ids are positions, deleted rows stay as dead ids.
-    struct Rows {
-        int nf = 0;
-        std::vector<QVariant> cells;
-        std::vector<quint32> recnos;
-        std::vector<char> live;
-
-        size_t size() const { return recnos.size(); }
-        QVariant& at(int id, int f) { return cells[static_cast<size_t>(id) * nf + f]; }
-        const QVariant& at(int id, int f) const { return cells[static_cast<size_t>(id) * nf + f]; }
-        QVariant get(int id, int f) const { return f >= 0 && f < nf ? at(id, f) : QVariant(); }
-        void reserve(size_t n) {
-            cells.reserve(n * nf);
-            recnos.reserve(n);
-            live.reserve(n);
-        }
-        int append(quint32 recno, QVector<QVariant>&& v) {
-            for (int f = 0; f < nf; ++f)
-                cells.push_back(f < v.size() ? std::move(v[f]) : QVariant());
-            recnos.push_back(recno);
-            live.push_back(1);
-            return static_cast<int>(recnos.size()) - 1;
-        }
-        QVector<QVariant> values(int id) const {
-            QVector<QVariant> v(nf);
-            for (int f = 0; f < nf; ++f)
-                v[f] = at(id, f);
-            return v;
-        }
-        void set(int id, const QVector<QVariant>& v) {
-            for (int f = 0; f < nf; ++f)
-                at(id, f) = v.value(f);
-        }
-        void kill(int id) {
-            live[id] = 0;
-            for (int f = 0; f < nf; ++f)
-                at(id, f) = QVariant();
-        }
-        void clear() {
-            cells = {};
-            recnos = {};
-            live = {};
-            nf = 0;
-        }
-    };
-
-    // A hash index: for each key the chain of its rows in file order, linked
-    // through next[] (one int per row), so loading a big table allocates
-    // nothing per key beyond the hash's own storage.
-    struct Chain {
-        int head = -1;
-        int tail = -1;
-        int count = 0;
-    };
-    struct Index {
-        bool numeric = false;
-        QHash<qint64, Chain> ints;
-        QHash<QString, Chain> texts;
-        std::vector<int> next;
-    };
-
     Table* q = nullptr;
     QString fileName;
     QStringList required;
@@ -169,9 +27,7 @@ struct Table::Impl {
     std::unique_ptr<DbfFile> file;
     QVector<DbfField> fields;
     QStringList names;
-    Rows rows;
-    std::vector<std::optional<Index>> indexes; // by field position
-    int liveCount = 0;
+    RowStore rows;
     quint64 generation = 0;
 
     // Presentation: every live row in order (orderField, then file order),
@@ -224,122 +80,6 @@ struct Table::Impl {
     void eraseFrom(std::vector<int>& list, int id) {
         const int pos = positionIn(list, id);
         if (pos >= 0) list.erase(list.begin() + pos);
-    }
-
-    // ---- indexes ----
-
-    std::optional<qint64> intKey(const QVariant& v) const { return integralOf(v); }
-
-    // The chain of a key in an index: nullptr when absent; *usable false
-    // when the key cannot be looked up in this index (text in a numeric one).
-    Chain* chainOf(Index& ix, const QVariant& key, bool create, bool* usable = nullptr) {
-        if (usable) *usable = true;
-        if (ix.numeric) {
-            const auto k = intKey(key);
-            if (!k) {
-                if (usable) *usable = key.typeId() != QMetaType::QString;
-                return nullptr;
-            }
-            if (create) return &ix.ints[*k];
-            auto it = ix.ints.find(*k);
-            return it == ix.ints.end() ? nullptr : &it.value();
-        }
-        const QString text = key.toString();
-        if (create) return &ix.texts[text];
-        auto it = ix.texts.find(text);
-        return it == ix.texts.end() ? nullptr : &it.value();
-    }
-
-    void indexAdd(int id) {
-        for (size_t f = 0; f < indexes.size(); ++f) {
-            if (!indexes[f]) continue;
-            Index& ix = *indexes[f];
-            if (ix.next.size() <= static_cast<size_t>(id))
-                ix.next.resize(std::max(static_cast<size_t>(id) + 1, rows.size()), -1);
-            ix.next[id] = -1;
-            QVariant& v = rows.at(id, static_cast<int>(f));
-            if (isNullValue(v)) continue;
-            Chain* c = nullptr;
-            if (ix.numeric) {
-                c = chainOf(ix, v, true);
-            } else {
-                // The row keeps the index's copy of the text: rows of one key
-                // share one string (an access table repeats each code).
-                const QString text = v.toString();
-                auto it = ix.texts.find(text);
-                if (it == ix.texts.end()) it = ix.texts.insert(text, Chain{});
-                if (v.typeId() == QMetaType::QString) v = QVariant(it.key());
-                c = &it.value();
-            }
-            if (!c) continue;
-            ++c->count;
-            if (c->head < 0) {
-                c->head = c->tail = id;
-            } else if (c->tail < id) {
-                ix.next[c->tail] = id;
-                c->tail = id;
-            } else {
-                int prev = -1, x = c->head;
-                while (x >= 0 && x < id) {
-                    prev = x;
-                    x = ix.next[x];
-                }
-                ix.next[id] = x;
-                if (prev < 0)
-                    c->head = id;
-                else
-                    ix.next[prev] = id;
-            }
-        }
-    }
-
-    void indexRemove(int id) {
-        for (size_t f = 0; f < indexes.size(); ++f) {
-            if (!indexes[f]) continue;
-            Index& ix = *indexes[f];
-            const QVariant& v = rows.at(id, static_cast<int>(f));
-            if (isNullValue(v)) continue;
-            Chain* c = chainOf(ix, v, false);
-            if (!c) continue;
-            int prev = -1, x = c->head;
-            while (x >= 0 && x != id) {
-                prev = x;
-                x = ix.next[x];
-            }
-            if (x != id) continue;
-            if (prev < 0)
-                c->head = ix.next[id];
-            else
-                ix.next[prev] = ix.next[id];
-            if (c->tail == id) c->tail = prev;
-            ix.next[id] = -1;
-            if (--c->count == 0) {
-                if (ix.numeric)
-                    ix.ints.remove(*intKey(v));
-                else
-                    ix.texts.remove(v.toString());
-            }
-        }
-    }
-
-    // Rows of a key, in file order: -1 when the field has no index or the
-    // key cannot be looked up in it, else the number of rows (ids into out
-    // when out is given).
-    int lookup(int field, const QVariant& key, std::vector<int>* out) const {
-        if (out) out->clear();
-        if (field < 0 || field >= static_cast<int>(indexes.size()) || !indexes[field]) return -1;
-        if (isNullValue(key)) return 0;
-        Index& ix = const_cast<Index&>(*indexes[field]);
-        bool usable = true;
-        const Chain* c = const_cast<Impl*>(this)->chainOf(ix, key, false, &usable);
-        if (!usable) return -1;
-        if (!c) return 0;
-        if (out) {
-            out->reserve(c->count);
-            for (int x = c->head; x >= 0; x = ix.next[x])
-                out->push_back(x);
-        }
-        return c->count;
     }
 
     // ---- values ----
@@ -422,7 +162,7 @@ struct Table::Impl {
         if (restricted) {
             const QVariant mv = masterValue();
             if (!isNullValue(mv)) {
-                if (lookup(orderField, mv, &view) < 0) { // same key: file order is the order
+                if (rows.lookup(orderField, mv, &view) < 0) { // same key: file order is the order
                     for (int id : all) {
                         if (matches(orderField, rows.at(id, orderField), mv)) view.push_back(id);
                     }
@@ -444,15 +184,13 @@ struct Table::Impl {
         file.reset();
         fields.clear();
         names.clear();
-        rows.clear();
-        indexes.clear();
+        rows.reset(0);
         all.clear();
         all.shrink_to_fit();
         view.clear();
         restricted = false;
         cur = -1;
         buffer.clear();
-        liveCount = 0;
         orderField = -1;
     }
 };
@@ -498,29 +236,24 @@ void Table::open() {
             }
         }
         if (d->openCheck) d->openCheck(*d->file);
-        d->indexes.assign(d->fields.size(), std::nullopt);
+        d->rows.reset(static_cast<int>(d->fields.size()));
         for (const QString& n : d->indexedNames) {
             const int f = d->file->fieldIndex(n);
-            if (f < 0) continue;
-            Impl::Index ix;
-            ix.numeric = isNumericType(d->fields[f].type);
-            d->indexes[f] = std::move(ix);
+            if (f >= 0) d->rows.addIndex(f, isNumericType(d->fields[f].type));
         }
         d->orderField = d->detailFieldName.isEmpty() ? -1 : d->file->fieldIndex(d->detailFieldName);
         if (!d->detailFieldName.isEmpty() && d->orderField < 0) {
             throw EDatabaseError(QStringLiteral("В таблице %1 нет поля %2.")
                                      .arg(QFileInfo(d->fileName).fileName(), d->detailFieldName.toUpper()));
         }
-        d->rows.nf = static_cast<int>(d->fields.size());
         d->rows.reserve(d->file->recordCount() + 64);
-        d->file->readAll(
-            [this](quint32 recno, QVector<QVariant>&& values) { d->rows.append(recno, std::move(values)); });
-        d->liveCount = static_cast<int>(d->rows.size());
+        d->file->readAll([this](quint32 recno, QVector<QVariant>&& values) {
+            d->rows.appendLoaded(recno, std::move(values));
+        });
+        d->rows.indexLoaded();
         d->all.resize(d->rows.size());
-        for (size_t i = 0; i < d->rows.size(); ++i) {
-            d->all[i] = static_cast<int>(i);
-            d->indexAdd(static_cast<int>(i));
-        }
+        for (int i = 0; i < d->rows.size(); ++i)
+            d->all[i] = i;
         if (d->orderField >= 0)
             std::stable_sort(d->all.begin(), d->all.end(), [this](int a, int b) { return d->less(a, b); });
     } catch (...) {
@@ -624,19 +357,15 @@ void Table::post() {
     int id = -1;
     if (state() == State::Edit) {
         id = d->presentedId(d->cur);
-        d->file->writeRecord(d->rows.recnos[id], d->buffer);
-        d->indexRemove(id);
+        d->file->writeRecord(d->rows.recno(id), d->buffer);
         d->eraseFrom(d->all, id);
         d->rows.set(id, d->buffer);
         d->insertSorted(d->all, id);
-        d->indexAdd(id);
         d->insertReturnPos = d->cur;
     } else {
         const quint32 recno = d->file->appendRecord(d->buffer);
         id = d->rows.append(recno, QVector<QVariant>(d->buffer));
-        ++d->liveCount;
         d->insertSorted(d->all, id);
-        d->indexAdd(id);
     }
     d->buffer.clear();
     setState(State::Browse);
@@ -680,14 +409,12 @@ void Table::deleteRecord() {
     }
     requireRows();
     const int id = d->presentedId(d->cur);
-    d->file->deleteRecord(d->rows.recnos[id]);
+    d->file->deleteRecord(d->rows.recno(id));
     d->buffer.clear();
     setState(State::Browse);
-    d->indexRemove(id);
     d->eraseFrom(d->all, id);
     if (d->restricted) d->eraseFrom(d->view, id);
     d->rows.kill(id);
-    --d->liveCount;
     const int n = static_cast<int>(d->presented().size());
     d->cur = n == 0 ? -1 : std::min(d->cur, n - 1);
     setEofBof(n == 0, n == 0);
@@ -716,7 +443,7 @@ bool Table::locate(const QString& fieldList, const QVariantList& values) {
     // The smallest candidate list that an index gives, if any.
     int best = -1, bestCount = -1;
     for (int i = 0; i < fs.size(); ++i) {
-        const int n = d->lookup(fs[i], values[i], nullptr);
+        const int n = d->rows.lookup(fs[i], values[i], nullptr);
         if (n >= 0 && (best < 0 || n < bestCount)) {
             best = i;
             bestCount = n;
@@ -726,7 +453,7 @@ bool Table::locate(const QString& fieldList, const QVariantList& values) {
     int found = -1;
     if (best >= 0) {
         std::vector<int> candidates;
-        d->lookup(fs[best], values[best], &candidates);
+        d->rows.lookup(fs[best], values[best], &candidates);
         for (int id : candidates) {
             if (!rowMatches(id)) continue;
             const int pos = d->positionOf(id);
@@ -811,11 +538,11 @@ bool Table::masterAttached() const {
 }
 
 int Table::storedRowCount() const {
-    return static_cast<int>(d->rows.size());
+    return d->rows.size();
 }
 
 bool Table::storedRowLive(int id) const {
-    return id >= 0 && id < static_cast<int>(d->rows.size()) && d->rows.live[id];
+    return d->rows.live(id);
 }
 
 QVariant Table::storedValue(int id, int field) const {
@@ -824,21 +551,19 @@ QVariant Table::storedValue(int id, int field) const {
 }
 
 int Table::lookup(int field, const QVariant& key, std::vector<int>* ids) const {
-    return d->lookup(field, key, ids);
+    return d->rows.lookup(field, key, ids);
 }
 
 bool Table::fieldIndexed(int field) const {
-    return field >= 0 && field < static_cast<int>(d->indexes.size()) && d->indexes[field].has_value();
+    return d->rows.indexed(field);
 }
 
 int Table::indexKeyCount(int field) const {
-    if (!fieldIndexed(field)) return 0;
-    const auto& ix = *d->indexes[field];
-    return static_cast<int>(ix.numeric ? ix.ints.size() : ix.texts.size());
+    return d->rows.indexKeyCount(field);
 }
 
 int Table::liveRowCount() const {
-    return d->liveCount;
+    return d->rows.liveCount();
 }
 
 char Table::fieldType(int field) const {
