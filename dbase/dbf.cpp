@@ -1,4 +1,5 @@
 #include "dbase/dbf.h"
+#include "dbase/write_batch.h"
 
 #include "core/errors.h"
 #include "dbase/codepage.h"
@@ -103,6 +104,7 @@ struct DbfFile::Impl {
     QVector<bool> known;
     QHash<QString, int> byName;
     const CodePage* codePage = nullptr;
+    WriteBatch* batch = nullptr; // while set, writes wait in it (see DbfFile::setBatch)
 
     ~Impl() {
         if (fd >= 0) ::close(fd);
@@ -128,6 +130,12 @@ struct DbfFile::Impl {
     }
 
     void preadAll(void* buf, qint64 size, qint64 offset) const {
+        if (batch) {
+            if (!batch->read(fd, offset, buf, size))
+                throw EDatabaseError(
+                    QStringLiteral("Cannot read table file \"%1\": the file was cut short").arg(path));
+            return;
+        }
         auto* p = static_cast<char*>(buf);
         while (size > 0) {
             const ssize_t n = ::pread(fd, p, size_t(size), offset);
@@ -146,6 +154,10 @@ struct DbfFile::Impl {
     }
 
     void pwriteAll(const void* buf, qint64 size, qint64 offset) const {
+        if (batch) {
+            batch->write(fd, path, offset, buf, size);
+            return;
+        }
         const auto* p = static_cast<const char*>(buf);
         while (size > 0) {
             const ssize_t n = ::pwrite(fd, p, size_t(size), offset);
@@ -160,6 +172,7 @@ struct DbfFile::Impl {
     }
 
     void sync() const {
+        if (batch) return; // the batch syncs the file once, at its commit
         while (::fdatasync(fd) != 0) {
             if (errno != EINTR) writeFailure(sysError(errno));
         }
@@ -868,6 +881,10 @@ quint32 DbfFile::appendRecords(const QVector<QVector<QVariant>>& rows) {
     d->recordCount = first + quint32(rows.size());
     d->lastUpdate = QDate::currentDate();
     return first;
+}
+
+void DbfFile::setBatch(WriteBatch* batch) {
+    d->batch = batch;
 }
 
 void DbfFile::deleteRecord(quint32 recno) {

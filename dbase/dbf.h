@@ -9,6 +9,8 @@
 
 namespace varek {
 
+class WriteBatch;
+
 // One field descriptor of a dBASE file.
 struct DbfField {
     QString name;    // as stored (upper case in most files)
@@ -75,6 +77,11 @@ public:
     quint32 appendRecords(const QVector<QVector<QVariant>>& rows);
     // Sets the deletion flag of one record.
     void deleteRecord(quint32 recno);
+
+    // While batch is set (not null), writes are kept in it and become
+    // durable at its commit, with the other files of the batch; reads see
+    // them meanwhile. Null: every write is durable when the call returns.
+    void setBatch(WriteBatch* batch);
 
     // Checks that values fit their fields without writing (the same errors as writeRecord).
     void checkFits(const QVector<QVariant>& values) const;

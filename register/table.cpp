@@ -25,6 +25,7 @@ struct Table::Impl {
     std::function<void(const DbfFile&)> openCheck;
 
     std::unique_ptr<DbfFile> file;
+    WriteBatch* batch = nullptr;
     QVector<DbfField> fields;
     QStringList names;
     RowStore rows;
@@ -225,6 +226,7 @@ void Table::open() {
     if (active()) return;
     d->clear();
     d->file = DbfFile::open(d->fileName);
+    d->file->setBatch(d->batch);
     try {
         d->fields = d->file->fields();
         for (const DbfField& f : d->fields)
@@ -264,6 +266,19 @@ void Table::open() {
     setState(State::Browse);
     d->present(true);
     announceOpened(d->presented().empty());
+}
+
+void Table::setWriteBatch(WriteBatch* batch) {
+    d->batch = batch;
+    if (d->file) d->file->setBatch(batch);
+}
+
+void Table::reload() {
+    if (!active()) return;
+    const int row = recNo();
+    close();
+    open();
+    if (row >= 0 && recordCount() > 0) setRecNo(std::min(row, recordCount() - 1));
 }
 
 void Table::close() {
@@ -420,6 +435,52 @@ void Table::deleteRecord() {
     setEofBof(n == 0, n == 0);
     emit rowsReset();
     notifyDataEvent();
+}
+
+int Table::deleteMatching(const QString& name, const QVariantList& values) {
+    requireActive();
+    const int f = requireFieldIndex(name);
+    if (state() != State::Browse) cancel();
+    std::vector<int> ids, some;
+    for (const QVariant& value : values) {
+        if (d->rows.lookup(f, value, &some) < 0) {
+            some.clear();
+            for (int id : d->all)
+                if (d->matches(f, d->rows.at(id, f), value)) some.push_back(id);
+        }
+        ids.insert(ids.end(), some.begin(), some.end());
+    }
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    if (ids.empty()) return 0;
+    // The file first, record by record; the rows in memory follow for every
+    // record the file took, also when a later one fails.
+    size_t done = 0;
+    const auto forget = [&] {
+        if (done == 0) return;
+        std::vector<char> gone(static_cast<size_t>(d->rows.size()), 0);
+        for (size_t i = 0; i < done; ++i)
+            gone[ids[i]] = 1;
+        const auto isGone = [&gone](int id) { return gone[id] != 0; };
+        d->all.erase(std::remove_if(d->all.begin(), d->all.end(), isGone), d->all.end());
+        d->view.erase(std::remove_if(d->view.begin(), d->view.end(), isGone), d->view.end());
+        for (size_t i = 0; i < done; ++i)
+            d->rows.kill(ids[i]);
+        const int n = static_cast<int>(d->presented().size());
+        d->cur = n == 0 ? -1 : std::min(d->cur, n - 1);
+        setEofBof(n == 0, n == 0);
+        emit rowsReset();
+        notifyDataEvent();
+    };
+    try {
+        for (; done < ids.size(); ++done)
+            d->file->deleteRecord(d->rows.recno(ids[done]));
+    } catch (...) {
+        forget();
+        throw;
+    }
+    forget();
+    return static_cast<int>(done);
 }
 
 bool Table::locate(const QString& fieldList, const QVariantList& values) {

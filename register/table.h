@@ -10,6 +10,7 @@ namespace varek {
 
 class DataLink;
 class DbfFile;
+class WriteBatch;
 
 // A dBASE table held in memory, written through record by record.
 class Table : public Dataset {
@@ -43,9 +44,25 @@ public:
     void post();                               // writes the row durably; it stays current
     void cancel();                             // drops a pending change
     void deleteRecord();                       // deletes the current row
+    // Deletes every row whose field equals value (by the field's index when
+    // it has one) and returns how many; the current row keeps its position
+    // where it can. A pending change is dropped first. One pass over the
+    // presented rows however many go, and one change event.
+    int deleteMatching(const QString& field, const QVariant& value) {
+        return deleteMatching(field, QVariantList{value});
+    }
+    // The same for every row whose field equals any of values.
+    int deleteMatching(const QString& field, const QVariantList& values);
     // One field name, or two separated by ";", with that many values; exact,
     // case-sensitive whole values. The first match becomes current.
     bool locate(const QString& fields, const QVariantList& values);
+
+    // While batch is set, the table's writes wait in it (see WriteBatch);
+    // null: every write is durable when it returns. Kept across openings.
+    void setWriteBatch(WriteBatch* batch);
+    // Reads the file anew (the rows in memory are dropped), keeping the
+    // current row's position where it can; fires the events of an opening.
+    void reload();
 
     // Width of a field for editors (see DbfFile::fieldWidth).
     int fieldWidth(const QString& name) const;

@@ -1,6 +1,7 @@
 #include "register/varek_register.h"
 
 #include "core/errors.h"
+#include "dbase/write_batch.h"
 #include "register/data_link.h"
 #include "register/dir_lock.h"
 #include "register/register_schema.h"
@@ -14,6 +15,8 @@
 namespace varek {
 
 namespace {
+
+constexpr const char* kJournalName = ".varek.journal";
 
 const QString kCtrlTokenInitialSql =
     QStringLiteral("select t.*, tc.ser_num from tokens t left join tc tc on t.token_code=tc.token_code\n"
@@ -45,6 +48,9 @@ struct VarekRegister::Impl {
     DataLink ds4{&ctrl};
     DataLink ds5{&ctrlToken};
     DirLock lock;
+    QString dir;
+    std::unique_ptr<WriteBatch> batch;
+    int unitDepth = 0;
     QString keyCount = QStringLiteral("Всего:");
 };
 
@@ -105,6 +111,15 @@ void VarekRegister::open(const QString& dataDir) {
     QString dir = dataDir;
     if (!dir.endsWith(QLatin1Char('/'))) dir += QLatin1Char('/');
     d->lock.acquire(dir);
+    d->dir = dir;
+    // A unit of work a crash interrupted is completed, or dropped when it
+    // never reached the files, before any table is read.
+    try {
+        WriteBatch::recover(dir + QLatin1String(kJournalName));
+    } catch (...) {
+        d->lock.release();
+        throw;
+    }
     d->obj.setFileName(tableFile(dir, QStringLiteral("obj.dbf")));
     d->ctrl.setFileName(tableFile(dir, QStringLiteral("ctrl.dbf")));
     d->tokens.setFileName(tableFile(dir, QStringLiteral("tokens.dbf")));
@@ -129,7 +144,44 @@ void VarekRegister::open(const QString& dataDir) {
     }
 }
 
+void VarekRegister::beginUnit() {
+    if (d->unitDepth++ > 0) return;
+    d->batch = std::make_unique<WriteBatch>(d->dir + QLatin1String(kJournalName));
+    for (Table* t : {&d->obj, &d->ctrl, &d->tokens, &d->tc})
+        t->setWriteBatch(d->batch.get());
+}
+
+void VarekRegister::endUnit() {
+    if (d->unitDepth == 0 || --d->unitDepth > 0) return;
+    std::unique_ptr<WriteBatch> batch = std::move(d->batch);
+    for (Table* t : {&d->obj, &d->ctrl, &d->tokens, &d->tc})
+        t->setWriteBatch(nullptr);
+    try {
+        batch->commit();
+    } catch (...) {
+        // The rows in memory went ahead of the files: read them anew.
+        for (Table* t : {&d->obj, &d->ctrl, &d->tokens, &d->tc}) {
+            try {
+                if (t->active()) t->reload();
+            } catch (...) {
+            }
+        }
+        throw;
+    }
+}
+
+bool VarekRegister::unitOpen() const {
+    return d->unitDepth > 0;
+}
+
 void VarekRegister::close() {
+    if (d->unitDepth > 0) {
+        d->unitDepth = 1;
+        try {
+            endUnit();
+        } catch (...) {
+        }
+    }
     d->ctrlToken.close();
     d->tokenCtrl.close();
     d->obj.close();

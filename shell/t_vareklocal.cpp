@@ -219,6 +219,8 @@ QWidget* TTVarekLocal::buildKeysPage() {
                            {.rowSelect = true, .multiSelect = true, .keepHighlight = true, .tableGrid = true},
                            *m_messages);
     m_dbGrid3->setObjectName(QStringLiteral("DBGrid3"));
+    m_dbGrid3->setDeletionScope(
+        [this](const std::function<void()>& work) { DurableUnit::run(*m_register, work); });
     m_dbGrid3->setAccessibleName(QStringLiteral("Ключи"));
     upper->layout()->addWidget(m_dbGrid3);
     m_laCount = new QLabel(QStringLiteral("Всего:"));
@@ -328,6 +330,9 @@ QWidget* TTVarekLocal::buildControllersPage() {
     // Ctrl+Delete in the objects and controllers grids removes what depends
     // on the row as the toolbar deletes do.
     m_dbGrid2->setRowDeleter([this] { ObjectsOperations(*m_register, *m_messages, this).deleteObjectRow(); });
+    const auto unitScope = [this](const std::function<void()>& work) { DurableUnit::run(*m_register, work); };
+    m_dbGrid2->setDeletionScope(unitScope);
+    m_dbGrid1->setDeletionScope(unitScope);
     m_dbGrid1->setRowDeleter(
         [this] { ObjectsOperations(*m_register, *m_messages, this).deleteControllerRow(); });
     return page;
@@ -525,40 +530,44 @@ void TTVarekLocal::savePagePictures(const QString& dir) {
     m_pageControl1->setCurrentIndex(current);
 }
 
+void TTVarekLocal::runUnit(const std::function<void()>& operation) {
+    guarded(*m_messages, [&] { DurableUnit::run(*m_register, operation); });
+}
+
 void TTVarekLocal::ToolButton13Click() {
-    guarded(*m_messages, [this] { KeyOperations(*m_register, *m_messages, this).ToolButton13Click(); });
+    runUnit([this] { KeyOperations(*m_register, *m_messages, this).ToolButton13Click(); });
 }
 
 void TTVarekLocal::ToolButton8Click() {
-    guarded(*m_messages, [this] { KeyOperations(*m_register, *m_messages, this).ToolButton8Click(); });
+    runUnit([this] { KeyOperations(*m_register, *m_messages, this).ToolButton8Click(); });
 }
 
 void TTVarekLocal::ToolButton12Click() {
-    guarded(*m_messages, [this] { KeyOperations(*m_register, *m_messages, this).ToolButton12Click(); });
+    runUnit([this] { KeyOperations(*m_register, *m_messages, this).ToolButton12Click(); });
 }
 
 void TTVarekLocal::bbAddClick() {
-    guarded(*m_messages, [this] { ObjectsOperations(*m_register, *m_messages, this).addObject(); });
+    runUnit([this] { ObjectsOperations(*m_register, *m_messages, this).addObject(); });
 }
 
 void TTVarekLocal::bbEditClick() {
-    guarded(*m_messages, [this] { ObjectsOperations(*m_register, *m_messages, this).editObject(); });
+    runUnit([this] { ObjectsOperations(*m_register, *m_messages, this).editObject(); });
 }
 
 void TTVarekLocal::bbDelClick() {
-    guarded(*m_messages, [this] { ObjectsOperations(*m_register, *m_messages, this).deleteObject(); });
+    runUnit([this] { ObjectsOperations(*m_register, *m_messages, this).deleteObject(); });
 }
 
 void TTVarekLocal::ToolButton4Click() {
-    guarded(*m_messages, [this] { ObjectsOperations(*m_register, *m_messages, this).addController(); });
+    runUnit([this] { ObjectsOperations(*m_register, *m_messages, this).addController(); });
 }
 
 void TTVarekLocal::tbMegClick() {
-    guarded(*m_messages, [this] { ObjectsOperations(*m_register, *m_messages, this).editController(); });
+    runUnit([this] { ObjectsOperations(*m_register, *m_messages, this).editController(); });
 }
 
 void TTVarekLocal::BtnSetTabsClick() {
-    guarded(*m_messages, [this] { ObjectsOperations(*m_register, *m_messages, this).deleteController(); });
+    runUnit([this] { ObjectsOperations(*m_register, *m_messages, this).deleteController(); });
 }
 
 void TTVarekLocal::bbTestClick() {
@@ -574,7 +583,7 @@ void TTVarekLocal::BtnSecurityClick() {
 }
 
 void TTVarekLocal::tbDelTokenClick() {
-    guarded(*m_messages, [this] { KeyOperations(*m_register, *m_messages, this).tbDelTokenClick(); });
+    runUnit([this] { KeyOperations(*m_register, *m_messages, this).tbDelTokenClick(); });
 }
 
 } // namespace varek

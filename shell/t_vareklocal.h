@@ -98,6 +98,10 @@ private:
     QWidget* buildControllersPage();
     QWidget* buildDetailsPage();
     QWidget* buildSettingsPage();
+    // Runs a register operation under the guard as one durable unit of work:
+    // its writes reach the files together when it ends, one sync per file.
+    void runUnit(const std::function<void()>& operation);
+
     struct ButtonWiring;
     static const ButtonWiring kButtons[];
     // Makes the toolbar button of that name in the wiring table and adds it to bar.

@@ -111,15 +111,21 @@ void DbGrid::deleteRows() {
     const QString text =
         rows.size() >= 2 ? QStringLiteral("Delete all selected records?") : QStringLiteral("Delete record?");
     if (!m_messages.confirm(QStringLiteral("Confirm"), text)) return;
-    // From the last row up, so the rows still to delete keep their positions.
-    for (auto it = rows.crbegin(); it != rows.crend(); ++it) {
-        if (*it >= table->recordCount()) continue;
-        table->setRecNo(*it);
-        if (m_rowDeleter)
-            m_rowDeleter();
-        else
-            table->deleteRecord();
-    }
+    const auto work = [&] {
+        // From the last row up, so the rows still to delete keep their positions.
+        for (auto it = rows.crbegin(); it != rows.crend(); ++it) {
+            if (*it >= table->recordCount()) continue;
+            table->setRecNo(*it);
+            if (m_rowDeleter)
+                m_rowDeleter();
+            else
+                table->deleteRecord();
+        }
+    };
+    if (m_deletionScope)
+        m_deletionScope(work);
+    else
+        work();
     followDataset(true);
 }
 

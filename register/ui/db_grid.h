@@ -38,6 +38,10 @@ public:
     // the table's row alone; the window sets deleters that also remove the
     // rows depending on it.
     void setRowDeleter(std::function<void()> deleter) { m_rowDeleter = std::move(deleter); }
+    // Runs the deletion of the chosen rows as one piece of work (the window
+    // makes it one durable unit of the register); by default it just runs.
+    using Scope = std::function<void(const std::function<void()>& work)>;
+    void setDeletionScope(Scope scope) { m_deletionScope = std::move(scope); }
 
     // The rows Ctrl+Delete would delete: the selected rows, or the current row.
     QList<int> rowsToDelete() const;
@@ -57,6 +61,7 @@ private:
     Options m_options;
     Messages& m_messages;
     std::function<void()> m_rowDeleter;
+    Scope m_deletionScope;
     bool m_following = false;
 };
 

@@ -180,9 +180,12 @@ void ObjectsOperations::deleteObjectRow() {
     // The controllers table presents the current object's controllers: each
     // goes with its access rows, so that no key keeps a right to a number
     // that a later controller may be given.
+    QVariantList serNums;
+    for (ctrl.first(); !ctrl.eof(); ctrl.next())
+        if (!ctrl.isNull(kSerNum)) serNums.append(ctrl.asInteger(kSerNum));
+    m_reg.taTC().deleteMatching(kSerNum, serNums);
     for (int left = ctrl.recordCount(); left > 0 && !ctrl.isEmpty(); --left) {
         ctrl.first();
-        if (!ctrl.isNull(kSerNum)) deleteAccessRows(ctrl.asInteger(kSerNum));
         ctrl.deleteRecord();
     }
     obj.deleteRecord();
@@ -336,9 +339,7 @@ void ObjectsOperations::returnToObject(qint32 objNum) {
 }
 
 void ObjectsOperations::deleteAccessRows(qint32 serNum) {
-    Table& tc = m_reg.taTC();
-    while (tc.locate(kSerNum, {serNum}))
-        tc.deleteRecord();
+    m_reg.taTC().deleteMatching(kSerNum, serNum);
 }
 
 void ObjectsOperations::rerunViews() {
