@@ -176,7 +176,7 @@ void ProgrammerExchange::runExchange(Command command, QStringList lines, QString
                                             "команда \"%3\" не отправлена.")
                                  .arg(sent)
                                  .arg(total)
-                                 .arg(command == Command::Store ? u's' : u'w'));
+                                 .arg(command == Command::Store ? QLatin1Char('s') : QLatin1Char('w')));
                 } else {
                     port.SendText(command == Command::Store ? "s\r\n" : "w\r\n");
                     QElapsedTimer phase;

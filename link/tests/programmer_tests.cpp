@@ -233,6 +233,8 @@ TEST_F(Programmer, StoresInARowAndWrite) {
     expectPortFree();
 }
 
+// A cancelled store or write stops before its next dump line and never sends
+// its final command; the log names the command that was not sent.
 TEST_F(Programmer, CancelBeforeTheFinalCommand) {
     ZintorDevice device(*m_pty);
     device.start();
@@ -242,18 +244,33 @@ TEST_F(Programmer, CancelBeforeTheFinalCommand) {
     QObject::connect(&m_exchange, &ProgrammerExchange::progress, &m_exchange, [this](int) {
         if (m_progress.size() == 5) m_exchange.cancel();
     });
-    EXPECT_TRUE(m_exchange.start(ProgrammerExchange::Command::Store, randomImage(3), R"(\\.\COM3)"));
-    EXPECT_FALSE(m_exchange.start(ProgrammerExchange::Command::Read, {}, R"(\\.\COM3)")); // one at a time
-    ASSERT_TRUE(processEventsUntil([this] { return m_finished; }, 30000));
-    EXPECT_FALSE(m_ok);
-    EXPECT_TRUE(m_exchange.wasCancelled());
-    EXPECT_TRUE(m_log.last().startsWith("Передача прервана оператором")) << m_log.last().toStdString();
-    EXPECT_EQ(m_progress.last(), 0);
-    processEventsUntil([] { return false; }, 50);
-    const QList<QByteArray> received = device.receivedLines();
-    EXPECT_LT(received.size(), 100);
-    EXPECT_FALSE(received.contains("s"));
-    expectPortFree();
+    const struct {
+        ProgrammerExchange::Command command;
+        QByteArray final;
+    } cases[] = {{ProgrammerExchange::Command::Store, "s"}, {ProgrammerExchange::Command::Write, "w"}};
+    for (const auto& c : cases) {
+        m_log.clear();
+        m_progress.clear();
+        m_finished = false;
+        EXPECT_TRUE(m_exchange.start(c.command, randomImage(3), R"(\\.\COM3)"));
+        EXPECT_FALSE(m_exchange.start(ProgrammerExchange::Command::Read, {}, R"(\\.\COM3)")); // one at a time
+        ASSERT_TRUE(processEventsUntil([this] { return m_finished; }, 30000));
+        EXPECT_FALSE(m_ok);
+        EXPECT_TRUE(m_exchange.wasCancelled());
+        ASSERT_FALSE(m_log.isEmpty());
+        const QString note = m_log.last();
+        EXPECT_TRUE(note.startsWith(QStringLiteral("Передача прервана оператором: отправлено строк ")))
+            << note.toStdString();
+        EXPECT_TRUE(note.endsWith(
+            QStringLiteral(" из 256, команда \"%1\" не отправлена.").arg(QLatin1String(c.final))))
+            << note.toStdString();
+        EXPECT_EQ(m_progress.last(), 0);
+        processEventsUntil([] { return false; }, 50);
+        const QList<QByteArray> received = device.receivedLines();
+        EXPECT_LT(received.size(), 200);
+        EXPECT_FALSE(received.contains(c.final));
+        expectPortFree();
+    }
 }
 
 TEST_F(Programmer, DeviceGoneMidExchange) {
