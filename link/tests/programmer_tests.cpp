@@ -136,6 +136,10 @@ TEST_F(Programmer, SilentDeviceReadEndsWithNothing) {
     EXPECT_GE(t.elapsed(), quickTiming().readWait);
 }
 
+const QString kCutOffReply =
+    QStringLiteral("Ответ устройства Zintor оборвался на середине строки. Проверьте кабель и питание "
+                   "устройства и повторите.\nCommunication error 9997: Timeout during operation");
+
 TEST_F(Programmer, StallWithinALineEndsTheExchange) {
     sim::ZintorOptions stall;
     stall.stallMs = 300; // longer than every line time-out
@@ -144,7 +148,7 @@ TEST_F(Programmer, StallWithinALineEndsTheExchange) {
         device.start();
         runToEnd(ProgrammerExchange::Command::Read);
         EXPECT_FALSE(m_ok);
-        EXPECT_EQ(m_message, "Communication error 9997: Timeout during operation");
+        EXPECT_EQ(m_message, kCutOffReply);
         EXPECT_TRUE(m_log.isEmpty());
         EXPECT_TRUE(m_dump.isEmpty());
         expectPortFree();
@@ -153,7 +157,7 @@ TEST_F(Programmer, StallWithinALineEndsTheExchange) {
     device.start();
     runToEnd(ProgrammerExchange::Command::Store, randomImage(1));
     EXPECT_FALSE(m_ok);
-    EXPECT_EQ(m_message, "Communication error 9997: Timeout during operation");
+    EXPECT_EQ(m_message, kCutOffReply);
     processEventsUntil([] { return false; }, 50);
     const QList<QByteArray> received = device.receivedLines();
     EXPECT_LE(received.size(), 3); // the exchange stopped: no further lines, no "s"
@@ -164,8 +168,11 @@ TEST_F(Programmer, StallWithinALineEndsTheExchange) {
 TEST_F(Programmer, MissingPortThenRetry) {
     runToEnd(ProgrammerExchange::Command::Store, randomImage(2), QStringLiteral(R"(\\.\COM9)"));
     EXPECT_FALSE(m_ok);
-    EXPECT_EQ(m_message,
-              QStringLiteral("Communication error 2: %1").arg(TLineSerial::ErrorDescription(ENOENT)));
+    EXPECT_EQ(m_message, QStringLiteral("Порт COM9 не найден: устройство не подключено или порт выбран "
+                                        "неверно. Подключите устройство или выберите другой порт в списке "
+                                        "«Ком-порт устройства Zintor» на странице «Настройки».\n"
+                                        "Communication error 2: %1")
+                             .arg(TLineSerial::ErrorDescription(ENOENT)));
     EXPECT_TRUE(m_log.isEmpty());
     EXPECT_TRUE(m_progress.isEmpty());
 
@@ -181,9 +188,30 @@ TEST_F(Programmer, HeldPortIsRefused) {
     holder.OpenDevice(R"(\\.\COM3)");
     runToEnd(ProgrammerExchange::Command::Read);
     EXPECT_FALSE(m_ok);
-    EXPECT_EQ(
-        m_message,
-        QStringLiteral("Communication error %1: %2").arg(EBUSY).arg(TLineSerial::ErrorDescription(EBUSY)));
+    EXPECT_EQ(m_message, QStringLiteral("Порт COM3 (%1) занят другой программой. Закройте её и повторите.\n"
+                                        "Communication error %2: %3")
+                             .arg(m_pty->slavePath())
+                             .arg(EBUSY)
+                             .arg(TLineSerial::ErrorDescription(EBUSY)));
+}
+
+// A reply that never ends its line is cut off at the bound instead of
+// growing without end, and the operator learns why.
+TEST_F(Programmer, OverLongReplyLine) {
+    std::thread device([&] {
+        readMaster(*m_pty, 3);
+        m_pty->writeAll(QByteArray(ProgrammerMaxLineLength + 100, 'X'));
+    });
+    runToEnd(ProgrammerExchange::Command::Read);
+    device.join();
+    EXPECT_FALSE(m_ok);
+    EXPECT_TRUE(m_message.startsWith(QStringLiteral("Устройство Zintor прислало слишком длинную строку")))
+        << m_message.toStdString();
+    EXPECT_TRUE(
+        m_message.endsWith(QStringLiteral("\nCommunication error 9996: Maximal buffer length exceeded")))
+        << m_message.toStdString();
+    EXPECT_TRUE(m_log.isEmpty());
+    expectPortFree();
 }
 
 // A full store sends exactly the 256 lines and "s", in order; the device's
