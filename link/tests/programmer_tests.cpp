@@ -7,6 +7,8 @@
 
 #include <QRandomGenerator>
 
+#include <sys/ioctl.h>
+
 using namespace varek;
 using sim::ZintorDevice;
 
@@ -327,6 +329,28 @@ TEST_F(Programmer, DeviceGoneMidExchange) {
     runToEnd(ProgrammerExchange::Command::Read);
     EXPECT_TRUE(m_ok) << m_message.toStdString();
     EXPECT_EQ(m_dump.size(), 256);
+}
+
+// A hang-up, which is what an unplugged USB adapter gives (reads return
+// nothing, the port reports POLLHUP), ends the exchange as a lost device too.
+TEST_F(Programmer, HangUpMidExchange) {
+    ZintorDevice device(*m_pty);
+    device.start();
+    ProgrammerTiming t = quickTiming();
+    t.dumpPhase = 20;
+    m_exchange.setTiming(t);
+    QObject::connect(&m_exchange, &ProgrammerExchange::progress, &m_exchange, [&](int) {
+        if (m_progress.size() == 3) ::ioctl(m_pty->keptSlaveFd(), TIOCVHANGUP);
+    });
+    QElapsedTimer timer;
+    timer.start();
+    ASSERT_TRUE(m_exchange.start(ProgrammerExchange::Command::Store, randomImage(4), R"(\\.\COM3)"));
+    ASSERT_TRUE(processEventsUntil([this] { return m_finished; }, 30000));
+    EXPECT_FALSE(m_ok);
+    EXPECT_TRUE(m_message.startsWith("Связь с устройством Zintor потеряна")) << m_message.toStdString();
+    EXPECT_TRUE(m_message.contains(QStringLiteral("Communication error %1:").arg(EIO)))
+        << m_message.toStdString();
+    EXPECT_LT(timer.elapsed(), 5000); // ended at once, not after a time-out
 }
 
 // Empty replies: dropped while listening after a dump line, logged after "s".
