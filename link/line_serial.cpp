@@ -126,6 +126,7 @@ void TLineSerial::OpenDevice(const QString& name) {
     m_deviceName = name;
 
     const QString path = resolveDevice(name);
+    m_devicePath = path;
     int err = ENOENT;
     const int fd = path.isEmpty() ? -1 : tty::openExclusive(path, &err);
     if (fd < 0) {

@@ -81,6 +81,8 @@ public:
     int Handle() const { return m_handle; }
     bool isActive() const { return m_active; }
     const QString& deviceName() const { return m_deviceName; }
+    // The device that the last OpenDevice tried (empty when the name gave none).
+    const QString& devicePath() const { return m_devicePath; }
     qint32 LastError() const { return m_lastError; }
     const QString& LastErrorDesc() const { return m_lastErrorDesc; }
     const QByteArray& LineBuffer() const { return m_lineBuffer; }
@@ -112,6 +114,7 @@ private:
     bool m_active = false;
     bool m_isPty = false;
     QString m_deviceName;
+    QString m_devicePath;
     qint32 m_lastError = 0;
     QString m_lastErrorDesc = QStringLiteral("OK");
     QByteArray m_lineBuffer;

@@ -1,23 +1,18 @@
 #include "link/programmer.h"
 
 #include "link/line_serial.h"
+#include "link/serial_failure.h"
 
 #include <QElapsedTimer>
 #include <QMetaObject>
 #include <QPointer>
 #include <QThread>
 
-#include <cerrno>
 #include <memory>
 
 namespace varek {
 
 namespace {
-
-// Errors that mean the device (or its adapter) is no longer there.
-bool deviceGone(qint32 code) {
-    return code == EIO || code == ENXIO || code == ENODEV || code == EBADF;
-}
 
 // Whether a reply line can be taken now or after waiting up to `wait` ms for a
 // byte. A line that arrived together with the one before it already sits in
@@ -40,6 +35,7 @@ struct ProgrammerExchange::Run {
     ProgrammerExchange* owner;
     ProgrammerTiming timing;
     TLineSerial port;
+    SerialStep step = SerialStep::Opening; // what the port was last asked to do
 
     void log(const QByteArray& line) {
         const QString text = QString::fromLatin1(line);
@@ -121,10 +117,15 @@ void ProgrammerExchange::runExchange(Command command, QStringList lines, QString
             // (a failed ConfigureLine included) it is closed on the way out.
             port.OpenDevice(deviceName);
             port.ConfigureLine(ProgrammerBaud, 8, QLatin1Char('N'), 0, false, false);
+            auto send = [&run, &port](const QByteArray& text) {
+                run.step = SerialStep::Sending;
+                port.SendText(text);
+                run.step = SerialStep::Receiving;
+            };
 
             if (command == Command::Read) {
                 run.status(QStringLiteral("Чтение памяти Zintor…"));
-                port.SendText("d\r\n");
+                send("d\r\n");
                 int received = 0;
                 while (!run.cancelled() && replyWaiting(port, t.readWait)) {
                     const QByteArray line = port.ReceiveLine(t.readLine);
@@ -151,7 +152,7 @@ void ProgrammerExchange::runExchange(Command command, QStringList lines, QString
                         cancelled = true;
                         break;
                     }
-                    port.SendText(lines.at(i).toLatin1() + "\r\n");
+                    send(lines.at(i).toLatin1() + "\r\n");
                     ++sent;
                     QElapsedTimer phase;
                     phase.start();
@@ -176,9 +177,9 @@ void ProgrammerExchange::runExchange(Command command, QStringList lines, QString
                                             "команда \"%3\" не отправлена.")
                                  .arg(sent)
                                  .arg(total)
-                                 .arg(command == Command::Store ? u's' : u'w'));
+                                 .arg(command == Command::Store ? QLatin1Char('s') : QLatin1Char('w')));
                 } else {
-                    port.SendText(command == Command::Store ? "s\r\n" : "w\r\n");
+                    send(command == Command::Store ? "s\r\n" : "w\r\n");
                     QElapsedTimer phase;
                     phase.start();
                     qint64 shown = -1;
@@ -199,11 +200,10 @@ void ProgrammerExchange::runExchange(Command command, QStringList lines, QString
             ok = !cancelled;
             if (cancelled) message = QStringLiteral("Обмен с устройством Zintor прерван оператором.");
         } catch (const ESerialError& e) {
-            message = e.message();
-            if (deviceGone(e.code()))
-                message = QStringLiteral("Связь с устройством Zintor потеряна: устройство отключено или "
-                                         "недоступно.\n") +
-                          message;
+            // What happened and what to do, in the operator's words, over the port's own text.
+            message = serialFailureCause(SerialPeer::Zintor, portNameOfDevice(deviceName), port.devicePath(),
+                                         e.code(), run.step) +
+                      u'\n' + e.message();
         } catch (const VarekError& e) {
             message = e.message();
         } catch (const std::exception& e) {

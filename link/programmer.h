@@ -64,10 +64,11 @@ constexpr qint32 ProgrammerMaxLineLength = 4096;
 //                      how far, and about how long is left.
 //   finished(ok, msg)  the end. ok: the exchange ran to its end (for a read the
 //                      window then shows the log page as after a read). Not ok:
-//                      msg is the message to show (an ESerialError's message
-//                      "Communication error %d: %s", with a Russian first line
-//                      when the device went away), or, after cancel(), a note
-//                      that the transfer was cancelled (wasCancelled() is true).
+//                      msg is the message to show: a Russian line that says
+//                      what happened and what to do (serial_failure.h), then
+//                      the ESerialError's message "Communication error %d: %s";
+//                      or, after cancel(), a note that the transfer was
+//                      cancelled (wasCancelled() is true).
 //
 // The port is opened at start and always closed before finished(): after a
 // normal end, after an error (also a failed ConfigureLine), after cancel(), and

@@ -6,6 +6,7 @@
 #include <QSocketNotifier>
 
 #include <cerrno>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -45,14 +46,17 @@ void TReaderComPort::openPort() {
     if (XoffLevel < XonLevel || XoffLevel > InQueueSize)
         throw EComPortError(EBadLimits, QStringLiteral("Invalid XON/XOFF limits"));
     const QString path = m_comNumber <= 255 ? devicePathFor(quint8(m_comNumber)) : QString();
+    m_devicePath = path;
     const QString portName = QStringLiteral("COM%1").arg(m_comNumber);
     int err = ENOENT;
     const int fd = path.isEmpty() ? -1 : tty::openExclusive(path, &err);
     if (fd < 0) {
         if (err == ENOENT || err == ENXIO || err == ENODEV || err == ENOTTY)
-            throw EComPortError(ENoSuchPort, QStringLiteral("No such port: %1").arg(portName));
-        if (err == EBUSY || err == EACCES)
-            throw EComPortError(EPortInUse, QStringLiteral("Port in use: %1").arg(portName));
+            throw EComPortError(ENoSuchPort, QStringLiteral("No such port: %1").arg(portName), err);
+        // Held by another program or port object. A refused permission is not
+        // "in use": it goes on as the system error it is.
+        if (err == EBUSY)
+            throw EComPortError(EPortInUse, QStringLiteral("Port in use: %1").arg(portName), err);
         throw EInOutError(
             err, QStringLiteral("I/O error %1 on %2: %3").arg(err).arg(portName, qt_error_string(err)));
     }
@@ -119,6 +123,7 @@ void TReaderComPort::openPort() {
     m_buffer.reserve(ReceiveBufferSize);
     m_unannounced = 0;
     m_inEvent = false;
+    m_lost = false;
     m_notifier = new QSocketNotifier(fd, QSocketNotifier::Read);
     connect(m_notifier, &QSocketNotifier::activated, this, &TReaderComPort::onReadable);
     m_state = State::Open;
@@ -148,7 +153,7 @@ quint8 TReaderComPort::ReadChar() {
     const quint8 c = quint8(m_buffer.at(0));
     m_buffer.remove(0, 1);
     // Room again: resume taking characters from the device.
-    if (m_notifier && !m_notifier->isEnabled() && m_state == State::Open &&
+    if (m_notifier && !m_notifier->isEnabled() && m_state == State::Open && !m_lost &&
         m_buffer.size() < ReceiveBufferSize)
         m_notifier->setEnabled(true);
     return c;
@@ -166,15 +171,28 @@ void TReaderComPort::fillBuffer() {
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno == EAGAIN) return;
-        // End of file or an error: the device has gone. Stop listening so the
-        // notifier does not fire without end.
-        const int e = n < 0 ? errno : EIO;
-        m_notifier->setEnabled(false);
-        emit deviceLost(e);
+        if (n < 0) {
+            lose(errno);
+            return;
+        }
+        // Nothing more to read. With the raw line's VMIN and VTIME at 0 a
+        // read of an empty tty returns 0 rather than EAGAIN, so 0 is not an
+        // end of file by itself: only a hang-up (the device was unplugged)
+        // is, and that the device reports as POLLHUP or POLLERR.
+        pollfd p{m_fd, POLLIN, 0};
+        if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) lose(EIO);
         return;
     }
     if (m_buffer.size() >= ReceiveBufferSize && m_notifier)
         m_notifier->setEnabled(false); // resumes in ReadChar
+}
+
+// The device has gone: stop listening so the notifier does not fire without
+// end, and say so once.
+void TReaderComPort::lose(int error) {
+    m_lost = true;
+    if (m_notifier) m_notifier->setEnabled(false);
+    emit deviceLost(error);
 }
 
 void TReaderComPort::onReadable() {

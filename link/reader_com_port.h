@@ -14,11 +14,15 @@ namespace varek {
 // Failures of the reader port, with their code.
 class EComPortError : public VarekError {
 public:
-    EComPortError(qint32 code, QString message) : VarekError(std::move(message)), m_code(code) {}
+    EComPortError(qint32 code, QString message, int systemError = 0)
+        : VarekError(std::move(message)), m_code(code), m_systemError(systemError) {}
     qint32 code() const noexcept { return m_code; }
+    // The system's error number behind the failure (ENOENT, EBUSY, ...); 0 when none.
+    int systemError() const noexcept { return m_systemError; }
 
 private:
     qint32 m_code;
+    int m_systemError;
 };
 
 namespace ComPortCode {
@@ -63,8 +67,14 @@ private:
 // handler runs (if it processes events) are announced after it returns.
 //
 // Open failures: ComNumber 0 -> EComPortError ENoPortChosen (-11); no such port
-// -> ENoSuchPort (-1); port held -> EPortInUse (-8); any other system error ->
-// EInOutError with the system's error number. The port then stays closed.
+// -> ENoSuchPort (-1); port held by another program or port object (EBUSY) ->
+// EPortInUse (-8); any other system error, a refused permission (EACCES)
+// included -> EInOutError with the system's error number. The port then stays
+// closed.
+//
+// A device that goes away while open (a read error, or a hang-up such as an
+// unplugged USB adapter) is reported once with deviceLost; the port then stops
+// reading from it.
 class TReaderComPort : public QObject {
     Q_OBJECT
 public:
@@ -88,6 +98,8 @@ public:
 
     // Characters received and not yet taken.
     int waitingCount() const { return int(m_buffer.size()); }
+    // The device the last open tried (empty when ComNumber named none).
+    const QString& devicePath() const { return m_devicePath; }
 
     // Line settings, applied at the next open.
     qint32 Baud = 9600;
@@ -119,6 +131,7 @@ private:
     void onReadable();
     void fillBuffer();
     void deliver();
+    void lose(int error);
 
     quint16 m_comNumber = 0;
     State m_state = State::Closed;
@@ -127,6 +140,8 @@ private:
     QByteArray m_buffer;
     qsizetype m_unannounced = 0;
     bool m_inEvent = false;
+    bool m_lost = false;
+    QString m_devicePath;
     std::shared_ptr<bool> m_alive;
 };
 

@@ -4,7 +4,7 @@
 #include "core/port_numbers.h"
 #include "keys/token_code.h"
 #include "link/reader_com_port.h"
-#include "link/serial_ports.h"
+#include "link/serial_failure.h"
 #include "register/ui/editor_support.h"
 
 #include <QComboBox>
@@ -76,6 +76,8 @@ TfrmEdToken::TfrmEdToken(Messages& messages, QWidget* parent) : QDialog(parent),
 
     laReader = new QLabel(upper);
     laReader->setObjectName(QStringLiteral("laReader"));
+    laReader->setWordWrap(true); // the cause of a missing reader can be a long line
+    laReader->setTextInteractionFlags(Qt::TextSelectableByMouse); // the command in it can be copied
     form->addRow(laReader);
 
     // Lower panel: the controllers the key may open.
@@ -133,18 +135,31 @@ void TfrmEdToken::FormCreate() {
     connect(ReaderPort1.get(), &TReaderComPort::OnTriggerAvail, this, [this](quint16 count) {
         guarded(m_messages, [this, count] { ReaderPort1TriggerAvail(count); });
     });
-    connect(ReaderPort1.get(), &TReaderComPort::deviceLost, this, [this](int) {
+    const quint8 number = ComToken;
+    const QString portName = number == 0 ? QString() : QStringLiteral("COM%1").arg(number);
+    connect(ReaderPort1.get(), &TReaderComPort::deviceLost, this, [this, portName](int error) {
         m_readerLost = true;
+        m_readerCause =
+            serialFailureCause(SerialPeer::Orvan, portName, m_readerDevice, error, SerialStep::Receiving);
         laReader->setText(readerStatusText());
     });
-    const quint8 number = ComToken;
+    // Why the reader could not be opened: the system's error behind the port's refusal.
+    auto refused = [&](int systemError) {
+        m_readerCause = serialFailureCause(SerialPeer::Orvan, portName, ReaderPort1->devicePath(),
+                                           systemError, SerialStep::Opening);
+        m_messages.plain(QStringLiteral("Не удается подключиться к com-порту."));
+    };
     try {
         ReaderPort1->setOpen(false);
         ReaderPort1->setComNumber(number);
         ReaderPort1->setOpen(true);
-        m_readerDevice = devicePathFor(number);
+        m_readerDevice = ReaderPort1->devicePath();
+    } catch (const EComPortError& e) {
+        refused(e.systemError());
+    } catch (const EInOutError& e) {
+        refused(e.code());
     } catch (const std::exception&) {
-        m_messages.plain(QStringLiteral("Не удается подключиться к com-порту."));
+        refused(0);
     }
     laReader->setText(readerStatusText());
 }
@@ -166,7 +181,10 @@ bool TfrmEdToken::readerConnected() const {
 }
 
 QString TfrmEdToken::readerStatusText() const {
-    if (!readerConnected()) return QStringLiteral("Считыватель не подключён");
+    if (!readerConnected()) {
+        const QString line = QStringLiteral("Считыватель не подключён");
+        return m_readerCause.isEmpty() ? line : line + QStringLiteral(". ") + m_readerCause;
+    }
     return QStringLiteral("Считыватель: COM%1 (%2)").arg(ComToken).arg(m_readerDevice);
 }
 

@@ -68,7 +68,9 @@ public:
     // Data available on the reader port: takes exactly count characters.
     void ReaderPort1TriggerAvail(int count);
 
-    // The text of the reader line under the fields.
+    // The text of the reader line under the fields: the port and its device
+    // while the port is open; "Считыватель не подключён" when it is not, with
+    // the cause when the open failed or the device went away.
     QString readerStatusText() const;
     bool readerConnected() const;
     TReaderComPort* readerPort() const { return ReaderPort1.get(); }
@@ -104,6 +106,7 @@ private:
     bool m_saved = false;
     bool m_portClosed = false;
     bool m_readerLost = false;
+    QString m_readerCause; // why the reader is not connected (serial_failure.h)
     CodeCheck m_codeCheck;
 };
 

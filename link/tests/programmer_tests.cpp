@@ -7,6 +7,8 @@
 
 #include <QRandomGenerator>
 
+#include <sys/ioctl.h>
+
 using namespace varek;
 using sim::ZintorDevice;
 
@@ -136,6 +138,10 @@ TEST_F(Programmer, SilentDeviceReadEndsWithNothing) {
     EXPECT_GE(t.elapsed(), quickTiming().readWait);
 }
 
+const QString kCutOffReply =
+    QStringLiteral("Ответ устройства Zintor оборвался на середине строки. Проверьте кабель и питание "
+                   "устройства и повторите.\nCommunication error 9997: Timeout during operation");
+
 TEST_F(Programmer, StallWithinALineEndsTheExchange) {
     sim::ZintorOptions stall;
     stall.stallMs = 300; // longer than every line time-out
@@ -144,7 +150,7 @@ TEST_F(Programmer, StallWithinALineEndsTheExchange) {
         device.start();
         runToEnd(ProgrammerExchange::Command::Read);
         EXPECT_FALSE(m_ok);
-        EXPECT_EQ(m_message, "Communication error 9997: Timeout during operation");
+        EXPECT_EQ(m_message, kCutOffReply);
         EXPECT_TRUE(m_log.isEmpty());
         EXPECT_TRUE(m_dump.isEmpty());
         expectPortFree();
@@ -153,7 +159,7 @@ TEST_F(Programmer, StallWithinALineEndsTheExchange) {
     device.start();
     runToEnd(ProgrammerExchange::Command::Store, randomImage(1));
     EXPECT_FALSE(m_ok);
-    EXPECT_EQ(m_message, "Communication error 9997: Timeout during operation");
+    EXPECT_EQ(m_message, kCutOffReply);
     processEventsUntil([] { return false; }, 50);
     const QList<QByteArray> received = device.receivedLines();
     EXPECT_LE(received.size(), 3); // the exchange stopped: no further lines, no "s"
@@ -164,8 +170,11 @@ TEST_F(Programmer, StallWithinALineEndsTheExchange) {
 TEST_F(Programmer, MissingPortThenRetry) {
     runToEnd(ProgrammerExchange::Command::Store, randomImage(2), QStringLiteral(R"(\\.\COM9)"));
     EXPECT_FALSE(m_ok);
-    EXPECT_EQ(m_message,
-              QStringLiteral("Communication error 2: %1").arg(TLineSerial::ErrorDescription(ENOENT)));
+    EXPECT_EQ(m_message, QStringLiteral("Порт COM9 не найден: устройство не подключено или порт выбран "
+                                        "неверно. Подключите устройство или выберите другой порт в списке "
+                                        "«Ком-порт устройства Zintor» на странице «Настройки».\n"
+                                        "Communication error 2: %1")
+                             .arg(TLineSerial::ErrorDescription(ENOENT)));
     EXPECT_TRUE(m_log.isEmpty());
     EXPECT_TRUE(m_progress.isEmpty());
 
@@ -181,9 +190,30 @@ TEST_F(Programmer, HeldPortIsRefused) {
     holder.OpenDevice(R"(\\.\COM3)");
     runToEnd(ProgrammerExchange::Command::Read);
     EXPECT_FALSE(m_ok);
-    EXPECT_EQ(
-        m_message,
-        QStringLiteral("Communication error %1: %2").arg(EBUSY).arg(TLineSerial::ErrorDescription(EBUSY)));
+    EXPECT_EQ(m_message, QStringLiteral("Порт COM3 (%1) занят другой программой. Закройте её и повторите.\n"
+                                        "Communication error %2: %3")
+                             .arg(m_pty->slavePath())
+                             .arg(EBUSY)
+                             .arg(TLineSerial::ErrorDescription(EBUSY)));
+}
+
+// A reply that never ends its line is cut off at the bound instead of
+// growing without end, and the operator learns why.
+TEST_F(Programmer, OverLongReplyLine) {
+    std::thread device([&] {
+        readMaster(*m_pty, 3);
+        m_pty->writeAll(QByteArray(ProgrammerMaxLineLength + 100, 'X'));
+    });
+    runToEnd(ProgrammerExchange::Command::Read);
+    device.join();
+    EXPECT_FALSE(m_ok);
+    EXPECT_TRUE(m_message.startsWith(QStringLiteral("Устройство Zintor прислало слишком длинную строку")))
+        << m_message.toStdString();
+    EXPECT_TRUE(
+        m_message.endsWith(QStringLiteral("\nCommunication error 9996: Maximal buffer length exceeded")))
+        << m_message.toStdString();
+    EXPECT_TRUE(m_log.isEmpty());
+    expectPortFree();
 }
 
 // A full store sends exactly the 256 lines and "s", in order; the device's
@@ -233,6 +263,8 @@ TEST_F(Programmer, StoresInARowAndWrite) {
     expectPortFree();
 }
 
+// A cancelled store or write stops before its next dump line and never sends
+// its final command; the log names the command that was not sent.
 TEST_F(Programmer, CancelBeforeTheFinalCommand) {
     ZintorDevice device(*m_pty);
     device.start();
@@ -242,18 +274,33 @@ TEST_F(Programmer, CancelBeforeTheFinalCommand) {
     QObject::connect(&m_exchange, &ProgrammerExchange::progress, &m_exchange, [this](int) {
         if (m_progress.size() == 5) m_exchange.cancel();
     });
-    EXPECT_TRUE(m_exchange.start(ProgrammerExchange::Command::Store, randomImage(3), R"(\\.\COM3)"));
-    EXPECT_FALSE(m_exchange.start(ProgrammerExchange::Command::Read, {}, R"(\\.\COM3)")); // one at a time
-    ASSERT_TRUE(processEventsUntil([this] { return m_finished; }, 30000));
-    EXPECT_FALSE(m_ok);
-    EXPECT_TRUE(m_exchange.wasCancelled());
-    EXPECT_TRUE(m_log.last().startsWith("Передача прервана оператором")) << m_log.last().toStdString();
-    EXPECT_EQ(m_progress.last(), 0);
-    processEventsUntil([] { return false; }, 50);
-    const QList<QByteArray> received = device.receivedLines();
-    EXPECT_LT(received.size(), 100);
-    EXPECT_FALSE(received.contains("s"));
-    expectPortFree();
+    const struct {
+        ProgrammerExchange::Command command;
+        QByteArray final;
+    } cases[] = {{ProgrammerExchange::Command::Store, "s"}, {ProgrammerExchange::Command::Write, "w"}};
+    for (const auto& c : cases) {
+        m_log.clear();
+        m_progress.clear();
+        m_finished = false;
+        EXPECT_TRUE(m_exchange.start(c.command, randomImage(3), R"(\\.\COM3)"));
+        EXPECT_FALSE(m_exchange.start(ProgrammerExchange::Command::Read, {}, R"(\\.\COM3)")); // one at a time
+        ASSERT_TRUE(processEventsUntil([this] { return m_finished; }, 30000));
+        EXPECT_FALSE(m_ok);
+        EXPECT_TRUE(m_exchange.wasCancelled());
+        ASSERT_FALSE(m_log.isEmpty());
+        const QString note = m_log.last();
+        EXPECT_TRUE(note.startsWith(QStringLiteral("Передача прервана оператором: отправлено строк ")))
+            << note.toStdString();
+        EXPECT_TRUE(note.endsWith(
+            QStringLiteral(" из 256, команда \"%1\" не отправлена.").arg(QLatin1String(c.final))))
+            << note.toStdString();
+        EXPECT_EQ(m_progress.last(), 0);
+        processEventsUntil([] { return false; }, 50);
+        const QList<QByteArray> received = device.receivedLines();
+        EXPECT_LT(received.size(), 200);
+        EXPECT_FALSE(received.contains(c.final));
+        expectPortFree();
+    }
 }
 
 TEST_F(Programmer, DeviceGoneMidExchange) {
@@ -282,6 +329,28 @@ TEST_F(Programmer, DeviceGoneMidExchange) {
     runToEnd(ProgrammerExchange::Command::Read);
     EXPECT_TRUE(m_ok) << m_message.toStdString();
     EXPECT_EQ(m_dump.size(), 256);
+}
+
+// A hang-up, which is what an unplugged USB adapter gives (reads return
+// nothing, the port reports POLLHUP), ends the exchange as a lost device too.
+TEST_F(Programmer, HangUpMidExchange) {
+    ZintorDevice device(*m_pty);
+    device.start();
+    ProgrammerTiming t = quickTiming();
+    t.dumpPhase = 20;
+    m_exchange.setTiming(t);
+    QObject::connect(&m_exchange, &ProgrammerExchange::progress, &m_exchange, [&](int) {
+        if (m_progress.size() == 3) ::ioctl(m_pty->keptSlaveFd(), TIOCVHANGUP);
+    });
+    QElapsedTimer timer;
+    timer.start();
+    ASSERT_TRUE(m_exchange.start(ProgrammerExchange::Command::Store, randomImage(4), R"(\\.\COM3)"));
+    ASSERT_TRUE(processEventsUntil([this] { return m_finished; }, 30000));
+    EXPECT_FALSE(m_ok);
+    EXPECT_TRUE(m_message.startsWith("Связь с устройством Zintor потеряна")) << m_message.toStdString();
+    EXPECT_TRUE(m_message.contains(QStringLiteral("Communication error %1:").arg(EIO)))
+        << m_message.toStdString();
+    EXPECT_LT(timer.elapsed(), 5000); // ended at once, not after a time-out
 }
 
 // Empty replies: dropped while listening after a dump line, logged after "s".

@@ -6,6 +6,9 @@
 #include "tools/zintor_device.h"
 
 #include <QThread>
+#include <cerrno>
+#include <cstring>
+#include <sys/ioctl.h>
 #include <termios.h>
 
 using namespace varek;
@@ -201,10 +204,21 @@ TEST_F(ReaderPort, ChangingTheNumberReopens) {
     EXPECT_EQ(first.LastError(), 0);
 }
 
+// Characters arriving and the line falling silent again are no loss; only a
+// device that goes away is, and it is reported once.
 TEST_F(ReaderPort, DeviceGoneIsReportedOnce) {
     QList<int> lost;
     QObject::connect(&m_port, &TReaderComPort::deviceLost, &m_port, [&](int code) { lost << code; });
+    collectAll();
     m_port.setOpen(true);
+    m_pty->writeAll("\x02"
+                    "3A7C10F5B2\r\n");
+    ASSERT_TRUE(processEventsUntil([&] { return m_received.size() >= 13; }, 2000));
+    m_pty->writeAll("0123456789");
+    ASSERT_TRUE(processEventsUntil([&] { return m_received.size() >= 23; }, 2000));
+    processEventsUntil([] { return false; }, 50);
+    EXPECT_TRUE(lost.isEmpty()) << lost.size();
+
     m_pty.reset(); // the reader's adapter is pulled out
     ASSERT_TRUE(processEventsUntil([&] { return !lost.isEmpty(); }, 2000));
     processEventsUntil([] { return false; }, 50);
@@ -212,4 +226,16 @@ TEST_F(ReaderPort, DeviceGoneIsReportedOnce) {
     EXPECT_TRUE(m_port.Open()); // until the editor closes it
     m_port.setOpen(false);
     EXPECT_FALSE(m_port.Open());
+}
+
+// A hang-up (what an unplugged USB adapter gives: reads return nothing, the
+// device reports POLLHUP) is a lost device too.
+TEST_F(ReaderPort, HangUpIsALostDevice) {
+    QList<int> lost;
+    QObject::connect(&m_port, &TReaderComPort::deviceLost, &m_port, [&](int code) { lost << code; });
+    m_port.setOpen(true);
+    ASSERT_EQ(::ioctl(m_pty->keptSlaveFd(), TIOCVHANGUP), 0) << strerror(errno);
+    ASSERT_TRUE(processEventsUntil([&] { return !lost.isEmpty(); }, 2000));
+    processEventsUntil([] { return false; }, 50);
+    EXPECT_EQ(lost, (QList<int>{EIO}));
 }

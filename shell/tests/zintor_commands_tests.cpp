@@ -161,7 +161,11 @@ private slots:
         details()->showDump();
         QVERIFY(runToEnd(&TTVarekLocal::bbTestClick));
         QCOMPARE(errors().size(), 1);
-        QVERIFY2(errors()[0].startsWith("Communication error 9997: "), qPrintable(errors()[0]));
+        const QStringList report = errors()[0].split(u'\n');
+        QCOMPARE(report.size(), 2);
+        QVERIFY2(report[0].startsWith(QStringLiteral("Ответ устройства Zintor оборвался")),
+                 qPrintable(report[0]));
+        QVERIFY2(report[1].startsWith("Communication error 9997: "), qPrintable(report[1]));
         QVERIFY(details()->dumpShown());
         QCOMPARE(m_window->pageControl()->currentIndex(), 1);
         QVERIFY(deviceButtonsEnabled());
@@ -254,21 +258,33 @@ private slots:
         QTest::addColumn<int>("port");
         QTest::addColumn<bool>("held");
         QTest::addColumn<int>("code");
-        QTest::newRow("missing port") << 7 << false << 2;
-        QTest::newRow("no port chosen") << 0 << false << 2;
-        QTest::newRow("held by another") << 3 << true << 16; // EBUSY
+        QTest::addColumn<QString>("cause"); // the Russian line before the port's own text
+        QTest::newRow("missing port") << 7 << false << 2 << QStringLiteral("Порт COM7 не найден: ");
+        QTest::newRow("no port chosen")
+            << 0 << false << 2
+            << QStringLiteral("Порт устройства Zintor не выбран: выберите его в списке «Ком-порт устройства "
+                              "Zintor» на странице «Настройки».");
+        QTest::newRow("held by another") << 3 << true << 16 << QStringLiteral("Порт COM3 ("); // EBUSY
     }
     void portThatCannotBeOpened() {
         QFETCH(int, port);
         QFETCH(bool, held);
         QFETCH(int, code);
+        QFETCH(QString, cause);
         ComZintor = quint8(port);
         auto holder = std::make_unique<TLineSerial>();
         if (held) holder->OpenDevice(zintorDeviceName(3));
         QVERIFY(runToEnd(&TTVarekLocal::BtnClearClick));
         QCOMPARE(errors().size(), 1);
-        QVERIFY2(errors()[0].startsWith(QStringLiteral("Communication error %1: ").arg(code)),
-                 qPrintable(errors()[0]));
+        const QStringList report = errors()[0].split(u'\n');
+        QCOMPARE(report.size(), 2);
+        QVERIFY2(report[0].startsWith(cause), qPrintable(report[0]));
+        if (held)
+            QVERIFY2(
+                report[0].endsWith(QStringLiteral(") занят другой программой. Закройте её и повторите.")),
+                qPrintable(report[0]));
+        QVERIFY2(report[1].startsWith(QStringLiteral("Communication error %1: ").arg(code)),
+                 qPrintable(report[1]));
         QVERIFY(memo1()->lines().isEmpty());
         QCOMPARE(memo3()->count(), 256);
         QCOMPARE(m_window->progressBar()->value(), 0);

@@ -6,12 +6,14 @@
 #include "core/recording_messages.h"
 #include "keys/ui/ed_token.h"
 #include "keys/ui/tests/key_editor_support.h"
+#include "link/line_serial.h"
 #include "link/reader_com_port.h"
 #include "tools/pty_util.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -19,6 +21,11 @@
 #include <QTest>
 #include <QTreeWidget>
 #include <memory>
+
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace varek;
 
@@ -106,21 +113,48 @@ private slots:
         QCOMPARE(frm.edToken->text(), QStringLiteral("  01b2f5107c3a0086 "));
     }
 
+    // The port cannot be opened: the box says so, the reader line says why
+    // and what to do, and the editor still works.
     void withoutAReaderTheEditorStillWorks_data() {
         QTest::addColumn<int>("comToken");
-        QTest::newRow("no port chosen") << 0;
-        QTest::newRow("no such port") << 9;
+        QTest::addColumn<bool>("held");
+        QTest::addColumn<QString>("readerLine"); // %1: the reader's device
+        QTest::newRow("no port chosen")
+            << 0 << false
+            << QStringLiteral("Считыватель не подключён. Порт считывателя Orvan не выбран: выберите его в "
+                              "списке «Ком-порт считывателя Orvan» на странице «Настройки».");
+        QTest::newRow("no such port")
+            << 9 << false
+            << QStringLiteral("Считыватель не подключён. Порт COM9 не найден: устройство не подключено или "
+                              "порт выбран неверно. Подключите устройство или выберите другой порт в списке "
+                              "«Ком-порт считывателя Orvan» на странице «Настройки».");
+        QTest::newRow("held by another program")
+            << ReaderCom << true
+            << QStringLiteral("Считыватель не подключён. Порт COM7 (%1) занят другой программой. Закройте её "
+                              "и откройте окно ключа заново.");
     }
     void withoutAReaderTheEditorStillWorks() {
         QFETCH(int, comToken);
+        QFETCH(bool, held);
+        QFETCH(QString, readerLine);
+        std::unique_ptr<ReaderLine> line;
+        std::unique_ptr<TLineSerial> holder;
         QTemporaryDir home;
         qputenv("VAREK_HOME", home.path().toLocal8Bit());
+        if (held) {
+            line = std::make_unique<ReaderLine>();
+            holder = std::make_unique<TLineSerial>();
+            holder->OpenDevice(QStringLiteral("COM%1").arg(ReaderCom));
+            QVERIFY(holder->isActive());
+            readerLine = readerLine.arg(line->pty.slavePath());
+        }
         ComToken = static_cast<quint8>(comToken);
         RecordingMessages messages;
         auto frm = std::make_unique<TfrmEdToken>(messages);
         QCOMPARE(messages.texts(RecordingMessages::Shown::Plain),
                  QStringList{QStringLiteral("Не удается подключиться к com-порту.")});
-        QCOMPARE(frm->laReader->text(), QStringLiteral("Считыватель не подключён"));
+        QCOMPARE(frm->laReader->text(), readerLine);
+        QVERIFY(!frm->readerConnected());
         whenShown([](TfrmEdToken& f) {
             f.edToken->setText(QStringLiteral("01B2F5107C3A0086"));
             f.bbSave->click();
@@ -130,6 +164,80 @@ private slots:
         QVERIFY(!frm);
         QCOMPARE(token.token_code, QStringLiteral("01B2F5107C3A0086"));
         QCOMPARE(messages.shown.size(), 1);
+    }
+
+    // A user outside the device's group (the test drops to nobody in a child
+    // process, since root may open any device): the reader line names the
+    // device, its group and the command that admits the user.
+    void readerLineTellsAboutMissingPermission() {
+        ReaderLine line;
+        const group* dialout = ::getgrnam("dialout");
+        QVERIFY(dialout);
+        const QByteArray slave = QFile::encodeName(line.pty.slavePath());
+        QCOMPARE(::chown(slave.constData(), 0, dialout->gr_gid), 0);
+        QCOMPARE(::chmod(slave.constData(), 0660), 0);
+        const auto open = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                          QFileDevice::ReadOther | QFileDevice::ExeOther;
+        QVERIFY(QFile::setPermissions(line.home.path(), open));
+        QVERIFY(QFile::setPermissions(line.home.path() + QStringLiteral("/ports"), open));
+
+        int out[2];
+        QCOMPARE(::pipe(out), 0);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::close(out[0]);
+            QByteArray answer = "could not drop privileges";
+            if (::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0) {
+                RecordingMessages messages;
+                TfrmEdToken frm(messages);
+                answer = messages.texts(RecordingMessages::Shown::Plain).join(u'|').toUtf8() + '\n' +
+                         frm.laReader->text().toUtf8();
+            }
+            (void)!::write(out[1], answer.constData(), size_t(answer.size()));
+            ::_exit(0);
+        }
+        ::close(out[1]);
+        QByteArray answer;
+        char buf[4096];
+        ssize_t n;
+        while ((n = ::read(out[0], buf, sizeof buf)) > 0)
+            answer.append(buf, n);
+        ::close(out[0]);
+        ::waitpid(pid, nullptr, 0);
+        QCOMPARE(
+            QString::fromUtf8(answer),
+            QStringLiteral("Не удается подключиться к com-порту.\n"
+                           "Считыватель не подключён. Нет прав на доступ к порту COM7 (%1): он доступен "
+                           "группе dialout, а пользователь nobody в неё не входит. Выполните «sudo usermod "
+                           "-aG dialout nobody» и войдите в систему заново.")
+                .arg(line.pty.slavePath()));
+    }
+
+    // The reader line tells the truth: connected while the port is open,
+    // whatever arrives; not connected once the device has gone.
+    void readerLineFollowsTheDevice() {
+        auto line = std::make_unique<ReaderLine>();
+        RecordingMessages messages;
+        TfrmEdToken frm(messages);
+        const QString connected =
+            QStringLiteral("Считыватель: COM7 (%1)").arg(line->home.path() + QStringLiteral("/ports/COM7"));
+        QCOMPARE(frm.laReader->text(), connected);
+        Announced announced(frm);
+        QVERIFY(present(*line, announced,
+                        "\x02"
+                        "3A7C10F5B2\r\n"));
+        QTest::qWait(50);
+        QCOMPARE(frm.edToken->text(), QStringLiteral("01B2F5107C3A0086"));
+        QVERIFY(frm.readerConnected());
+        QCOMPARE(frm.laReader->text(), connected);
+
+        line->pty.unlink();
+        line.reset(); // the reader's adapter is pulled out
+        QVERIFY(QTest::qWaitFor([&] { return !frm.readerConnected(); }, 5000));
+        QCOMPARE(frm.laReader->text(),
+                 QStringLiteral("Считыватель не подключён. Связь со считывателем Orvan потеряна: считыватель "
+                                "отключён или недоступен. Подключите его и откройте окно ключа заново."));
+        QVERIFY(messages.shown.isEmpty());
     }
 
     // Card presentations as the reader delivers them, split over events.
