@@ -27,6 +27,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QScreen>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTimer>
@@ -105,8 +106,7 @@ TTVarekLocal::TTVarekLocal(Messages* messages, QWidget* parent)
     initIconResources();
     setObjectName(QStringLiteral("TVarekLocal"));
     setWindowTitle(kCaption);
-    move(336, 199);
-    resize(753, 713);
+    placeOnScreens(QSize(0, 0));
 
     m_pageControl1 = new QTabWidget(this);
     m_pageControl1->setObjectName(QStringLiteral("PageControl1"));
@@ -476,10 +476,46 @@ void TTVarekLocal::showEvent(QShowEvent* event) {
     QTimer::singleShot(0, this, [this] {
         const QRect outer = frameGeometry();
         const QRect inner = geometry();
-        const int dw = outer.width() - inner.width();
-        const int dh = outer.height() - inner.height();
-        if (dw > 0 || dh > 0) resize(753 - dw, 713 - dh);
+        const QSize frame(outer.width() - inner.width(), outer.height() - inner.height());
+        if (frame.width() > 0 || frame.height() > 0) placeOnScreens(frame);
     });
+}
+
+QRect TTVarekLocal::fittedGeometry(const QRect& design, const QList<QRect>& availableAreas) {
+    if (availableAreas.isEmpty()) return design;
+    for (const QRect& area : availableAreas)
+        if (area.contains(design)) return design;
+    // The screen the window starts on; else the one it overlaps most; else the first.
+    QRect area = availableAreas.first();
+    int overlap = -1;
+    for (const QRect& a : availableAreas) {
+        if (a.contains(design.topLeft())) {
+            area = a;
+            break;
+        }
+        const QRect common = a.intersected(design);
+        const int size = common.isEmpty() ? 0 : common.width() * common.height();
+        if (size > overlap) {
+            overlap = size;
+            area = a;
+        }
+    }
+    const QSize size = design.size().boundedTo(area.size());
+    QRect fitted(design.topLeft(), size);
+    if (fitted.right() > area.right()) fitted.moveRight(area.right());
+    if (fitted.bottom() > area.bottom()) fitted.moveBottom(area.bottom());
+    if (fitted.left() < area.left()) fitted.moveLeft(area.left());
+    if (fitted.top() < area.top()) fitted.moveTop(area.top());
+    return fitted;
+}
+
+void TTVarekLocal::placeOnScreens(const QSize& frame) {
+    QList<QRect> areas;
+    for (const QScreen* screen : QGuiApplication::screens())
+        areas << screen->availableGeometry();
+    const QRect outer = fittedGeometry(designGeometry(), areas);
+    move(outer.topLeft());
+    resize(std::max(outer.width() - frame.width(), 1), std::max(outer.height() - frame.height(), 1));
 }
 
 void TTVarekLocal::savePagePictures(const QString& dir) {

@@ -2,7 +2,9 @@
 
 #include "core/settings.h"
 
+#include <QList>
 #include <QMainWindow>
+#include <QRect>
 #include <functional>
 #include <memory>
 
@@ -84,6 +86,12 @@ public:
     // stands for.
     static QString deviceLabelText(quint8 n);
 
+    // The window's outer rectangle: the design rectangle when it lies on one
+    // of the screens' available areas, otherwise shrunk to the area of the
+    // screen it starts on (or the first screen) and moved onto it.
+    static QRect fittedGeometry(const QRect& design, const QList<QRect>& availableAreas);
+    static QRect designGeometry() { return QRect(336, 199, 753, 713); }
+
     // Saves a picture of every page into dir (page1_keys.png, ...) — the
     // screenshot mode of the program (VAREK_SCREENSHOT_DIR).
     void savePagePictures(const QString& dir);
@@ -108,6 +116,9 @@ private:
     // The change handlers' common part.
     void portChanged(QComboBox* box, quint8& number, QLabel* deviceLabel);
     void connectPortBox(QComboBox* box, void (TTVarekLocal::*handler)());
+    // Puts the window at its design place and size, fitted to the screens;
+    // frame: the widths the window frame adds (known once shown).
+    void placeOnScreens(const QSize& frame);
 
     std::unique_ptr<Messages> m_ownMessages;
     Messages* m_messages;
