@@ -383,20 +383,36 @@ void TTVarekLocal::connectPortBox(QComboBox* box, void (TTVarekLocal::*handler)(
     });
 }
 
+namespace {
+
+// What stands behind a port: its device, and for a USB adapter first the
+// stable name under which it keeps its number.
+QString portDescription(const SerialPortEntry& entry) {
+    const QFileInfo info(entry.devicePath);
+    QString device = info.isSymLink() ? info.canonicalFilePath() : entry.devicePath;
+    if (device.isEmpty()) device = info.symLinkTarget();
+    if (entry.stableName.isEmpty()) return device;
+    return QStringLiteral("адаптер USB %1 (%2)").arg(entry.stableName, device);
+}
+
+} // namespace
+
 QString TTVarekLocal::deviceLabelText(quint8 n) {
     if (n == 0) return QStringLiteral("порт не выбран");
-    const QString path = devicePathFor(n);
-    if (path.isEmpty()) return QStringLiteral("COM%1: такого порта нет").arg(n);
-    const QFileInfo info(path);
-    const QString device = info.isSymLink() ? info.canonicalFilePath() : path;
-    return QStringLiteral("COM%1 — %2").arg(n).arg(device.isEmpty() ? info.symLinkTarget() : device);
+    SerialPortEntry entry;
+    if (!findSerialPort(n, entry)) return QStringLiteral("COM%1: такого порта нет").arg(n);
+    return QStringLiteral("COM%1 — %2").arg(n).arg(portDescription(entry));
 }
 
 void TTVarekLocal::fillPortList(QComboBox* box, quint8 n) {
     const QSignalBlocker block(box);
     box->clear();
-    const QStringList names = serialPortNames();
-    box->addItems(names);
+    QStringList names;
+    for (const SerialPortEntry& entry : serialPortEntries()) {
+        names << entry.name;
+        box->addItem(entry.name);
+        box->setItemData(box->count() - 1, portDescription(entry), Qt::ToolTipRole);
+    }
     int selected = -1;
     for (int i = 0; i < names.size(); ++i) {
         if (strToInt(names[i].mid(3)) == n) selected = i;
