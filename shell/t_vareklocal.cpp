@@ -9,6 +9,7 @@
 #include "link/serial_ports.h"
 #include "register/data_link.h"
 #include "register/table.h"
+#include "register/ui/combo_accessibility.h"
 #include "register/ui/db_grid.h"
 #include "register/ui/objects_ops.h"
 #include "register/varek_register.h"
@@ -104,6 +105,7 @@ TTVarekLocal::TTVarekLocal(Messages* messages, QWidget* parent)
       m_messages(messages ? messages : m_ownMessages.get()), m_register(new VarekRegister(this)),
       m_iniStore(appDir() + QStringLiteral("settings.ini")) {
     initIconResources();
+    installComboBoxAccessibility();
     setObjectName(QStringLiteral("TVarekLocal"));
     setWindowTitle(kCaption);
     placeOnScreens(QSize(0, 0));
@@ -126,8 +128,8 @@ TTVarekLocal::TTVarekLocal(Messages* messages, QWidget* parent)
 
 TTVarekLocal::~TTVarekLocal() = default;
 
-QToolBar* TTVarekLocal::toolBar(const char* name) {
-    auto* bar = new QToolBar;
+QToolBar* TTVarekLocal::toolBar(const char* name, const QString& title) {
+    auto* bar = new QToolBar(title);
     bar->setObjectName(QString::fromLatin1(name));
     bar->setIconSize(QSize(24, 24));
     bar->setMovable(false);
@@ -162,7 +164,7 @@ QToolButton* TTVarekLocal::addButton(QToolBar* bar, const char* name, const QStr
 QWidget* TTVarekLocal::buildKeysPage() {
     QWidget* page = panel("tshTokens");
 
-    QToolBar* bar = toolBar("Toolbar3");
+    QToolBar* bar = toolBar("Toolbar3", QStringLiteral("Ключи"));
     QLabel* title = titleBar(QStringLiteral("Ключи"), "Toolbar3Title");
     title->setStyleSheet(QStringLiteral("QLabel { font-weight: bold; padding: 0px 8px 0px 4px; }"));
     bar->addWidget(title);
@@ -215,7 +217,7 @@ QWidget* TTVarekLocal::buildControllersPage() {
 
     QWidget* objects = panel("SizePanel1");
     objects->layout()->addWidget(titleBar(QStringLiteral("Объекты"), "SizePanel1Title"));
-    QToolBar* bar1 = toolBar("Toolbar1");
+    QToolBar* bar1 = toolBar("Toolbar1", QStringLiteral("Объекты"));
     addButton(bar1, "bbAdd", QStringLiteral("Новый объект..."), "add", &TTVarekLocal::bbAddClick);
     addButton(bar1, "bbEdit", QStringLiteral("Изменить..."), "edit", &TTVarekLocal::bbEditClick);
     addButton(bar1, "bbDel", QStringLiteral("Удалить объект"), "delete", &TTVarekLocal::bbDelClick);
@@ -237,7 +239,7 @@ QWidget* TTVarekLocal::buildControllersPage() {
 
     QWidget* ctrls = panel("SizePanel2");
     ctrls->layout()->addWidget(titleBar(QStringLiteral("Контроллеры"), "SizePanel2Title"));
-    QToolBar* bar2 = toolBar("Toolbar2");
+    QToolBar* bar2 = toolBar("Toolbar2", QStringLiteral("Контроллеры"));
     addButton(bar2, "ToolButton4", QStringLiteral("Добавить контроллер..."), "add",
               &TTVarekLocal::ToolButton4Click);
     addButton(bar2, "tbMeg", QStringLiteral("Редактировать..."), "edit", &TTVarekLocal::tbMegClick);
@@ -268,12 +270,13 @@ QWidget* TTVarekLocal::buildControllersPage() {
     m_progressBar1->setValue(0);
     m_progressBar1->setTextVisible(false);
     m_progressBar1->setMaximumHeight(14);
+    m_progressBar1->setAccessibleName(QStringLiteral("Передача в устройство"));
     ctrls->layout()->addWidget(m_progressBar1);
     split->addWidget(ctrls);
 
     QWidget* keys = panel("SizePanel3");
     keys->layout()->addWidget(titleBar(QStringLiteral("Ключи"), "SizePanel3Title"));
-    QToolBar* bar3 = toolBar("tbToken");
+    QToolBar* bar3 = toolBar("tbToken", QStringLiteral("Ключи контроллера"));
     addButton(bar3, "tbDelToken", QStringLiteral("Изъять жетон"), "key_withdraw",
               &TTVarekLocal::tbDelTokenClick);
     keys->layout()->addWidget(bar3);
@@ -318,6 +321,9 @@ QWidget* TTVarekLocal::buildDetailsPage() {
     bindControllerName(*details, m_register->dataSource4());
     m_detailsPage = details;
     m_detailsPage->setObjectName(QStringLiteral("DetailsPage"));
+    // A toolbar is heard by its title.
+    if (auto* bar = m_detailsPage->findChild<QToolBar*>(QStringLiteral("Toolbar5")))
+        bar->setWindowTitle(QStringLiteral("Подробности"));
     page->layout()->addWidget(m_detailsPage);
     return page;
 }

@@ -108,7 +108,7 @@ private:
     QToolButton* addButton(QToolBar* bar, const char* name, const QString& hint, const char* icon,
                            void (TTVarekLocal::*handler)());
     QLabel* titleBar(const QString& text, const char* name);
-    QToolBar* toolBar(const char* name);
+    QToolBar* toolBar(const char* name, const QString& title);
 
     // Fills a port box with the map's entries and selects the entry of number
     // n (the last one when several match).

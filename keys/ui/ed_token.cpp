@@ -7,6 +7,7 @@
 #include "keys/ui/rights_tree_view.h"
 #include "link/reader_com_port.h"
 #include "link/serial_ports.h"
+#include "register/ui/combo_accessibility.h"
 #include "register/ui/editor_support.h"
 
 #include <QComboBox>
@@ -66,6 +67,7 @@ TfrmEdToken::TfrmEdToken(Messages& messages, QWidget* parent) : QDialog(parent),
     // No buttons in the caption bar: the dialog ends through Save or Cancel (or Esc).
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     setModal(true);
+    installComboBoxAccessibility();
 
     // Upper panel: name, date, code, status.
     auto* upper = new QWidget(this);
@@ -76,6 +78,7 @@ TfrmEdToken::TfrmEdToken(Messages& messages, QWidget* parent) : QDialog(parent),
     edName->setObjectName(QStringLiteral("edName"));
     auto* laName = new QLabel(QStringLiteral("ФИО"), upper);
     laName->setBuddy(edName);
+    edName->setAccessibleName(laName->text());
     form->addRow(laName, edName);
 
     dtFirstDay = new DayDateEdit(upper);
@@ -85,12 +88,14 @@ TfrmEdToken::TfrmEdToken(Messages& messages, QWidget* parent) : QDialog(parent),
     dtFirstDay->setDate(QDate::currentDate());
     auto* laDate = new QLabel(QStringLiteral("Выдан"), upper);
     laDate->setBuddy(dtFirstDay);
+    dtFirstDay->setAccessibleName(laDate->text());
     form->addRow(laDate, dtFirstDay);
 
     edToken = new QLineEdit(upper);
     edToken->setObjectName(QStringLiteral("edToken"));
     auto* laToken = new QLabel(QStringLiteral("Код DALLAS:"), upper);
     laToken->setBuddy(edToken);
+    edToken->setAccessibleName(laToken->text());
     form->addRow(laToken, edToken);
 
     cbSign = new QComboBox(upper);
@@ -101,6 +106,7 @@ TfrmEdToken::TfrmEdToken(Messages& messages, QWidget* parent) : QDialog(parent),
     cbSign->setCurrentIndex(1);
     auto* laSign = new QLabel(QStringLiteral("Статус:"), upper);
     laSign->setBuddy(cbSign);
+    cbSign->setAccessibleName(laSign->text());
     form->addRow(laSign, cbSign);
 
     laReader = new QLabel(upper);
