@@ -11,6 +11,7 @@
 #include "link/reader_com_port.h"
 #include "tools/pty_util.h"
 
+#include <QAbstractItemModelTester>
 #include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
@@ -203,6 +204,8 @@ private slots:
     void treeChecksPropagate() {
         RecordingMessages messages;
         TfrmEdToken frm(messages);
+        QAbstractItemModelTester tester(&frm.rights(),
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
         const QModelIndex first = frm.addObjectNode(QStringLiteral("Склад"), 1);
         const QModelIndex c3 = frm.addControllerNode(first, QStringLiteral("Ворота"), 3);
         const QModelIndex c5 = frm.addControllerNode(first, QStringLiteral("Дверь"), 5);
