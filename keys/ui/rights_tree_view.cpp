@@ -13,14 +13,15 @@ namespace varek {
 
 namespace {
 
-// One node of the tree, known by its position among all nodes.
+// One node of the tree, known by its row among the visible nodes.
 class RightsNodeAccessible : public QAccessibleInterface, public QAccessibleActionInterface {
 public:
     RightsNodeAccessible(RightsTreeView* view, int position) : m_view(view), m_position(position) {}
 
     QModelIndex node() const {
         if (!m_view || !m_view->rightsModel()) return {};
-        return m_view->rightsModel()->nodeAt(m_position);
+        const QModelIndexList nodes = m_view->visibleNodes();
+        return m_position < nodes.size() ? nodes[m_position] : QModelIndex();
     }
 
     bool isValid() const override { return node().isValid(); }
@@ -110,7 +111,7 @@ private:
     int m_position;
 };
 
-// The tree: its children are all nodes in tree order.
+// The tree: its children are the visible nodes, row by row.
 class RightsTreeAccessible : public QAccessibleWidget {
 public:
     explicit RightsTreeAccessible(RightsTreeView* view) : QAccessibleWidget(view, QAccessible::Tree) {}
@@ -121,7 +122,7 @@ public:
 
     RightsTreeView* view() const { return static_cast<RightsTreeView*>(object()); }
 
-    int childCount() const override { return view()->rightsModel() ? view()->rightsModel()->nodeCount() : 0; }
+    int childCount() const override { return int(view()->visibleNodes().size()); }
 
     QAccessibleInterface* child(int position) const override {
         if (position < 0 || position >= childCount()) return nullptr;
@@ -142,12 +143,12 @@ public:
         const QPoint local = view()->viewport()->mapFromGlobal(QPoint(x, y));
         const QModelIndex index = view()->indexAt(local);
         if (!index.isValid()) return nullptr;
-        return child(int(view()->nodesInOrder().indexOf(index)));
+        return child(int(view()->visibleNodes().indexOf(index)));
     }
 
     QAccessibleInterface* focusChild() const override {
         if (!view()->hasFocus()) return nullptr;
-        const int position = int(view()->nodesInOrder().indexOf(view()->currentIndex()));
+        const int position = int(view()->visibleNodes().indexOf(view()->currentIndex()));
         return position >= 0 ? child(position) : nullptr;
     }
 
@@ -184,17 +185,22 @@ void RightsTreeView::setRightsModel(RightsModel* model) {
     });
 }
 
-QModelIndexList RightsTreeView::nodesInOrder() const {
+QModelIndexList RightsTreeView::visibleNodes() const {
     QModelIndexList nodes;
     if (!m_model) return nodes;
-    for (int i = 0; i < m_model->nodeCount(); ++i)
-        nodes << m_model->nodeAt(i);
+    for (int row = 0; row < m_model->rowCount(); ++row) {
+        const QModelIndex object = m_model->index(row, 0);
+        nodes << object;
+        if (!isExpanded(object)) continue;
+        for (int child = 0; child < m_model->rowCount(object); ++child)
+            nodes << m_model->index(child, 0, object);
+    }
     return nodes;
 }
 
 void RightsTreeView::announceStates(const QModelIndex& topLeft, const QModelIndex& bottomRight) {
     if (!QAccessible::isActive() || !topLeft.isValid()) return;
-    const QModelIndexList nodes = nodesInOrder();
+    const QModelIndexList nodes = visibleNodes();
     QAccessible::State changed;
     changed.checked = true;
     changed.checkStateMixed = true;

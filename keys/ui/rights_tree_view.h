@@ -19,8 +19,10 @@ public:
     void setRightsModel(RightsModel* model);
     RightsModel* rightsModel() const { return m_model; }
 
-    // Every node in tree order (each object followed by its controllers).
-    QModelIndexList nodesInOrder() const;
+    // The nodes as the rows on the screen: each object followed by its
+    // controllers while it is open. Assistive technology counts the tree's
+    // items so, as the view does in its focus events.
+    QModelIndexList visibleNodes() const;
 
 private:
     void announceStates(const QModelIndex& topLeft, const QModelIndex& bottomRight);

@@ -280,6 +280,15 @@ private slots:
         QVERIFY(!object->state().checkStateMixed);
         QCOMPARE(frm.CollectRights(), (QVector<qint32>{31, 51, 0}));
         QCOMPARE(tree->indexOfChild(gate), 1);
+
+        // The items are the rows on the screen, as the view's focus events count them.
+        frm.tvCtrl->setFocus();
+        frm.tvCtrl->setCurrentIndex(c3);
+        QVERIFY(QTest::qWaitFor([&] { return frm.tvCtrl->hasFocus(); }));
+        QVERIFY(tree->focusChild());
+        QCOMPARE(tree->focusChild()->text(QAccessible::Name), QStringLiteral("Ворота"));
+        frm.tvCtrl->collapse(first);
+        QCOMPARE(tree->childCount(), 1);
     }
 
     // A whole date typed into "Выдан", separators included, is the date typed.
