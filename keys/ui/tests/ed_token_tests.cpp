@@ -19,6 +19,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionViewItem>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
@@ -231,6 +233,20 @@ private slots:
         QCOMPARE(frm.rights().checkState(first), Qt::Unchecked);
         space(c5);
         space(c3);
+        QCOMPARE(frm.rights().checkState(first), Qt::Checked);
+
+        // A click on a node's check box ticks it as Space does.
+        QStyleOptionViewItem option;
+        option.initFrom(frm.tvCtrl);
+        option.rect = frm.tvCtrl->visualRect(c3);
+        option.features |= QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay;
+        option.text = QStringLiteral("Ворота");
+        const QRect box =
+            frm.tvCtrl->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, frm.tvCtrl);
+        QTest::mouseClick(frm.tvCtrl->viewport(), Qt::LeftButton, {}, box.center());
+        QCOMPARE(frm.rights().checkState(c3), Qt::Unchecked);
+        QCOMPARE(frm.rights().checkState(first), Qt::PartiallyChecked);
+        QTest::mouseClick(frm.tvCtrl->viewport(), Qt::LeftButton, {}, box.center());
         QCOMPARE(frm.rights().checkState(first), Qt::Checked);
 
         // Set from the program, by position, as editing does.
