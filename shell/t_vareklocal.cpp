@@ -195,13 +195,15 @@ QWidget* TTVarekLocal::buildKeysPage() {
     split->addWidget(upper);
 
     QWidget* lower = panel("SizePanel5");
-    lower->layout()->addWidget(titleBar(QStringLiteral("Права доступа"), "SizePanel5Title"));
+    QLabel* accessTitle = titleBar(QStringLiteral("Права доступа"), "SizePanel5Title");
+    lower->layout()->addWidget(accessTitle);
     m_gridAccess = new DbGrid(m_register->dataSource2(),
                               {{QStringLiteral("obj_name"), QStringLiteral("Объект"), 300},
                                {QStringLiteral("ctrl_name"), QStringLiteral("Контроллер"), 300}},
                               {}, *m_messages);
     m_gridAccess->setObjectName(QStringLiteral("gridAccess"));
-    m_gridAccess->setAccessibleName(QStringLiteral("Права доступа"));
+    m_gridAccess->setAccessibleName(accessTitle->text());
+    accessTitle->setBuddy(m_gridAccess);
     lower->layout()->addWidget(m_gridAccess);
     split->addWidget(lower);
     split->setStretchFactor(0, 0);
@@ -216,7 +218,8 @@ QWidget* TTVarekLocal::buildControllersPage() {
     QSplitter* split = sizeBars("CtrlSizeBars");
 
     QWidget* objects = panel("SizePanel1");
-    objects->layout()->addWidget(titleBar(QStringLiteral("Объекты"), "SizePanel1Title"));
+    QLabel* objectsTitle = titleBar(QStringLiteral("Объекты"), "SizePanel1Title");
+    objects->layout()->addWidget(objectsTitle);
     QToolBar* bar1 = toolBar("Toolbar1", QStringLiteral("Объекты"));
     addButton(bar1, "bbAdd", QStringLiteral("Новый объект..."), "add", &TTVarekLocal::bbAddClick);
     addButton(bar1, "bbEdit", QStringLiteral("Изменить..."), "edit", &TTVarekLocal::bbEditClick);
@@ -233,12 +236,14 @@ QWidget* TTVarekLocal::buildControllersPage() {
          {QStringLiteral("notes"), QStringLiteral("Примечание"), 200}},
         {.rowSelect = true, .multiSelect = true, .keepHighlight = false, .tableGrid = true}, *m_messages);
     m_dbGrid2->setObjectName(QStringLiteral("DBGrid2"));
-    m_dbGrid2->setAccessibleName(QStringLiteral("Объекты"));
+    m_dbGrid2->setAccessibleName(objectsTitle->text());
+    objectsTitle->setBuddy(m_dbGrid2);
     objects->layout()->addWidget(m_dbGrid2);
     split->addWidget(objects);
 
     QWidget* ctrls = panel("SizePanel2");
-    ctrls->layout()->addWidget(titleBar(QStringLiteral("Контроллеры"), "SizePanel2Title"));
+    QLabel* ctrlsTitle = titleBar(QStringLiteral("Контроллеры"), "SizePanel2Title");
+    ctrls->layout()->addWidget(ctrlsTitle);
     QToolBar* bar2 = toolBar("Toolbar2", QStringLiteral("Контроллеры"));
     addButton(bar2, "ToolButton4", QStringLiteral("Добавить контроллер..."), "add",
               &TTVarekLocal::ToolButton4Click);
@@ -262,7 +267,8 @@ QWidget* TTVarekLocal::buildControllersPage() {
          {QStringLiteral("open_time"), QStringLiteral("Время открывания"), 120}},
         {.rowSelect = false, .multiSelect = false, .keepHighlight = false, .tableGrid = true}, *m_messages);
     m_dbGrid1->setObjectName(QStringLiteral("DBGrid1"));
-    m_dbGrid1->setAccessibleName(QStringLiteral("Контроллеры"));
+    m_dbGrid1->setAccessibleName(ctrlsTitle->text());
+    ctrlsTitle->setBuddy(m_dbGrid1);
     ctrls->layout()->addWidget(m_dbGrid1);
     m_progressBar1 = new QProgressBar;
     m_progressBar1->setObjectName(QStringLiteral("ProgressBar1"));
