@@ -4,8 +4,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMap>
 #include <QRegularExpression>
+#include <QSaveFile>
+#include <QSet>
+#include <QTextStream>
 
 #include <sys/stat.h>
 
@@ -29,7 +33,84 @@ bool isRealUartPort(const QString& deviceName) {
     return ok && value != 0;
 }
 
-void addMachineDevices(QMap<int, SerialPortEntry>& ports) {
+QString& byIdRootOverride() {
+    static QString root;
+    return root;
+}
+
+constexpr int kUsbFirst = 33, kUsbLast = 64, kAcmFirst = 65, kAcmLast = 96;
+
+// Remembered numbers by by-id name. Lines "n name"; '#' starts a comment.
+QMap<QString, int> readRememberedNumbers() {
+    QMap<QString, int> numbers;
+    QFile file(usbPortNumbersFile());
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) return numbers;
+    while (!file.atEnd()) {
+        const QString line = QString::fromUtf8(file.readLine()).trimmed();
+        if (line.isEmpty() || line.startsWith(u'#')) continue;
+        const int blank = int(line.indexOf(u' '));
+        if (blank <= 0) continue;
+        bool ok = false;
+        const int n = line.left(blank).toInt(&ok);
+        const QString name = line.mid(blank + 1).trimmed();
+        if (!ok || n < 1 || n > 255 || name.isEmpty()) continue;
+        numbers.insert(name, n);
+    }
+    return numbers;
+}
+
+// Keeps the numbers for the next run. A file that cannot be written leaves
+// the numbers to this listing: the adapters are then numbered afresh, lowest
+// free first, next time.
+void writeRememberedNumbers(const QMap<QString, int>& numbers) {
+    QSaveFile file(usbPortNumbersFile());
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) return;
+    QTextStream out(&file);
+    out << "# COM numbers of USB serial adapters by their /dev/serial/by-id names.\n";
+    for (auto it = numbers.cbegin(); it != numbers.cend(); ++it)
+        out << it.value() << ' ' << it.key() << '\n';
+    out.flush();
+    file.commit();
+}
+
+// Adds the USB adapters of the by-id directory; returns the devices they
+// stand for (canonical paths), which the machine's devices then skip.
+QSet<QString> addUsbAdapters(QMap<int, SerialPortEntry>& ports) {
+    QSet<QString> devices;
+    const QDir dir(serialByIdRoot());
+    if (!dir.exists()) return devices;
+    const QStringList names =
+        dir.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    QMap<QString, int> remembered = readRememberedNumbers();
+    QSet<int> held; // numbers remembered for any adapter, present or not
+    for (const int n : std::as_const(remembered))
+        held.insert(n);
+    bool changed = false;
+    for (const QString& name : names) {
+        const QString link = dir.filePath(name);
+        if (!isCharacterDevice(link)) continue;
+        const QString device = QFileInfo(link).canonicalFilePath();
+        devices.insert(device);
+        int n = remembered.value(name, 0);
+        if (n == 0) {
+            const bool acm = QFileInfo(device).fileName().startsWith(QLatin1String("ttyACM"));
+            const int first = acm ? kAcmFirst : kUsbFirst;
+            const int last = acm ? kAcmLast : kUsbLast;
+            for (int candidate = first; candidate <= last && n == 0; ++candidate)
+                if (!held.contains(candidate) && !ports.contains(candidate)) n = candidate;
+            if (n == 0) continue; // every number of the range is given
+            remembered.insert(name, n);
+            held.insert(n);
+            changed = true;
+        }
+        if (ports.contains(n)) continue; // a ports/ entry holds the number
+        ports.insert(n, SerialPortEntry{quint8(n), QStringLiteral("COM%1").arg(n), link, name});
+    }
+    if (changed) writeRememberedNumbers(remembered);
+    return devices;
+}
+
+void addMachineDevices(QMap<int, SerialPortEntry>& ports, const QSet<QString>& adapters) {
     const QDir dev(QStringLiteral("/dev"));
     const QStringList names =
         dev.entryList({QStringLiteral("ttyS*"), QStringLiteral("ttyUSB*"), QStringLiteral("ttyACM*")},
@@ -40,6 +121,7 @@ void addMachineDevices(QMap<int, SerialPortEntry>& ports) {
         const QString path = dev.filePath(name);
         if (!isCharacterDevice(path)) continue;
         if (name.startsWith(QLatin1String("ttyS")) && !isRealUartPort(name)) continue;
+        if (adapters.contains(QFileInfo(path).canonicalFilePath())) continue;
         ports.insert(n, SerialPortEntry{quint8(n), QStringLiteral("COM%1").arg(n), path});
     }
 }
@@ -60,7 +142,8 @@ void addPortsDirectory(QMap<int, SerialPortEntry>& ports) {
 QMap<int, SerialPortEntry> collectPorts() {
     QMap<int, SerialPortEntry> ports;
     addPortsDirectory(ports);
-    addMachineDevices(ports); // skips numbers ports/ already gave
+    const QSet<QString> adapters = addUsbAdapters(ports);
+    addMachineDevices(ports, adapters); // skips numbers already given
     return ports;
 }
 
@@ -98,10 +181,30 @@ QStringList serialPortNames() {
 }
 
 QString devicePathFor(quint8 n) {
-    if (n == 0) return {};
+    SerialPortEntry entry;
+    return findSerialPort(n, entry) ? entry.devicePath : QString();
+}
+
+bool findSerialPort(quint8 n, SerialPortEntry& entry) {
+    if (n == 0) return false;
     const QMap<int, SerialPortEntry> ports = collectPorts();
     const auto it = ports.constFind(n);
-    return it == ports.cend() ? QString() : it->devicePath;
+    if (it == ports.cend()) return false;
+    entry = *it;
+    return true;
+}
+
+QString serialByIdRoot() {
+    const QString& root = byIdRootOverride();
+    return root.isEmpty() ? QStringLiteral("/dev/serial/by-id") : root;
+}
+
+void setSerialByIdRoot(const QString& root) {
+    byIdRootOverride() = root;
+}
+
+QString usbPortNumbersFile() {
+    return appDir() + QStringLiteral("usb_ports.txt");
 }
 
 } // namespace varek

@@ -9,6 +9,7 @@
 #include "link/serial_ports.h"
 #include "register/data_link.h"
 #include "register/table.h"
+#include "register/ui/combo_accessibility.h"
 #include "register/ui/db_grid.h"
 #include "register/ui/objects_ops.h"
 #include "register/varek_register.h"
@@ -27,6 +28,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QScreen>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTimer>
@@ -129,10 +131,10 @@ TTVarekLocal::TTVarekLocal(Messages* messages, QWidget* parent)
       m_messages(messages ? messages : m_ownMessages.get()), m_register(new VarekRegister(this)),
       m_iniStore(appDir() + QStringLiteral("settings.ini")) {
     initIconResources();
+    installComboBoxAccessibility();
     setObjectName(QStringLiteral("TVarekLocal"));
     setWindowTitle(kCaption);
-    move(336, 199);
-    resize(753, 713);
+    placeOnScreens(QSize(0, 0));
 
     m_pageControl1 = new QTabWidget(this);
     m_pageControl1->setObjectName(QStringLiteral("PageControl1"));
@@ -158,8 +160,8 @@ TTVarekLocal::TTVarekLocal(Messages* messages, QWidget* parent)
 
 TTVarekLocal::~TTVarekLocal() = default;
 
-QToolBar* TTVarekLocal::toolBar(const char* name) {
-    auto* bar = new QToolBar;
+QToolBar* TTVarekLocal::toolBar(const char* name, const QString& title) {
+    auto* bar = new QToolBar(title);
     bar->setObjectName(QString::fromLatin1(name));
     bar->setIconSize(QSize(24, 24));
     bar->setMovable(false);
@@ -199,7 +201,7 @@ QToolButton* TTVarekLocal::addButton(QToolBar* bar, const char* name) {
 QWidget* TTVarekLocal::buildKeysPage() {
     QWidget* page = panel("tshTokens");
 
-    QToolBar* bar = toolBar("Toolbar3");
+    QToolBar* bar = toolBar("Toolbar3", QStringLiteral("Ключи"));
     QLabel* title = titleBar(QStringLiteral("Ключи"), "Toolbar3Title");
     title->setStyleSheet(QStringLiteral("QLabel { font-weight: bold; padding: 0px 8px 0px 4px; }"));
     bar->addWidget(title);
@@ -230,13 +232,15 @@ QWidget* TTVarekLocal::buildKeysPage() {
     split->addWidget(upper);
 
     QWidget* lower = panel("SizePanel5");
-    lower->layout()->addWidget(titleBar(QStringLiteral("Права доступа"), "SizePanel5Title"));
+    QLabel* accessTitle = titleBar(QStringLiteral("Права доступа"), "SizePanel5Title");
+    lower->layout()->addWidget(accessTitle);
     m_gridAccess = new DbGrid(m_register->dataSource2(),
                               {{QStringLiteral("obj_name"), QStringLiteral("Объект"), 300},
                                {QStringLiteral("ctrl_name"), QStringLiteral("Контроллер"), 300}},
                               {}, *m_messages);
     m_gridAccess->setObjectName(QStringLiteral("gridAccess"));
-    m_gridAccess->setAccessibleName(QStringLiteral("Права доступа"));
+    m_gridAccess->setAccessibleName(accessTitle->text());
+    accessTitle->setBuddy(m_gridAccess);
     lower->layout()->addWidget(m_gridAccess);
     split->addWidget(lower);
     split->setStretchFactor(0, 0);
@@ -251,8 +255,9 @@ QWidget* TTVarekLocal::buildControllersPage() {
     QSplitter* split = sizeBars("CtrlSizeBars");
 
     QWidget* objects = panel("SizePanel1");
-    objects->layout()->addWidget(titleBar(QStringLiteral("Объекты"), "SizePanel1Title"));
-    QToolBar* bar1 = toolBar("Toolbar1");
+    QLabel* objectsTitle = titleBar(QStringLiteral("Объекты"), "SizePanel1Title");
+    objects->layout()->addWidget(objectsTitle);
+    QToolBar* bar1 = toolBar("Toolbar1", QStringLiteral("Объекты"));
     addButton(bar1, "bbAdd");
     addButton(bar1, "bbEdit");
     addButton(bar1, "bbDel");
@@ -268,13 +273,15 @@ QWidget* TTVarekLocal::buildControllersPage() {
          {QStringLiteral("notes"), QStringLiteral("Примечание"), 200}},
         {.rowSelect = true, .multiSelect = true, .keepHighlight = false, .tableGrid = true}, *m_messages);
     m_dbGrid2->setObjectName(QStringLiteral("DBGrid2"));
-    m_dbGrid2->setAccessibleName(QStringLiteral("Объекты"));
+    m_dbGrid2->setAccessibleName(objectsTitle->text());
+    objectsTitle->setBuddy(m_dbGrid2);
     objects->layout()->addWidget(m_dbGrid2);
     split->addWidget(objects);
 
     QWidget* ctrls = panel("SizePanel2");
-    ctrls->layout()->addWidget(titleBar(QStringLiteral("Контроллеры"), "SizePanel2Title"));
-    QToolBar* bar2 = toolBar("Toolbar2");
+    QLabel* ctrlsTitle = titleBar(QStringLiteral("Контроллеры"), "SizePanel2Title");
+    ctrls->layout()->addWidget(ctrlsTitle);
+    QToolBar* bar2 = toolBar("Toolbar2", QStringLiteral("Контроллеры"));
     addButton(bar2, "ToolButton4");
     addButton(bar2, "tbMeg");
     addButton(bar2, "BtnSetTabs");
@@ -292,7 +299,8 @@ QWidget* TTVarekLocal::buildControllersPage() {
          {QStringLiteral("open_time"), QStringLiteral("Время открывания"), 120}},
         {.rowSelect = false, .multiSelect = false, .keepHighlight = false, .tableGrid = true}, *m_messages);
     m_dbGrid1->setObjectName(QStringLiteral("DBGrid1"));
-    m_dbGrid1->setAccessibleName(QStringLiteral("Контроллеры"));
+    m_dbGrid1->setAccessibleName(ctrlsTitle->text());
+    ctrlsTitle->setBuddy(m_dbGrid1);
     ctrls->layout()->addWidget(m_dbGrid1);
     m_progressBar1 = new QProgressBar;
     m_progressBar1->setObjectName(QStringLiteral("ProgressBar1"));
@@ -300,12 +308,13 @@ QWidget* TTVarekLocal::buildControllersPage() {
     m_progressBar1->setValue(0);
     m_progressBar1->setTextVisible(false);
     m_progressBar1->setMaximumHeight(14);
+    m_progressBar1->setAccessibleName(QStringLiteral("Передача в устройство"));
     ctrls->layout()->addWidget(m_progressBar1);
     split->addWidget(ctrls);
 
     QWidget* keys = panel("SizePanel3");
     keys->layout()->addWidget(titleBar(QStringLiteral("Ключи"), "SizePanel3Title"));
-    QToolBar* bar3 = toolBar("tbToken");
+    QToolBar* bar3 = toolBar("tbToken", QStringLiteral("Ключи контроллера"));
     addButton(bar3, "tbDelToken");
     keys->layout()->addWidget(bar3);
     m_dbGrid4 = new DbGrid(
@@ -353,6 +362,9 @@ QWidget* TTVarekLocal::buildDetailsPage() {
     bindControllerName(*details, m_register->dataSource4());
     m_detailsPage = details;
     m_detailsPage->setObjectName(QStringLiteral("DetailsPage"));
+    // A toolbar is heard by its title.
+    if (auto* bar = m_detailsPage->findChild<QToolBar*>(QStringLiteral("Toolbar5")))
+        bar->setWindowTitle(QStringLiteral("Подробности"));
     page->layout()->addWidget(m_detailsPage);
     return page;
 }
@@ -418,20 +430,36 @@ void TTVarekLocal::connectPortBox(QComboBox* box, void (TTVarekLocal::*handler)(
     });
 }
 
+namespace {
+
+// What stands behind a port: its device, and for a USB adapter first the
+// stable name under which it keeps its number.
+QString portDescription(const SerialPortEntry& entry) {
+    const QFileInfo info(entry.devicePath);
+    QString device = info.isSymLink() ? info.canonicalFilePath() : entry.devicePath;
+    if (device.isEmpty()) device = info.symLinkTarget();
+    if (entry.stableName.isEmpty()) return device;
+    return QStringLiteral("адаптер USB %1 (%2)").arg(entry.stableName, device);
+}
+
+} // namespace
+
 QString TTVarekLocal::deviceLabelText(quint8 n) {
     if (n == 0) return QStringLiteral("порт не выбран");
-    const QString path = devicePathFor(n);
-    if (path.isEmpty()) return QStringLiteral("COM%1: такого порта нет").arg(n);
-    const QFileInfo info(path);
-    const QString device = info.isSymLink() ? info.canonicalFilePath() : path;
-    return QStringLiteral("COM%1 — %2").arg(n).arg(device.isEmpty() ? info.symLinkTarget() : device);
+    SerialPortEntry entry;
+    if (!findSerialPort(n, entry)) return QStringLiteral("COM%1: такого порта нет").arg(n);
+    return QStringLiteral("COM%1 — %2").arg(n).arg(portDescription(entry));
 }
 
 void TTVarekLocal::fillPortList(QComboBox* box, quint8 n) {
     const QSignalBlocker block(box);
     box->clear();
-    const QStringList names = serialPortNames();
-    box->addItems(names);
+    QStringList names;
+    for (const SerialPortEntry& entry : serialPortEntries()) {
+        names << entry.name;
+        box->addItem(entry.name);
+        box->setItemData(box->count() - 1, portDescription(entry), Qt::ToolTipRole);
+    }
     int selected = -1;
     for (int i = 0; i < names.size(); ++i) {
         if (strToInt(names[i].mid(3)) == n) selected = i;
@@ -511,10 +539,46 @@ void TTVarekLocal::showEvent(QShowEvent* event) {
     QTimer::singleShot(0, this, [this] {
         const QRect outer = frameGeometry();
         const QRect inner = geometry();
-        const int dw = outer.width() - inner.width();
-        const int dh = outer.height() - inner.height();
-        if (dw > 0 || dh > 0) resize(753 - dw, 713 - dh);
+        const QSize frame(outer.width() - inner.width(), outer.height() - inner.height());
+        if (frame.width() > 0 || frame.height() > 0) placeOnScreens(frame);
     });
+}
+
+QRect TTVarekLocal::fittedGeometry(const QRect& design, const QList<QRect>& availableAreas) {
+    if (availableAreas.isEmpty()) return design;
+    for (const QRect& area : availableAreas)
+        if (area.contains(design)) return design;
+    // The screen the window starts on; else the one it overlaps most; else the first.
+    QRect area = availableAreas.first();
+    int overlap = -1;
+    for (const QRect& a : availableAreas) {
+        if (a.contains(design.topLeft())) {
+            area = a;
+            break;
+        }
+        const QRect common = a.intersected(design);
+        const int size = common.isEmpty() ? 0 : common.width() * common.height();
+        if (size > overlap) {
+            overlap = size;
+            area = a;
+        }
+    }
+    const QSize size = design.size().boundedTo(area.size());
+    QRect fitted(design.topLeft(), size);
+    if (fitted.right() > area.right()) fitted.moveRight(area.right());
+    if (fitted.bottom() > area.bottom()) fitted.moveBottom(area.bottom());
+    if (fitted.left() < area.left()) fitted.moveLeft(area.left());
+    if (fitted.top() < area.top()) fitted.moveTop(area.top());
+    return fitted;
+}
+
+void TTVarekLocal::placeOnScreens(const QSize& frame) {
+    QList<QRect> areas;
+    for (const QScreen* screen : QGuiApplication::screens())
+        areas << screen->availableGeometry();
+    const QRect outer = fittedGeometry(designGeometry(), areas);
+    move(outer.topLeft());
+    resize(std::max(outer.width() - frame.width(), 1), std::max(outer.height() - frame.height(), 1));
 }
 
 void TTVarekLocal::savePagePictures(const QString& dir) {

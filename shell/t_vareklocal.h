@@ -3,7 +3,9 @@
 #include "core/settings.h"
 
 #include <QHash>
+#include <QList>
 #include <QMainWindow>
+#include <QRect>
 #include <functional>
 #include <memory>
 
@@ -85,6 +87,12 @@ public:
     // stands for.
     static QString deviceLabelText(quint8 n);
 
+    // The window's outer rectangle: the design rectangle when it lies on one
+    // of the screens' available areas, otherwise shrunk to the area of the
+    // screen it starts on (or the first screen) and moved onto it.
+    static QRect fittedGeometry(const QRect& design, const QList<QRect>& availableAreas);
+    static QRect designGeometry() { return QRect(336, 199, 753, 713); }
+
     // Saves a picture of every page into dir (page1_keys.png, ...) — the
     // screenshot mode of the program (VAREK_SCREENSHOT_DIR).
     void savePagePictures(const QString& dir);
@@ -107,7 +115,7 @@ private:
     // Makes the toolbar button of that name in the wiring table and adds it to bar.
     QToolButton* addButton(QToolBar* bar, const char* name);
     QLabel* titleBar(const QString& text, const char* name);
-    QToolBar* toolBar(const char* name);
+    QToolBar* toolBar(const char* name, const QString& title);
 
     // Fills a port box with the map's entries and selects the entry of number
     // n (the last one when several match).
@@ -115,6 +123,9 @@ private:
     // The change handlers' common part.
     void portChanged(QComboBox* box, quint8& number, QLabel* deviceLabel);
     void connectPortBox(QComboBox* box, void (TTVarekLocal::*handler)());
+    // Puts the window at its design place and size, fitted to the screens;
+    // frame: the widths the window frame adds (known once shown).
+    void placeOnScreens(const QSize& frame);
 
     std::unique_ptr<Messages> m_ownMessages;
     Messages* m_messages;

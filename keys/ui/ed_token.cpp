@@ -3,8 +3,12 @@
 #include "core/messages.h"
 #include "core/port_numbers.h"
 #include "keys/token_code.h"
+#include "keys/ui/rights_model.h"
+#include "keys/ui/rights_tree_view.h"
 #include "link/reader_com_port.h"
 #include "link/serial_failure.h"
+#include "link/serial_ports.h"
+#include "register/ui/combo_accessibility.h"
 #include "register/ui/editor_support.h"
 
 #include <QComboBox>
@@ -12,18 +16,45 @@
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTreeWidget>
 #include <QVBoxLayout>
 
 namespace varek {
 
 namespace {
 
-constexpr int NodeNumberRole = Qt::UserRole;
+// The date field of "Выдан": a whole date can be typed as it is written,
+// 10.12.2026. A section that is full moves the cursor to the next one by
+// itself; the separator typed right after it is then the one already passed
+// and must not skip another section.
+class DayDateEdit : public QDateEdit {
+public:
+    using QDateEdit::QDateEdit;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        const QString text = event->text();
+        const bool separator = text.size() == 1 && QStringLiteral(".,/-").contains(text);
+        if (separator && m_advanced) {
+            m_advanced = false;
+            event->accept();
+            return;
+        }
+        const Section before = currentSection();
+        QDateEdit::keyPressEvent(event);
+        m_advanced = text.size() == 1 && text.front().isDigit() && currentSection() != before;
+    }
+    void focusInEvent(QFocusEvent* event) override {
+        m_advanced = false;
+        QDateEdit::focusInEvent(event);
+    }
+
+private:
+    bool m_advanced = false;
+};
 
 bool isReaderDigit(char c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
@@ -37,6 +68,7 @@ TfrmEdToken::TfrmEdToken(Messages& messages, QWidget* parent) : QDialog(parent),
     // No buttons in the caption bar: the dialog ends through Save or Cancel (or Esc).
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     setModal(true);
+    installComboBoxAccessibility();
 
     // Upper panel: name, date, code, status.
     auto* upper = new QWidget(this);
@@ -47,21 +79,24 @@ TfrmEdToken::TfrmEdToken(Messages& messages, QWidget* parent) : QDialog(parent),
     edName->setObjectName(QStringLiteral("edName"));
     auto* laName = new QLabel(QStringLiteral("ФИО"), upper);
     laName->setBuddy(edName);
+    edName->setAccessibleName(laName->text());
     form->addRow(laName, edName);
 
-    dtFirstDay = new QDateEdit(upper);
+    dtFirstDay = new DayDateEdit(upper);
     dtFirstDay->setObjectName(QStringLiteral("dtFirstDay"));
     dtFirstDay->setCalendarPopup(true);
     dtFirstDay->setDisplayFormat(QStringLiteral("dd.MM.yyyy"));
     dtFirstDay->setDate(QDate::currentDate());
     auto* laDate = new QLabel(QStringLiteral("Выдан"), upper);
     laDate->setBuddy(dtFirstDay);
+    dtFirstDay->setAccessibleName(laDate->text());
     form->addRow(laDate, dtFirstDay);
 
     edToken = new QLineEdit(upper);
     edToken->setObjectName(QStringLiteral("edToken"));
     auto* laToken = new QLabel(QStringLiteral("Код DALLAS:"), upper);
     laToken->setBuddy(edToken);
+    edToken->setAccessibleName(laToken->text());
     form->addRow(laToken, edToken);
 
     cbSign = new QComboBox(upper);
@@ -72,6 +107,7 @@ TfrmEdToken::TfrmEdToken(Messages& messages, QWidget* parent) : QDialog(parent),
     cbSign->setCurrentIndex(1);
     auto* laSign = new QLabel(QStringLiteral("Статус:"), upper);
     laSign->setBuddy(cbSign);
+    cbSign->setAccessibleName(laSign->text());
     form->addRow(laSign, cbSign);
 
     laReader = new QLabel(upper);
@@ -85,11 +121,10 @@ TfrmEdToken::TfrmEdToken(Messages& messages, QWidget* parent) : QDialog(parent),
     lower->setObjectName(QStringLiteral("Panel2"));
     auto* lowerLayout = new QVBoxLayout(lower);
     lowerLayout->setContentsMargins(0, 0, 0, 0);
-    tvCtrl = new QTreeWidget(lower);
+    m_rights = new RightsModel(this);
+    tvCtrl = new RightsTreeView(lower);
     tvCtrl->setObjectName(QStringLiteral("tvCtrl"));
-    tvCtrl->setColumnCount(1);
-    tvCtrl->header()->hide();
-    tvCtrl->setSelectionMode(QAbstractItemView::SingleSelection);
+    tvCtrl->setRightsModel(m_rights);
     auto* laCtrl = new QLabel(QStringLiteral("Права доступа по контроллерам:"), lower);
     laCtrl->setBuddy(tvCtrl);
     lowerLayout->addWidget(laCtrl);
@@ -194,64 +229,28 @@ void TfrmEdToken::done(int result) {
 }
 
 void TfrmEdToken::clearTree() {
-    tvCtrl->clear();
+    m_rights->clear();
 }
 
-QTreeWidgetItem* TfrmEdToken::addObjectNode(const QString& text, qint32 objNum) {
-    auto* item = new QTreeWidgetItem(tvCtrl, QStringList{text});
-    item->setData(0, NodeNumberRole, objNum);
-    item->setFlags(item->flags() | Qt::ItemIsUserCheckable | Qt::ItemIsAutoTristate);
-    item->setCheckState(0, Qt::Unchecked);
-    item->setExpanded(true);
-    return item;
+QModelIndex TfrmEdToken::addObjectNode(const QString& text, qint32 objNum) {
+    return m_rights->addObject(text, objNum);
 }
 
-QTreeWidgetItem* TfrmEdToken::addControllerNode(QTreeWidgetItem* objectNode, const QString& text,
-                                                qint32 serNum) {
-    auto* item = new QTreeWidgetItem(objectNode, QStringList{text});
-    item->setData(0, NodeNumberRole, serNum);
-    item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-    item->setCheckState(0, Qt::Unchecked);
-    objectNode->setExpanded(true);
-    return item;
+QModelIndex TfrmEdToken::addControllerNode(const QModelIndex& objectNode, const QString& text,
+                                           qint32 serNum) {
+    return m_rights->addController(objectNode, text, serNum);
 }
-
-namespace {
-
-// Every node, each object node followed by its controller nodes.
-QList<QTreeWidgetItem*> nodesInOrder(const QTreeWidget* tree) {
-    QList<QTreeWidgetItem*> nodes;
-    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* object = tree->topLevelItem(i);
-        nodes << object;
-        for (int j = 0; j < object->childCount(); ++j)
-            nodes << object->child(j);
-    }
-    return nodes;
-}
-
-} // namespace
 
 int TfrmEdToken::nodeCount() const {
-    return static_cast<int>(nodesInOrder(tvCtrl).size());
+    return m_rights->nodeCount();
 }
 
 void TfrmEdToken::setNodeChecked(int position, bool checked) {
-    const auto nodes = nodesInOrder(tvCtrl);
-    if (position < 0 || position >= nodes.size()) return;
-    nodes[position]->setCheckState(0, checked ? Qt::Checked : Qt::Unchecked);
+    m_rights->setNodeChecked(position, checked);
 }
 
 QVector<qint32> TfrmEdToken::CollectRights() const {
-    const auto nodes = nodesInOrder(tvCtrl);
-    QVector<qint32> rights(nodes.size(), 0);
-    int entry = 0;
-    for (const QTreeWidgetItem* node : nodes) {
-        if (!node->parent()) continue;
-        const qint32 serNum = node->data(0, NodeNumberRole).toInt();
-        rights[entry++] = serNum * 10 + (node->checkState(0) == Qt::Checked ? 1 : 0);
-    }
-    return rights;
+    return m_rights->rights();
 }
 
 void TfrmEdToken::setFieldWidths(int nameWidth, int codeWidth) {

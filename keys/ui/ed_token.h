@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QDialog>
+#include <QModelIndex>
 #include <QString>
 #include <QVector>
 #include <functional>
@@ -12,12 +13,12 @@ class QDateEdit;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QTreeWidget;
-class QTreeWidgetItem;
 
 namespace varek {
 
 class Messages;
+class RightsModel;
+class RightsTreeView;
 class TReaderComPort;
 
 // One key as it travels between the key operations and the key editor.
@@ -49,10 +50,12 @@ public:
     explicit TfrmEdToken(Messages& messages, QWidget* parent = nullptr);
     ~TfrmEdToken() override;
 
-    // The tree of objects and controllers, filled by the caller.
+    // The tree of objects and controllers, filled by the caller: the rights
+    // model that tvCtrl shows.
+    RightsModel& rights() const { return *m_rights; }
     void clearTree();
-    QTreeWidgetItem* addObjectNode(const QString& text, qint32 objNum);
-    QTreeWidgetItem* addControllerNode(QTreeWidgetItem* objectNode, const QString& text, qint32 serNum);
+    QModelIndex addObjectNode(const QString& text, qint32 objNum);
+    QModelIndex addControllerNode(const QModelIndex& objectNode, const QString& text, qint32 serNum);
     // Sets the node at position (all nodes from the top, in the order added).
     void setNodeChecked(int position, bool checked);
     int nodeCount() const;
@@ -80,7 +83,7 @@ public:
     QDateEdit* dtFirstDay = nullptr;
     QLineEdit* edToken = nullptr;
     QComboBox* cbSign = nullptr;
-    QTreeWidget* tvCtrl = nullptr;
+    RightsTreeView* tvCtrl = nullptr;
     QPushButton* bbSave = nullptr;
     QPushButton* bbCancel = nullptr;
     QLabel* laReader = nullptr;
@@ -100,6 +103,7 @@ private:
     bool collectFields(TToken& out);
 
     Messages& m_messages;
+    RightsModel* m_rights = nullptr;
     std::unique_ptr<TReaderComPort> ReaderPort1;
     QString m_readerDevice;
     TToken m_token;

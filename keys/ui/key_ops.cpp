@@ -3,6 +3,7 @@
 #include "core/errors.h"
 #include "core/messages.h"
 #include "keys/token_code.h"
+#include "keys/ui/rights_model.h"
 #include "register/data_link.h"
 #include "register/table.h"
 #include "register/varek_register.h"
@@ -10,7 +11,6 @@
 
 #include <QHash>
 #include <QSet>
-#include <QTreeWidgetItem>
 
 namespace varek {
 
@@ -112,12 +112,15 @@ void KeyOperations::FillRightsTree(TfrmEdToken& frm, bool editing, const QString
     const int objName = obj.requireFieldIndex(QStringLiteral("obj_name"));
     for (int row = 0; row < obj.recordCount(); ++row) {
         const QVariant number = obj.value(row, objNum);
-        QTreeWidgetItem* node =
-            frm.addObjectNode(obj.value(row, objName).toString(), static_cast<qint32>(number.toLongLong()));
+        RightsModel& rights = frm.rights();
+        const QModelIndex node =
+            rights.addObject(obj.value(row, objName).toString(), static_cast<qint32>(number.toLongLong()));
         if (!number.isValid()) continue;
         for (const Controller& c : byObject.value(number.toLongLong())) {
-            QTreeWidgetItem* child = frm.addControllerNode(node, c.name, c.serNum);
-            if (editing) child->setCheckState(0, granted.contains(c.serNum) ? Qt::Checked : Qt::Unchecked);
+            const QModelIndex child = rights.addController(node, c.name, c.serNum);
+            if (editing)
+                rights.setData(child, granted.contains(c.serNum) ? Qt::Checked : Qt::Unchecked,
+                               Qt::CheckStateRole);
         }
     }
 }

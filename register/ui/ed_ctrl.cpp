@@ -3,6 +3,7 @@
 #include "core/convert.h"
 #include "core/errors.h"
 #include "core/messages.h"
+#include "register/ui/combo_accessibility.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -19,6 +20,7 @@ TfrmEdCtrl::TfrmEdCtrl(Messages& messages, QWidget* parent)
     setObjectName(QStringLiteral("frmEdCtrl"));
     setWindowTitle(QStringLiteral("Контроллер"));
     setModal(true);
+    installComboBoxAccessibility();
 
     createSaveCancelButtons(this, bbSave, bbCancel);
 
@@ -37,6 +39,18 @@ TfrmEdCtrl::TfrmEdCtrl(Messages& messages, QWidget* parent)
                                     QStringLiteral("edOpen"), this);
     grid->setColumnMinimumWidth(1, 300);
     layOutFieldsAndButtons(this, grid, bbSave, bbCancel);
+
+    // Each field is named by its label (a drop-down would otherwise be named
+    // by its current entry); Tab goes down the fields from "Объект:", then to
+    // Save and Cancel.
+    cbObj->setAccessibleName(laObj->text());
+    edName->setAccessibleName(laName->text());
+    edHard->setAccessibleName(laHard->text());
+    edNote->setAccessibleName(laNote->text());
+    edOpen->setAccessibleName(laOpen->text());
+    const QList<QWidget*> order{cbObj, edName, edHard, edNote, edOpen, bbSave, bbCancel};
+    for (int i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
 
     connect(bbSave, &QPushButton::clicked, this, &TfrmEdCtrl::BitBtn1Click);
     connect(bbCancel, &QPushButton::clicked, this, &TfrmEdCtrl::BitBtn2Click);
@@ -137,7 +151,8 @@ void TfrmEdCtrl::BitBtn2Click() {
 
 void TfrmEdCtrl::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    edName->setFocus(Qt::OtherFocusReason);
+    // The keyboard starts at the top, on "Объект:", and Tab goes down from there.
+    cbObj->setFocus(Qt::OtherFocusReason);
 }
 
 namespace {

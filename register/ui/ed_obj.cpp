@@ -27,6 +27,15 @@ TfrmEdObj::TfrmEdObj(QWidget* parent)
     grid->setColumnMinimumWidth(1, 300);
     layOutFieldsAndButtons(this, grid, bbSave, bbCancel);
 
+    // Each field is named by its label; Tab goes down the fields, then to
+    // Save and Cancel.
+    edName->setAccessibleName(laName->text());
+    edAddr->setAccessibleName(laAddr->text());
+    edNote->setAccessibleName(laNote->text());
+    const QList<QWidget*> order{edName, edAddr, edNote, bbSave, bbCancel};
+    for (int i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
+
     connect(bbSave, &QPushButton::clicked, this, &TfrmEdObj::BitBtn1Click);
     connect(bbCancel, &QPushButton::clicked, this, &TfrmEdObj::BitBtn2Click);
 }

@@ -29,6 +29,18 @@ int GridModel::columnOfField(const QString& field) const {
     return -1;
 }
 
+bool GridModel::isStatusColumn(int column) const {
+    return column >= 0 && column < m_columns.size() &&
+           m_columns[column].field.compare(QStringLiteral("status"), Qt::CaseInsensitive) == 0;
+}
+
+QString GridModel::statusText(const QVariant& status) {
+    if (!status.isValid() || status.isNull()) return QStringLiteral("мастер-ключ");
+    bool ok = false;
+    const qlonglong n = status.toLongLong(&ok);
+    return ok && n == 0 ? QStringLiteral("мастер-ключ") : QStringLiteral("доступ");
+}
+
 void GridModel::reset() {
     beginResetModel();
     const Dataset* ds = dataset();
@@ -54,7 +66,9 @@ int GridModel::columnCount(const QModelIndex& parent) const {
 
 QVariant GridModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= m_rows || index.column() >= m_columns.size()) return {};
-    if (role != Qt::DisplayRole && role != FieldValueRole && role != Qt::ToolTipRole) return {};
+    if (role != Qt::DisplayRole && role != FieldValueRole && role != Qt::ToolTipRole &&
+        role != Qt::AccessibleTextRole)
+        return {};
     const Dataset* ds = dataset();
     const int field = m_fieldIndex[index.column()];
     // While the link is suspended the dataset may present fewer rows than the
@@ -62,6 +76,7 @@ QVariant GridModel::data(const QModelIndex& index, int role) const {
     if (!ds || !ds->active() || field < 0 || index.row() >= ds->recordCount()) return {};
     const QVariant value = ds->value(index.row(), field);
     if (role == FieldValueRole) return value;
+    if (role == Qt::AccessibleTextRole && isStatusColumn(index.column())) return statusText(value);
     return Dataset::textOf(value);
 }
 

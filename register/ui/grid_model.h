@@ -24,8 +24,11 @@ struct GridColumn {
 // changes, and it catches up when the link is enabled again.
 //
 // Display: null as an empty cell, dates as dd.MM.yyyy, numbers in decimal.
-// FieldValueRole gives the stored value; the header's FieldNameRole gives the
-// column's field name (the status delegate keys on it).
+// A column bound to the field "status" (compared without regard to case)
+// shows the key's kind as text ("мастер-ключ" / "доступ", statusText): that is
+// what the status delegate draws and what Qt::AccessibleTextRole gives, so a
+// screen reader hears what is on the screen. FieldValueRole gives the stored
+// value; the header's FieldNameRole gives the column's field name.
 class GridModel : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -38,6 +41,12 @@ public:
     const QList<GridColumn>& columns() const { return m_columns; }
     // The column showing a field (case-insensitive), or -1.
     int columnOfField(const QString& field) const;
+    bool isStatusColumn(int column) const;
+
+    // "мастер-ключ" for 0 and for null, "доступ" for every other value: the
+    // memory image treats a key the same way (status other than 0 is an
+    // access key), so the grid never names a key differently from its controller.
+    static QString statusText(const QVariant& status);
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;

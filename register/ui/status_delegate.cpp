@@ -15,20 +15,19 @@ bool isStatusColumn(const QModelIndex& index) {
 } // namespace
 
 QString StatusDelegate::statusText(const QVariant& status) {
-    if (!status.isValid() || status.isNull()) return QStringLiteral("мастер-ключ");
-    bool ok = false;
-    const qlonglong n = status.toLongLong(&ok);
-    return ok && n == 0 ? QStringLiteral("мастер-ключ") : QStringLiteral("доступ");
+    return GridModel::statusText(status);
 }
 
+// The model names the key's kind in its accessible text; drawing that same
+// text keeps the screen and a screen reader in step.
 QString StatusDelegate::cellText(const QModelIndex& index) {
-    if (isStatusColumn(index)) return statusText(index.data(GridModel::FieldValueRole));
+    if (isStatusColumn(index)) return index.data(Qt::AccessibleTextRole).toString();
     return index.data(Qt::DisplayRole).toString();
 }
 
 void StatusDelegate::initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const {
     QStyledItemDelegate::initStyleOption(option, index);
-    if (isStatusColumn(index)) option->text = statusText(index.data(GridModel::FieldValueRole));
+    if (isStatusColumn(index)) option->text = cellText(index);
 }
 
 } // namespace varek

@@ -12,12 +12,10 @@ class StatusDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
-    // "мастер-ключ" for 0 and for null, "доступ" for every other value: the
-    // memory image treats a key the same way (status other than 0 is an
-    // access key), so the grid never names a key differently from its controller.
+    // The status column's text (GridModel::statusText).
     static QString statusText(const QVariant& status);
 
-    // The text a cell shows (for tests and accessibility).
+    // The text a cell shows: for the status column the model's accessible text.
     static QString cellText(const QModelIndex& index);
 
 protected:

@@ -1,5 +1,6 @@
 #include "core/port_numbers.h"
 #include "core/recording_messages.h"
+#include "link/serial_ports.h"
 #include "register/table.h"
 #include "register/ui/db_grid.h"
 #include "register/ui/status_delegate.h"
@@ -314,6 +315,25 @@ private slots:
         w->close();
         QVERIFY(readFile(settingsPath()).contains("com_zintor=200"));
         QVERIFY(readFile(settingsPath()).contains("com_token=250"));
+    }
+
+    // A USB adapter is listed under the number it keeps, and the page names
+    // the adapter by its stable name.
+    void usbAdapterShownByItsStableName() {
+        const QString byId = home() + "by-id";
+        QVERIFY(QDir().mkpath(byId));
+        const QString name = QStringLiteral("usb-FTDI_FT232R_USB_UART_A601X4NB-if00-port0");
+        QVERIFY(QFile::link("/dev/null", byId + u'/' + name));
+        setSerialByIdRoot(byId);
+        writeFile(settingsPath(), "[1]\ncom_zintor=33\ncom_token=0\n");
+        auto w = started();
+        setSerialByIdRoot(QString());
+        auto* cbCom = w->findChild<QComboBox*>("cbCom");
+        QCOMPARE(cbCom->currentText(), QStringLiteral("COM33"));
+        const QString label = w->findChild<QLabel*>("laComDevice")->text();
+        QCOMPARE(label, QStringLiteral("COM33 — адаптер USB ") + name + QStringLiteral(" (/dev/null)"));
+        QVERIFY(cbCom->itemData(cbCom->currentIndex(), Qt::ToolTipRole).toString().contains(name));
+        QVERIFY(readFile(home() + "usb_ports.txt").contains("33 " + name.toUtf8()));
     }
 
     void ctrlDeleteInTheGrids() {

@@ -5,11 +5,15 @@
 #include "core/port_numbers.h"
 #include "core/recording_messages.h"
 #include "keys/ui/ed_token.h"
+#include "keys/ui/rights_model.h"
+#include "keys/ui/rights_tree_view.h"
 #include "keys/ui/tests/key_editor_support.h"
 #include "link/line_serial.h"
 #include "link/reader_com_port.h"
 #include "tools/pty_util.h"
 
+#include <QAbstractItemModelTester>
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QDateEdit>
@@ -17,9 +21,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionViewItem>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTreeWidget>
 #include <memory>
 
 #include <grp.h>
@@ -309,47 +314,135 @@ private slots:
     void treeChecksPropagate() {
         RecordingMessages messages;
         TfrmEdToken frm(messages);
-        QTreeWidgetItem* first = frm.addObjectNode(QStringLiteral("Склад"), 1);
-        QTreeWidgetItem* c3 = frm.addControllerNode(first, QStringLiteral("Ворота"), 3);
-        QTreeWidgetItem* c5 = frm.addControllerNode(first, QStringLiteral("Дверь"), 5);
-        QTreeWidgetItem* second = frm.addObjectNode(QStringLiteral("Офис"), 2);
-        QTreeWidgetItem* c7 = frm.addControllerNode(second, QStringLiteral("Вход"), 7);
+        QAbstractItemModelTester tester(&frm.rights(),
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        const QModelIndex first = frm.addObjectNode(QStringLiteral("Склад"), 1);
+        const QModelIndex c3 = frm.addControllerNode(first, QStringLiteral("Ворота"), 3);
+        const QModelIndex c5 = frm.addControllerNode(first, QStringLiteral("Дверь"), 5);
+        const QModelIndex second = frm.addObjectNode(QStringLiteral("Офис"), 2);
+        const QModelIndex c7 = frm.addControllerNode(second, QStringLiteral("Вход"), 7);
         QCOMPARE(frm.nodeCount(), 5);
         frm.show();
         QVERIFY(QTest::qWaitForWindowExposed(&frm));
 
-        auto space = [&](QTreeWidgetItem* item) {
-            frm.tvCtrl->setCurrentItem(item);
+        auto space = [&](const QModelIndex& item) {
+            frm.tvCtrl->setCurrentIndex(item);
             QTest::keyClick(frm.tvCtrl, Qt::Key_Space);
         };
         space(c3);
-        QCOMPARE(c3->checkState(0), Qt::Checked);
-        QCOMPARE(first->checkState(0), Qt::PartiallyChecked);
+        QCOMPARE(frm.rights().checkState(c3), Qt::Checked);
+        QCOMPARE(frm.rights().checkState(first), Qt::PartiallyChecked);
         space(first); // partially checked becomes checked, with all its controllers
-        QCOMPARE(c5->checkState(0), Qt::Checked);
-        QCOMPARE(first->checkState(0), Qt::Checked);
+        QCOMPARE(frm.rights().checkState(c5), Qt::Checked);
+        QCOMPARE(frm.rights().checkState(first), Qt::Checked);
         space(first);
-        QCOMPARE(c3->checkState(0), Qt::Unchecked);
-        QCOMPARE(c5->checkState(0), Qt::Unchecked);
-        QCOMPARE(first->checkState(0), Qt::Unchecked);
+        QCOMPARE(frm.rights().checkState(c3), Qt::Unchecked);
+        QCOMPARE(frm.rights().checkState(c5), Qt::Unchecked);
+        QCOMPARE(frm.rights().checkState(first), Qt::Unchecked);
         space(c5);
         space(c3);
-        QCOMPARE(first->checkState(0), Qt::Checked);
+        QCOMPARE(frm.rights().checkState(first), Qt::Checked);
+
+        // A click on a node's check box ticks it as Space does.
+        QStyleOptionViewItem option;
+        option.initFrom(frm.tvCtrl);
+        option.rect = frm.tvCtrl->visualRect(c3);
+        option.features |= QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay;
+        option.text = QStringLiteral("Ворота");
+        const QRect box =
+            frm.tvCtrl->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, frm.tvCtrl);
+        QTest::mouseClick(frm.tvCtrl->viewport(), Qt::LeftButton, {}, box.center());
+        QCOMPARE(frm.rights().checkState(c3), Qt::Unchecked);
+        QCOMPARE(frm.rights().checkState(first), Qt::PartiallyChecked);
+        QTest::mouseClick(frm.tvCtrl->viewport(), Qt::LeftButton, {}, box.center());
+        QCOMPARE(frm.rights().checkState(first), Qt::Checked);
 
         // Set from the program, by position, as editing does.
         frm.setNodeChecked(2, false);
-        QCOMPARE(first->checkState(0), Qt::PartiallyChecked);
+        QCOMPARE(frm.rights().checkState(first), Qt::PartiallyChecked);
         frm.setNodeChecked(4, true);
-        QCOMPARE(second->checkState(0), Qt::Checked);
-        QCOMPARE(c7->checkState(0), Qt::Checked);
+        QCOMPARE(frm.rights().checkState(second), Qt::Checked);
+        QCOMPARE(frm.rights().checkState(c7), Qt::Checked);
         QCOMPARE(frm.CollectRights(), (QVector<qint32>{31, 50, 71, 0, 0}));
+    }
+
+    // For assistive technology each node is a checkable tree item: it reports
+    // checked and partly checked, and its toggle action ticks as Space does.
+    void treeNodesTickThroughTheirAccessibleToggle() {
+        RecordingMessages messages;
+        TfrmEdToken frm(messages);
+        const QModelIndex first = frm.addObjectNode(QStringLiteral("Склад"), 1);
+        const QModelIndex c3 = frm.addControllerNode(first, QStringLiteral("Ворота"), 3);
+        frm.addControllerNode(first, QStringLiteral("Дверь"), 5);
+        frm.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frm));
+
+        QAccessibleInterface* tree = QAccessible::queryAccessibleInterface(frm.tvCtrl);
+        QVERIFY(tree);
+        QCOMPARE(tree->role(), QAccessible::Tree);
+        QCOMPARE(tree->text(QAccessible::Name), QStringLiteral("Права доступа по контроллерам:"));
+        QCOMPARE(tree->childCount(), 3);
+        QAccessibleInterface* object = tree->child(0);
+        QAccessibleInterface* gate = tree->child(1);
+        QCOMPARE(object->text(QAccessible::Name), QStringLiteral("Склад"));
+        QCOMPARE(gate->text(QAccessible::Name), QStringLiteral("Ворота"));
+        QCOMPARE(gate->role(), QAccessible::TreeItem);
+        QVERIFY(gate->state().checkable);
+        QVERIFY(!gate->state().checked);
+        QVERIFY(gate->actionInterface());
+        QVERIFY(gate->actionInterface()->actionNames().contains(QAccessibleActionInterface::toggleAction()));
+
+        frm.tvCtrl->setCurrentIndex(first);
+        gate->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        QCOMPARE(frm.rights().checkState(c3), Qt::Checked);
+        QVERIFY(gate->state().checked);
+        QVERIFY(object->state().checkStateMixed);
+        QVERIFY(!object->state().checked);
+        QCOMPARE(frm.tvCtrl->currentIndex(), first); // the selection stays where it was
+        object->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        QVERIFY(object->state().checked);
+        QVERIFY(!object->state().checkStateMixed);
+        QCOMPARE(frm.CollectRights(), (QVector<qint32>{31, 51, 0}));
+        QCOMPARE(tree->indexOfChild(gate), 1);
+
+        // The items are the rows on the screen, as the view's focus events count them.
+        frm.tvCtrl->setFocus();
+        frm.tvCtrl->setCurrentIndex(c3);
+        QVERIFY(QTest::qWaitFor([&] { return frm.tvCtrl->hasFocus(); }));
+        QVERIFY(tree->focusChild());
+        QCOMPARE(tree->focusChild()->text(QAccessible::Name), QStringLiteral("Ворота"));
+        frm.tvCtrl->collapse(first);
+        QCOMPARE(tree->childCount(), 1);
+    }
+
+    // A whole date typed into "Выдан", separators included, is the date typed.
+    void wholeDateCanBeTyped_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QDate>("date");
+        QTest::newRow("with points") << QStringLiteral("10.12.2026") << QDate(2026, 12, 10);
+        QTest::newRow("digits only") << QStringLiteral("10122026") << QDate(2026, 12, 10);
+        QTest::newRow("one-digit day and month") << QStringLiteral("5.3.2026") << QDate(2026, 3, 5);
+    }
+    void wholeDateCanBeTyped() {
+        QFETCH(QString, typed);
+        QFETCH(QDate, date);
+        RecordingMessages messages;
+        TfrmEdToken frm(messages);
+        frm.dtFirstDay->setDate(QDate(2024, 3, 5));
+        frm.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frm));
+        frm.activateWindow();
+        frm.dtFirstDay->setFocus(Qt::TabFocusReason);
+        QVERIFY(QTest::qWaitFor([&] { return frm.dtFirstDay->hasFocus(); }));
+        QTest::keyClicks(frm.dtFirstDay, typed);
+        QCOMPARE(frm.dtFirstDay->date(), date);
     }
 
     void newKeyIsSavedNormalised() {
         RecordingMessages messages;
         auto frm = std::make_unique<TfrmEdToken>(messages);
         messages.clear(); // no reader here: its message is not what these tests look at
-        QTreeWidgetItem* object = frm->addObjectNode(QStringLiteral("Склад"), 1);
+        const QModelIndex object = frm->addObjectNode(QStringLiteral("Склад"), 1);
         frm->addControllerNode(object, QStringLiteral("Ворота"), 3);
         frm->setNodeChecked(1, true);
         whenShown([](TfrmEdToken& f) {

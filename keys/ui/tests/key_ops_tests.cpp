@@ -6,6 +6,8 @@
 #include "dbase/dbf.h"
 #include "keys/ui/ed_token.h"
 #include "keys/ui/key_ops.h"
+#include "keys/ui/rights_model.h"
+#include "keys/ui/rights_tree_view.h"
 #include "keys/ui/tests/key_editor_support.h"
 #include "register/data_link.h"
 #include "register/register_schema.h"
@@ -23,7 +25,6 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTreeWidget>
 #include <functional>
 #include <memory>
 
@@ -50,14 +51,10 @@ void appendRow(const QString& path, const QVariantHash& values) {
 // Check states of the tree's nodes in order: 'x' checked, '-' unchecked, '~' partial.
 QString treeStates(const TfrmEdToken& frm) {
     QString out;
-    for (int i = 0; i < frm.tvCtrl->topLevelItemCount(); ++i) {
-        const QTreeWidgetItem* object = frm.tvCtrl->topLevelItem(i);
-        const auto mark = [](Qt::CheckState s) {
-            return s == Qt::Checked ? u'x' : s == Qt::Unchecked ? u'-' : u'~';
-        };
-        out += mark(object->checkState(0));
-        for (int j = 0; j < object->childCount(); ++j)
-            out += mark(object->child(j)->checkState(0));
+    const RightsModel& rights = frm.rights();
+    for (int i = 0; i < rights.nodeCount(); ++i) {
+        const Qt::CheckState s = rights.checkState(rights.nodeAt(i));
+        out += s == Qt::Checked ? u'x' : s == Qt::Unchecked ? u'-' : u'~';
     }
     return out;
 }
@@ -162,8 +159,9 @@ private slots:
         selectObject(2);
         whenShown([](TfrmEdToken& f) {
             QCOMPARE(f.nodeCount(), 5);
-            QCOMPARE(f.tvCtrl->topLevelItem(0)->text(0), QStringLiteral("Склад"));
-            QCOMPARE(f.tvCtrl->topLevelItem(0)->child(1)->text(0), QStringLiteral("Дверь"));
+            const QAbstractItemModel* tree = f.tvCtrl->model();
+            QCOMPARE(tree->index(0, 0).data().toString(), QStringLiteral("Склад"));
+            QCOMPARE(tree->index(1, 0, tree->index(0, 0)).data().toString(), QStringLiteral("Дверь"));
             QCOMPARE(treeStates(f), QStringLiteral("-----"));
             f.edName->setText(QStringLiteral("Иванов Иван"));
             f.edToken->setText(QStringLiteral("01b2f5107c3a0086"));
@@ -248,8 +246,8 @@ private slots:
             QCOMPARE(f.dtFirstDay->date(), QDate(2020, 5, 1));
             QCOMPARE(f.cbSign->currentIndex(), 0);
             QCOMPARE(treeStates(f), QStringLiteral("xxx--"));
-            f.tvCtrl->topLevelItem(0)->child(1)->setCheckState(0, Qt::Unchecked); // controller 5
-            f.tvCtrl->topLevelItem(1)->child(0)->setCheckState(0, Qt::Checked);   // controller 7
+            f.rights().setData(f.rights().nodeAt(2), Qt::Unchecked, Qt::CheckStateRole); // controller 5
+            f.rights().setData(f.rights().nodeAt(4), Qt::Checked, Qt::CheckStateRole);   // controller 7
             QCOMPARE(treeStates(f), QStringLiteral("~x-xx"));
             f.edName->setText(QStringLiteral("Петров П."));
             f.bbSave->click();

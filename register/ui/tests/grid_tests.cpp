@@ -7,6 +7,7 @@
 #include "register/ui/tests/grid_sample_register.h"
 
 #include <QAbstractItemModelTester>
+#include <QAccessible>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -135,6 +136,24 @@ private slots:
         for (int row = 0; row < 4; ++row)
             QCOMPARE(StatusDelegate::cellText(model->index(row, 2)), expected[row]);
         QCOMPARE(StatusDelegate::cellText(model->index(0, 1)), QStringLiteral("Иванов Иван Иванович"));
+    }
+
+    // A screen reader hears the status cell as it is drawn, not the number.
+    void statusCellsAccessibleTextIsTheDrawnText() {
+        m_table->open();
+        auto g = grid({});
+        QAccessibleInterface* table = QAccessible::queryAccessibleInterface(g.get());
+        QVERIFY(table && table->tableInterface());
+        for (int row = 0; row < 4; ++row) {
+            for (int column = 0; column < g->gridModel()->columnCount(); ++column) {
+                QAccessibleInterface* cell = table->tableInterface()->cellAt(row, column);
+                QVERIFY(cell);
+                QCOMPARE(cell->text(QAccessible::Name),
+                         StatusDelegate::cellText(g->gridModel()->index(row, column)));
+            }
+        }
+        QCOMPARE(table->tableInterface()->cellAt(1, 2)->text(QAccessible::Name),
+                 QStringLiteral("мастер-ключ"));
     }
 
     void gridAndDatasetFollowEachOther() {
