@@ -586,7 +586,8 @@ private slots:
             << QStringLiteral("Склад \"Юг\"");
         QTest::newRow("object address, ellipsis")
             << false << "edAddr" << QStringLiteral("ул. Мира…") << QStringLiteral("…")
-            << QStringLiteral("Поле «Адрес»: символ … (U+2026)") + cp866 + QStringLiteral(" Замените его на «...».")
+            << QStringLiteral("Поле «Адрес»: символ … (U+2026)") + cp866 +
+                   QStringLiteral(" Замените его на «...».")
             << QStringLiteral("ул. Мира...");
         QTest::newRow("object note, a character outside 16 bits")
             << false << "edNote" << QStringLiteral("ок 👍") << QStringLiteral("👍")
@@ -595,7 +596,8 @@ private slots:
             << QStringLiteral("ок");
         QTest::newRow("controller firmware, dash")
             << true << "edHard" << QStringLiteral("v1—2") << QStringLiteral("—")
-            << QStringLiteral("Поле «Прошивка»: символ — (U+2014)") + cp866 + QStringLiteral(" Замените его на «-».")
+            << QStringLiteral("Поле «Прошивка»: символ — (U+2014)") + cp866 +
+                   QStringLiteral(" Замените его на «-».")
             << QStringLiteral("v1-2");
         QTest::newRow("controller name, invisible character")
             << true << "edName" << QStringLiteral("Вход\u200B") << QStringLiteral("\u200B")
@@ -702,7 +704,8 @@ private slots:
         QCOMPARE(table.state(), Dataset::State::Browse);
         QCOMPARE(table.recordCount(), rows);
         QCOMPARE(fileRows(file).size(), rows);
-        QCOMPARE(table.asString(controller ? QStringLiteral("ctrl_name") : QStringLiteral("obj_name")), QStringLiteral("Первый"));
+        QCOMPARE(table.asString(controller ? QStringLiteral("ctrl_name") : QStringLiteral("obj_name")),
+                 QStringLiteral("Первый"));
         QVERIFY(messages.shown.isEmpty());
     }
 
