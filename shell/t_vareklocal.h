@@ -117,6 +117,7 @@ private:
     VarekRegister* m_register;
     Settings m_iniStore;
     bool m_started = false; // the register was opened: closing writes the settings
+    bool m_settingsRefused = false; // settings.ini too large to be one: neither read nor written
     bool m_closed = false;
     bool m_placed = false;
 

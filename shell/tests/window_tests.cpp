@@ -272,6 +272,25 @@ private slots:
         QVERIFY(!w->isVisible());
     }
 
+    // A settings.ini over 1 MiB is not a settings file: the start says so,
+    // the numbers are 0 and the close leaves the file as it was.
+    void oversizedSettingsFileIsNeitherReadNorRewritten() {
+        const QByteArray content = QByteArray("[1]\ncom_zintor=3\ncom_token=5\n") + QByteArray(1 << 20, ';');
+        writeFile(settingsPath(), content);
+        auto w = started();
+        QCOMPARE(m_messages.texts(RecordingMessages::Shown::Plain),
+                 QStringList{"Файл настроек " + settingsPath() +
+                             " больше 1 МБ, а настоящий файл настроек занимает несколько строк. Файл не "
+                             "прочитан, порты устройства Zintor и считывателя не выбраны. При выходе "
+                             "программа этот файл не изменит."});
+        QCOMPARE(ComZintor, 0);
+        QCOMPARE(ComToken, 0);
+        QVERIFY(w->reg().taObj().active());
+        w->close();
+        QVERIFY(m_messages.texts(RecordingMessages::Shown::Error).isEmpty());
+        QVERIFY(readFile(settingsPath()) == content);
+    }
+
     void portListsFromThePortsDirectory() {
         QVERIFY(QDir().mkpath(home() + "ports"));
         QVERIFY(QFile::link("/dev/null", home() + "ports/COM3"));
