@@ -21,6 +21,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDialog>
 #include <QDir>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -499,6 +500,20 @@ void TTVarekLocal::FormClose() {
     m_closed = true;
     guarded(*m_messages, [this] { m_register->close(); });
     if (m_started && !m_settingsRefused) guarded(*m_messages, [this] { writePortNumbers(m_iniStore); });
+}
+
+void TTVarekLocal::closeOnQuitRequest() {
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+        if (auto* dialog = qobject_cast<QDialog*>(modal))
+            dialog->reject();
+        else
+            modal->close();
+        // Its event loop ends once this call has returned; look again then.
+        QTimer::singleShot(20, this, [this] { closeOnQuitRequest(); });
+        return;
+    }
+    close();
+    QCoreApplication::quit(); // also when the window was never shown
 }
 
 void TTVarekLocal::closeEvent(QCloseEvent* event) {

@@ -3,6 +3,7 @@
 #include "register/table.h"
 #include "register/ui/db_grid.h"
 #include "register/ui/status_delegate.h"
+#include "register/ui/tests/ed_test_support.h"
 #include "register/ui/tests/grid_sample_register.h"
 #include "register/varek_register.h"
 #include "shell/t_vareklocal.h"
@@ -289,6 +290,30 @@ private slots:
         w->close();
         QVERIFY(m_messages.texts(RecordingMessages::Shown::Error).isEmpty());
         QVERIFY(readFile(settingsPath()) == content);
+    }
+
+    // Told to end (a quit signal) while an editor is open: the editor is
+    // dismissed as by its Cancel, so nothing is saved, and then the window
+    // closes as the operator's close does, writing the settings.
+    void quitRequestDismissesAnOpenEditorThenCloses() {
+        auto w = started();
+        const int objects = w->reg().taObj().recordCount();
+        ComZintor = 9;
+        bool editorOpen = false;
+        test::whenModal([&](QDialog* dlg) {
+            test::setEdit(dlg, "edName", QStringLiteral("Не сохранять"));
+            editorOpen = dlg->isVisible();
+            w->closeOnQuitRequest();
+        });
+        w->bbAddClick(); // returns once the editor has been dismissed
+        QVERIFY(editorOpen);
+        QTRY_VERIFY(!w->isVisible());
+        QVERIFY(!w->reg().taObj().active());
+        QVERIFY(m_messages.shown.isEmpty());
+        QCOMPARE(readFile(settingsPath()), QByteArray("[1]\ncom_zintor=9\ncom_token=0\n"));
+        w->reg().open(data());
+        QCOMPARE(w->reg().taObj().recordCount(), objects);
+        w->reg().close();
     }
 
     void portListsFromThePortsDirectory() {
