@@ -6,7 +6,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QVector>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -17,104 +16,141 @@ namespace varek {
 
 namespace {
 
-// One line of the file: its text and the line ending that followed it
-// ("\r\n", "\n", or nothing for a last line without one).
+// One line of the file, as offsets into the content: its text runs from
+// start to textEnd, its line ending ("\r\n", "\n", or nothing for a last line
+// without one) from textEnd to end. Lines are never copied, so a file costs
+// its own size in memory and nothing per line.
 struct Line {
-    QByteArray text;
-    QByteArray eol;
+    qsizetype start = 0;
+    qsizetype textEnd = 0;
+    qsizetype end = 0;
+    QByteArrayView text(QByteArrayView content) const { return content.sliced(start, textEnd - start); }
+    bool hasEol() const { return end > textEnd; }
 };
 
-QVector<Line> splitLines(const QByteArray& content) {
-    QVector<Line> lines;
+// Calls visit(line) for each line in order until it returns false.
+template <class Visit> void forEachLine(QByteArrayView content, Visit visit) {
     qsizetype start = 0;
     while (start < content.size()) {
         const qsizetype nl = content.indexOf('\n', start);
+        Line line;
+        line.start = start;
         if (nl < 0) {
-            lines.append({content.mid(start), QByteArray()});
-            break;
+            line.textEnd = line.end = content.size();
+        } else {
+            line.textEnd = nl > start && content.at(nl - 1) == '\r' ? nl - 1 : nl;
+            line.end = nl + 1;
         }
-        qsizetype end = nl;
-        if (end > start && content.at(end - 1) == '\r') --end;
-        lines.append({content.mid(start, end - start), content.mid(end, nl + 1 - end)});
-        start = nl + 1;
+        if (!visit(line)) return;
+        start = line.end;
     }
-    return lines;
 }
 
-QByteArray joinLines(const QVector<Line>& lines) {
-    QByteArray out;
-    for (const Line& l : lines)
-        out += l.text + l.eol;
-    return out;
-}
-
-bool isComment(const QByteArray& trimmed) {
+bool isComment(QByteArrayView trimmed) {
     return trimmed.startsWith(';') || trimmed.startsWith('#');
 }
 
 // The section name of a header line, or nothing.
-std::optional<QByteArray> sectionOf(const QByteArray& text) {
-    const QByteArray t = text.trimmed();
+std::optional<QByteArrayView> sectionOf(QByteArrayView text) {
+    const QByteArrayView t = text.trimmed();
     if (!t.startsWith('[')) return std::nullopt;
     const qsizetype close = t.indexOf(']');
     if (close < 0) return std::nullopt;
-    return t.mid(1, close - 1).trimmed();
+    return t.sliced(1, close - 1).trimmed();
 }
 
 // The key name of a key line, or nothing.
-std::optional<QByteArray> keyOf(const QByteArray& text) {
-    const QByteArray t = text.trimmed();
+std::optional<QByteArrayView> keyOf(QByteArrayView text) {
+    const QByteArrayView t = text.trimmed();
     if (t.isEmpty() || isComment(t) || t.startsWith('[')) return std::nullopt;
     const qsizetype eq = t.indexOf('=');
     if (eq < 0) return std::nullopt;
-    return t.left(eq).trimmed();
+    return t.first(eq).trimmed();
 }
 
-bool sameName(const QByteArray& a, const QString& b) {
+bool sameName(QByteArrayView a, const QString& b) {
     return QString::fromUtf8(a).compare(b, Qt::CaseInsensitive) == 0;
 }
 
 struct Found {
-    int header = -1;  // line of the section header
-    int lastKey = -1; // last non-blank, non-header line of the section, or the header
-    int key = -1;     // line of the key
+    std::optional<Line> header;  // the section header
+    std::optional<Line> lastKey; // last non-blank, non-header line of the section, or the header
+    std::optional<Line> key;     // the key's line
 };
 
-Found find(const QVector<Line>& lines, const QString& section, const QString& key) {
+Found find(QByteArrayView content, const QString& section, const QString& key) {
     Found f;
-    for (int i = 0; i < lines.size(); ++i) {
-        if (const auto s = sectionOf(lines[i].text)) {
-            if (f.header >= 0) break; // the first section of that name is the one used
+    forEachLine(content, [&](const Line& line) {
+        const QByteArrayView text = line.text(content);
+        if (const auto s = sectionOf(text)) {
+            if (f.header) return false; // the first section of that name is the one used
             if (sameName(*s, section)) {
-                f.header = i;
-                f.lastKey = i;
+                f.header = line;
+                f.lastKey = line;
             }
-            continue;
+            return true;
         }
-        if (f.header < 0) continue;
-        if (!lines[i].text.trimmed().isEmpty()) f.lastKey = i;
-        if (f.key < 0) {
-            if (const auto k = keyOf(lines[i].text); k && sameName(*k, key)) f.key = i;
+        if (!f.header) return true;
+        if (!text.trimmed().isEmpty()) f.lastKey = line;
+        if (!f.key) {
+            if (const auto k = keyOf(text); k && sameName(*k, key)) f.key = line;
         }
-    }
+        return true;
+    });
     return f;
 }
 
-QByteArray unquoted(QByteArray v) {
+QByteArrayView unquoted(QByteArrayView v) {
     v = v.trimmed();
     if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
-        v = v.mid(1, v.size() - 2);
+        v = v.sliced(1, v.size() - 2);
     return v;
 }
 
-QByteArray readFile(const QString& path, bool* exists) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        if (exists) *exists = false;
-        return {};
+// What reading the file found.
+struct FileContent {
+    bool unreadable = false; // there, but it could not be opened
+    bool tooLarge = false;   // a regular file over the limit: not read
+    QByteArray bytes;
+};
+
+// Reads a regular file of at most maxSettingsFileBytes. A larger file is not
+// read at all; anything that is not a regular file (a FIFO would wait for a
+// writer) reads as empty. The opening never waits.
+FileContent readFile(const QString& path) {
+    FileContent out;
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        out.unreadable = errno != ENOENT && errno != ENOTDIR;
+        return out;
     }
-    if (exists) *exists = true;
-    return f.readAll();
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return out;
+    }
+    if (st.st_size > maxSettingsFileBytes) {
+        ::close(fd);
+        out.tooLarge = true;
+        return out;
+    }
+    // One byte more than the limit tells a file that grew meanwhile.
+    out.bytes.resize(maxSettingsFileBytes + 1);
+    qsizetype got = 0;
+    while (got < out.bytes.size()) {
+        const ssize_t n = ::read(fd, out.bytes.data() + got, size_t(out.bytes.size() - got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += n;
+    }
+    ::close(fd);
+    if (got > maxSettingsFileBytes) {
+        out.tooLarge = true;
+        got = 0;
+    }
+    out.bytes.truncate(got);
+    out.bytes.squeeze();
+    return out;
 }
 
 bool writeAll(int fd, const QByteArray& data) {
@@ -174,11 +210,11 @@ bool replaceAtomically(const QString& target, const QByteArray& content) {
 Settings::Settings(QString path) : m_path(std::move(path)) {}
 
 std::optional<QString> Settings::readString(const QString& section, const QString& key) const {
-    const QVector<Line> lines = splitLines(readFile(m_path, nullptr));
-    const Found f = find(lines, section, key);
-    if (f.key < 0) return std::nullopt;
-    const QByteArray& text = lines[f.key].text;
-    return QString::fromUtf8(unquoted(text.mid(text.indexOf('=') + 1)));
+    const FileContent file = readFile(m_path);
+    const Found f = find(file.bytes, section, key);
+    if (!f.key) return std::nullopt;
+    const QByteArrayView text = f.key->text(file.bytes);
+    return QString::fromUtf8(unquoted(text.sliced(text.indexOf('=') + 1)));
 }
 
 qint32 Settings::readInteger(const QString& section, const QString& key, qint32 defaultValue) const {
@@ -187,48 +223,61 @@ qint32 Settings::readInteger(const QString& section, const QString& key, qint32 
     return tryStrToInt(*text).value_or(defaultValue);
 }
 
+bool Settings::tooLarge() const {
+    struct stat st {};
+    return ::stat(QFile::encodeName(m_path).constData(), &st) == 0 && S_ISREG(st.st_mode) &&
+           st.st_size > maxSettingsFileBytes;
+}
+
 QByteArray Settings::withKeys(const QByteArray& content, const QString& section,
                               const QList<QPair<QString, QString>>& keys) {
-    QVector<Line> lines = splitLines(content);
+    QByteArray out = content;
     QByteArray eol("\n");
-    for (const Line& l : lines) {
-        if (!l.eol.isEmpty()) {
-            eol = l.eol;
-            break;
-        }
-    }
+    forEachLine(out, [&](const Line& line) {
+        if (!line.hasEol()) return true;
+        eol = out.sliced(line.textEnd, line.end - line.textEnd);
+        return false;
+    });
     for (const auto& [key, value] : keys) {
-        const Found f = find(lines, section, key);
-        if (f.key >= 0) {
-            QByteArray& text = lines[f.key].text;
-            text = text.left(text.indexOf('=') + 1) + value.toUtf8();
+        const Found f = find(out, section, key);
+        const QByteArray keyLine = key.toUtf8() + '=' + value.toUtf8() + eol;
+        if (f.key) {
+            const qsizetype valueStart = f.key->start + f.key->text(out).indexOf('=') + 1;
+            out.replace(valueStart, f.key->textEnd - valueStart, value.toUtf8());
             continue;
         }
-        const Line keyLine{key.toUtf8() + '=' + value.toUtf8(), eol};
-        if (f.header >= 0) {
-            if (lines[f.lastKey].eol.isEmpty()) lines[f.lastKey].eol = eol;
-            lines.insert(f.lastKey + 1, keyLine);
+        if (f.header) {
+            const Line& last = *f.lastKey;
+            if (last.hasEol())
+                out.insert(last.end, keyLine);
+            else
+                out.insert(last.end, eol + keyLine);
             continue;
         }
-        if (!lines.isEmpty()) {
-            if (lines.back().eol.isEmpty()) lines.back().eol = eol;
-            if (!lines.back().text.trimmed().isEmpty()) lines.append({QByteArray(), eol});
+        std::optional<Line> lastLine;
+        forEachLine(out, [&](const Line& line) {
+            lastLine = line;
+            return true;
+        });
+        if (lastLine) {
+            if (!lastLine->hasEol()) out += eol;
+            if (!lastLine->text(out).trimmed().isEmpty()) out += eol;
         }
-        lines.append({'[' + section.toUtf8() + ']', eol});
-        lines.append(keyLine);
+        out += '[' + section.toUtf8() + ']' + eol + keyLine;
     }
-    return joinLines(lines);
+    return out;
 }
 
 void Settings::writeStrings(const QString& section, const QList<QPair<QString, QString>>& keys) {
     QString target = m_path;
     const QFileInfo info(m_path);
     if (info.isSymLink()) target = info.symLinkTarget();
-    bool exists = false;
-    const QByteArray old = readFile(target, &exists);
-    if (!exists && QFileInfo::exists(target))
-        throw EFileError(QStringLiteral("Unable to write to %1").arg(m_path)); // present but unreadable
-    if (!replaceAtomically(target, withKeys(old, section, keys)))
+    const FileContent old = readFile(target);
+    // A file too large to be a settings file is not ours to rewrite; one that
+    // is there but cannot be read would lose its other lines. Anything but a
+    // regular file is refused by the replacement.
+    if (old.tooLarge || old.unreadable) throw EFileError(QStringLiteral("Unable to write to %1").arg(m_path));
+    if (!replaceAtomically(target, withKeys(old.bytes, section, keys)))
         throw EFileError(QStringLiteral("Unable to write to %1").arg(m_path));
 }
 

@@ -21,11 +21,21 @@ namespace varek {
 // file). The file is replaced atomically: the new content goes to a temporary
 // file in the same directory, is flushed to disk, and is renamed over the old
 // one, so a crash leaves either the old or the new file, never half of one.
+//
+// A settings file holds a few short lines: a file over maxSettingsFileBytes
+// is something else under that name and is neither read (every key reads as
+// missing) nor rewritten (a write throws). Only a regular file is read; the
+// reading never waits (a FIFO reads as empty).
+inline constexpr qint64 maxSettingsFileBytes = 1024 * 1024;
+
 class Settings {
 public:
     explicit Settings(QString path);
 
     const QString& path() const { return m_path; }
+
+    // True when the file is a regular file over maxSettingsFileBytes.
+    bool tooLarge() const;
 
     // The text of a key; nothing when the file, the section or the key is missing.
     std::optional<QString> readString(const QString& section, const QString& key) const;

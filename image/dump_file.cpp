@@ -4,6 +4,11 @@
 
 #include <QFile>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace varek {
 
 EncodedDump encodeDumpFile(const QStringList& lines) {
@@ -66,15 +71,46 @@ void writeDumpFile(const QString& path, const QByteArray& bytes) {
         throw EFileError(QStringLiteral("Не удалось записать файл \"%1\". %2").arg(path, file.errorString()));
 }
 
+namespace {
+
+[[noreturn]] void cannotOpen(const QString& path, const QString& reason) {
+    throw EFileError(QStringLiteral("Cannot open file \"%1\". %2").arg(path, reason));
+}
+
+// Opens a regular file for reading. Anything else (a FIFO, which would wait
+// for a writer; a device; a directory) is refused before it is read, and the
+// opening itself never waits.
+int openRegularFile(const QString& path) {
+    const QByteArray native = QFile::encodeName(path);
+    const QString notAFile = QStringLiteral("Это не обычный файл.");
+    struct stat st {};
+    if (::stat(native.constData(), &st) != 0) cannotOpen(path, qt_error_string(errno));
+    if (!S_ISREG(st.st_mode)) cannotOpen(path, notAFile);
+    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) cannotOpen(path, qt_error_string(errno));
+    // The name may have been replaced between the two looks.
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        cannotOpen(path, notAFile);
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    return fd;
+}
+
+} // namespace
+
 LoadedDump readDumpFile(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw EFileError(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
-    // Read one byte more than allowed, so that devices and pipes without a
-    // size cannot make the read endless.
+    const int fd = openRegularFile(path);
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        cannotOpen(path, file.errorString());
+    }
+    // Read one byte more than allowed, so that a file growing while it is
+    // read cannot make the read endless.
     const QByteArray bytes = file.read(kMaxDumpFileBytes + 1);
-    if (file.error() != QFileDevice::NoError)
-        throw EFileError(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
+    if (file.error() != QFileDevice::NoError) cannotOpen(path, file.errorString());
     LoadedDump out;
     if (bytes.size() > kMaxDumpFileBytes)
         out.problem = LoadedDump::TooLarge;

@@ -38,8 +38,9 @@ struct LoadedDump {
     enum Problem { None, TooLarge, Binary } problem = None;
     QStringList lines;
 };
-// Reads a dump file. A file that cannot be opened throws EFileError
-// "Cannot open file "<path>". <reason>"; a file over kMaxDumpFileBytes or
+// Reads a dump file. Only regular files are read: a FIFO, a device or a
+// directory, like a file that cannot be opened, throws EFileError
+// "Cannot open file "<path>". <reason>" at once; a file over kMaxDumpFileBytes or
 // holding binary bytes gives its problem and no lines.
 LoadedDump readDumpFile(const QString& path);
 

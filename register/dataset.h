@@ -19,6 +19,24 @@ namespace varek {
 //   "Field '%s' not found"
 class DataLink;
 
+// Whether a text can be stored in a text field as it stands (the blanks at
+// its end are never stored). Editors ask it before they save, so that a
+// refused value is told to the operator while the typing is still there.
+struct TextFit {
+    enum class Problem { None, Character, TooLong };
+    Problem problem = Problem::None;
+    // Character: where the first character the field's code page lacks
+    // stands in the text, and its length there (2 for a surrogate pair).
+    qsizetype position = -1;
+    qsizetype size = 0;
+    char32_t codePoint = 0;
+    // TooLong: the bytes the text takes and the bytes the field holds.
+    int length = 0;
+    int width = 0;
+    QString codePage; // of the field's file, e.g. "cp866"
+    bool fits() const { return problem == Problem::None; }
+};
+
 class Dataset : public QObject {
     Q_OBJECT
 public:

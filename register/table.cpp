@@ -1,6 +1,7 @@
 #include "register/table.h"
 
 #include "core/errors.h"
+#include "dbase/codepage.h"
 #include "dbase/dbf.h"
 #include "register/data_link.h"
 #include "register/row_store.h"
@@ -543,6 +544,40 @@ bool Table::locate(const QString& fieldList, const QVariantList& values) {
 int Table::fieldWidth(const QString& name) const {
     requireActive();
     return d->file->fieldWidth(requireFieldIndex(name));
+}
+
+TextFit Table::textFit(const QString& name, const QString& text) const {
+    requireActive();
+    const DbfField& field = d->fields[requireFieldIndex(name)];
+    TextFit fit;
+    fit.codePage = d->file->codePageName();
+    if (field.type != 'C') return fit;
+    const CodePage* page = CodePage::byIconvName(fit.codePage.toUpper().toLatin1().constData());
+    if (!page) return fit; // the file could not have been read without it
+    qsizetype end = text.size();
+    while (end > 0 && text.at(end - 1) == QLatin1Char(' '))
+        --end;
+    const QString stored = text.left(end);
+    QByteArray bytes;
+    QChar bad;
+    if (!page->encode(stored, bytes, &bad)) {
+        fit.problem = TextFit::Problem::Character;
+        fit.position = stored.indexOf(bad);
+        fit.size = 1;
+        fit.codePoint = bad.unicode();
+        if (bad.isHighSurrogate() && fit.position + 1 < stored.size() &&
+            stored.at(fit.position + 1).isLowSurrogate()) {
+            fit.size = 2;
+            fit.codePoint = QChar::surrogateToUcs4(bad, stored.at(fit.position + 1));
+        }
+        return fit;
+    }
+    if (bytes.size() > field.length) {
+        fit.problem = TextFit::Problem::TooLong;
+        fit.length = static_cast<int>(bytes.size());
+        fit.width = field.length;
+    }
+    return fit;
 }
 
 void Table::setMaster(DataLink* masterLink, const QString& masterField, const QString& detailField) {

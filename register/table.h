@@ -66,6 +66,10 @@ public:
 
     // Width of a field for editors (see DbfFile::fieldWidth).
     int fieldWidth(const QString& name) const;
+    // Whether text can be stored in the text field name, in its file's code
+    // page and width (see TextFit); any other kind of field answers that it
+    // fits. Closed table and unknown field fail as usual.
+    TextFit textFit(const QString& name, const QString& text) const;
 
     // Restriction to a master: presents only the rows whose detailField
     // equals masterField of the master link's dataset's current row, in

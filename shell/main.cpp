@@ -1,18 +1,21 @@
+#include "shell/quit_signals.h"
 #include "shell/t_vareklocal.h"
 
 #include <QApplication>
 #include <QTimer>
 
 // The program: the main window, its start-up, the event loop. Ends with 1
-// when the register cannot be opened at start-up (after the message), else
-// with the event loop's result.
+// when the register cannot be opened at start-up (after the message), with
+// 128 + the signal's number when SIGTERM, SIGINT or SIGHUP closed it (see
+// QuitSignals), else with the event loop's result.
 //
 // VAREK_SCREENSHOT_DIR, when set, makes the program save a picture of each
 // page there and quit (tools/screenshots.sh).
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     varek::TTVarekLocal window;
-    if (!window.FormCreate()) return 1;
+    const varek::QuitSignals quitSignals([&window](int) { window.closeOnQuitRequest(); });
+    if (!window.FormCreate()) return quitSignals.received() ? 128 + quitSignals.received() : 1;
     window.show();
     const QString shots = qEnvironmentVariable("VAREK_SCREENSHOT_DIR");
     if (!shots.isEmpty()) {
@@ -21,5 +24,6 @@ int main(int argc, char** argv) {
             window.close();
         });
     }
-    return app.exec();
+    const int result = app.exec();
+    return quitSignals.received() ? 128 + quitSignals.received() : result;
 }

@@ -22,6 +22,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDialog>
 #include <QDir>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -490,6 +491,14 @@ bool TTVarekLocal::FormCreate() {
     // register cannot be opened below.
     m_started = true;
     m_iniStore = Settings(appDir() + QStringLiteral("settings.ini"));
+    // A file that large is something else under the settings' name: it is
+    // not read (the numbers stay 0) and closing leaves it as it is.
+    m_settingsRefused = m_iniStore.tooLarge();
+    if (m_settingsRefused)
+        m_messages->plain(QStringLiteral("Файл настроек %1 больше 1 МБ, а настоящий файл настроек занимает "
+                                         "несколько строк. Файл не прочитан, порты устройства Zintor и "
+                                         "считывателя не выбраны. При выходе программа этот файл не изменит.")
+                              .arg(m_iniStore.path()));
     const bool portsRead = guarded(*m_messages, [this] {
         readPortNumbers(m_iniStore);
         m_laComDevice->setText(deviceLabelText(ComZintor));
@@ -523,7 +532,21 @@ void TTVarekLocal::FormClose() {
     if (m_closed) return;
     m_closed = true;
     guarded(*m_messages, [this] { m_register->close(); });
-    if (m_started) guarded(*m_messages, [this] { writePortNumbers(m_iniStore); });
+    if (m_started && !m_settingsRefused) guarded(*m_messages, [this] { writePortNumbers(m_iniStore); });
+}
+
+void TTVarekLocal::closeOnQuitRequest() {
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+        if (auto* dialog = qobject_cast<QDialog*>(modal))
+            dialog->reject();
+        else
+            modal->close();
+        // Its event loop ends once this call has returned; look again then.
+        QTimer::singleShot(20, this, [this] { closeOnQuitRequest(); });
+        return;
+    }
+    close();
+    QCoreApplication::quit(); // also when the window was never shown
 }
 
 void TTVarekLocal::closeEvent(QCloseEvent* event) {

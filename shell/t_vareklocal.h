@@ -48,6 +48,13 @@ public:
     // Shutdown: closes the register, then writes both port numbers. A failed
     // write is shown by the default error report; the window closes all the same.
     void FormClose();
+    // The program is told to end (a quit signal): ends the run as the
+    // operator's close does. A dialog still open is dismissed first, as its
+    // Cancel would (a question answers No), so that the operation behind it
+    // ends; then the window closes, which stops an exchange with the
+    // programming device, closes the register, writes the settings and
+    // releases the data directory; then the event loop is told to end.
+    void closeOnQuitRequest();
 
     // Toolbar handlers: each runs its operation through the guard.
     void ToolButton13Click(); // issue a new key
@@ -131,7 +138,8 @@ private:
     Messages* m_messages;
     VarekRegister* m_register;
     Settings m_iniStore;
-    bool m_started = false; // the register was opened: closing writes the settings
+    bool m_started = false;         // the register was opened: closing writes the settings
+    bool m_settingsRefused = false; // settings.ini too large to be one: neither read nor written
     bool m_closed = false;
     bool m_placed = false;
 

@@ -5,6 +5,9 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <chrono>
+#include <fcntl.h>
+#include <future>
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -143,4 +146,54 @@ TEST(Settings, WriteFollowsASymlinkAndKeepsThePermissions) {
     struct stat st {};
     ASSERT_EQ(::stat(QFile::encodeName(real).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+// A file over 1 MiB is not a settings file: its keys are not read (the
+// numbers are 0, however well formed its first lines), it is not rewritten,
+// and its bytes stay as they were. A file of exactly 1 MiB is still read.
+TEST(Settings, FileOverOneMebibyteIsNeitherReadNorRewritten) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("settings.ini");
+    const QByteArray head("[1]\ncom_zintor=3\ncom_token=5\n");
+    const QByteArray fits = head + QByteArray(maxSettingsFileBytes - head.size(), '\n');
+    writeFile(path, fits);
+    Settings settings(path);
+    EXPECT_FALSE(settings.tooLarge());
+    readPortNumbers(settings);
+    EXPECT_EQ(ComZintor, 3);
+    EXPECT_EQ(ComToken, 5);
+
+    const QByteArray tooBig = fits + ';';
+    writeFile(path, tooBig);
+    EXPECT_TRUE(settings.tooLarge());
+    readPortNumbers(settings);
+    EXPECT_EQ(ComZintor, 0);
+    EXPECT_EQ(ComToken, 0);
+    EXPECT_EQ(settings.readString("1", "com_zintor"), std::nullopt);
+    try {
+        writePortNumbers(settings);
+        ADD_FAILURE() << "no error";
+    } catch (const EFileError& e) {
+        EXPECT_EQ(e.message(), "Unable to write to " + path);
+    }
+    EXPECT_EQ(readFile(path), tooBig);
+}
+
+// A FIFO named settings.ini has no writer: reading it must not wait for one.
+TEST(Settings, FifoReadsAsEmptyWithoutWaiting) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("settings.ini");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    ComZintor = 9;
+    auto reading = std::async(std::launch::async, [path] { readPortNumbers(Settings(path)); });
+    if (reading.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        // Let the blocked reader go (each writer that comes and leaves ends
+        // one wait) before failing.
+        while (reading.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+            const int w = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK);
+            if (w >= 0) ::close(w);
+        }
+        FAIL() << "reading a FIFO waits";
+    }
+    EXPECT_EQ(ComZintor, 0);
 }

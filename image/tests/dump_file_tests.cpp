@@ -4,7 +4,12 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <chrono>
+#include <fcntl.h>
+#include <future>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace varek;
 
@@ -133,4 +138,34 @@ TEST(DumpFile, FileErrorsCarryTheSystemReason) {
     writeAll(path, "a much longer old content\r\n");
     writeDumpFile(path, "new\r\n");
     EXPECT_EQ(readAll(path), QByteArray("new\r\n"));
+}
+
+// Only regular files are read: a FIFO without a writer would otherwise keep
+// the window waiting for ever, and a device has no end.
+TEST(DumpFile, OnlyRegularFilesAreRead) {
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath(QStringLiteral("dump.fifo"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString linkToFifo = dir.filePath(QStringLiteral("link.txt"));
+    ASSERT_TRUE(QFile::link(fifo, linkToFifo));
+    for (const QString& path : {fifo, linkToFifo, QStringLiteral("/dev/zero")}) {
+        auto reading = std::async(std::launch::async, [path]() -> QString {
+            try {
+                readDumpFile(path);
+                return QStringLiteral("read");
+            } catch (const EFileError& e) {
+                return e.message();
+            }
+        });
+        if (reading.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+            // Let the blocked reader go (each writer that comes and leaves ends
+            // one wait) before failing.
+            while (reading.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+                const int w = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+                if (w >= 0) ::close(w);
+            }
+            FAIL() << "reading " << path.toStdString() << " waits";
+        }
+        EXPECT_EQ(reading.get(), QStringLiteral("Cannot open file \"%1\". Это не обычный файл.").arg(path));
+    }
 }

@@ -278,6 +278,11 @@ void TfrmEdToken::ReaderPort1TriggerAvail(int count) {
 }
 
 bool TfrmEdToken::collectFields(TToken& out) {
+    if (const QString refusal = refusalFor(edName, QStringLiteral("user_name"), m_fitOf);
+        !refusal.isEmpty()) {
+        m_messages.plain(refusal);
+        return false;
+    }
     const QString code = normalizeTokenCode(edToken->text());
     if (!isWellFormedTokenCode(code)) {
         m_messages.plain(

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "register/ui/editor_support.h" // FieldFitFn
+
 #include <QDateTime>
 #include <QDialog>
 #include <QModelIndex>
@@ -64,6 +66,8 @@ public:
     // to twice its width (room for blanks around a pasted code).
     void setFieldWidths(int nameWidth, int codeWidth);
     void setCodeCheck(CodeCheck check) { m_codeCheck = std::move(check); }
+    // Checks on Save that the name can be stored in its field (user_name).
+    void checkFieldsWith(FieldFitFn fitOf) { m_fitOf = std::move(fitOf); }
 
     // The rights list of the tree as it stands (see TToken::rights).
     QVector<qint32> CollectRights() const;
@@ -112,6 +116,7 @@ private:
     bool m_readerLost = false;
     QString m_readerCause; // why the reader is not connected (serial_failure.h)
     CodeCheck m_codeCheck;
+    FieldFitFn m_fitOf;
 };
 
 // Show the editor for a new key / for the key in token; the dialog is

@@ -73,6 +73,8 @@ void KeyOperations::createEditor() {
     Table& tokens = m_reg.taTokens();
     frmEdToken->setFieldWidths(tokens.fieldWidth(QStringLiteral("user_name")),
                                tokens.fieldWidth(QStringLiteral("token_code")));
+    frmEdToken->checkFieldsWith(
+        [&tokens](const QString& field, const QString& text) { return tokens.textFit(field, text); });
 }
 
 void KeyOperations::FillRightsTree(TfrmEdToken& frm, bool editing, const QString& storedCode) {

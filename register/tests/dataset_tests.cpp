@@ -97,6 +97,47 @@ TEST(DatasetTest, ValueThatDoesNotFitIsRefusedAndTheRowStaysInItsState) {
     EXPECT_EQ(fileRows(reg.file("tokens.dbf")).size(), 1);
 }
 
+// What the editors ask before saving: whether a text fits a field as the
+// codec would store it (blanks at the end are not stored).
+TEST(DatasetTest, TextFitAnswersAsTheCodecWouldStore) {
+    TempRegister reg;
+    Table t;
+    t.setFileName(reg.file("tokens.dbf"));
+    t.open();
+    using P = TextFit::Problem;
+    struct Case {
+        const char* field;
+        QString text;
+        P problem;
+        qsizetype position;
+        char32_t codePoint;
+        int length;
+    };
+    const Case cases[] = {
+        {"user_name", QStringLiteral("Ёлкин Фёдор №5"), P::None, -1, 0, 0},
+        {"user_name", QStringLiteral("Ёлкин «Фёдор»"), P::Character, 6, U'«', 0},
+        {"user_name", QStringLiteral("ок 😀 и «"), P::Character, 3, U'😀', 0},
+        {"token_card", QStringLiteral("123.45678") + QString(20, u' '), P::None, -1, 0, 0},
+        {"token_card", QStringLiteral("123.456789"), P::TooLong, -1, 0, 10},
+        {"status", QStringLiteral("«not text»"), P::None, -1, 0, 0},
+    };
+    for (const Case& c : cases) {
+        const TextFit fit = t.textFit(c.field, c.text);
+        EXPECT_EQ(fit.problem, c.problem) << c.field << ' ' << c.text.toStdString();
+        EXPECT_EQ(fit.codePage, "cp866");
+        if (c.problem == P::Character) {
+            EXPECT_EQ(fit.position, c.position) << c.text.toStdString();
+            EXPECT_EQ(fit.codePoint, c.codePoint) << c.text.toStdString();
+            EXPECT_EQ(fit.size, c.codePoint > 0xFFFF ? 2 : 1);
+        }
+        if (c.problem == P::TooLong) {
+            EXPECT_EQ(fit.length, c.length);
+            EXPECT_EQ(fit.width, 9);
+        }
+    }
+    EXPECT_THROW(t.textFit("no_such_field", "x"), EDatabaseError);
+}
+
 TEST(DatasetTest, WalkAppendEditDeleteKeepFileAndCursorInStep) {
     TempRegister reg;
     for (int i = 1; i <= 3; ++i)

@@ -125,6 +125,14 @@ void TfrmEdCtrl::BitBtn1Click() {
             cbObj->lineEdit()->selectAll();
             return;
         }
+        const std::pair<QLineEdit*, const char*> texts[] = {
+            {edName, "ctrl_name"}, {edHard, "hard"}, {edNote, "notes"}};
+        for (const auto& [edit, field] : texts) {
+            const QString refusal = refusalFor(edit, QString::fromLatin1(field), m_fitOf);
+            if (refusal.isEmpty()) continue;
+            m_messages.errorReport(refusal);
+            return;
+        }
         const auto open = openTime();
         if (!open) {
             m_messages.errorReport(

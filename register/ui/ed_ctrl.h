@@ -36,6 +36,8 @@ public:
 
     // Limits each edit to the width of its field in the controllers table.
     void limitToFields(const FieldWidthFn& widthOf);
+    // Checks on Save that each text can be stored in its field.
+    void checkFieldsWith(FieldFitFn fitOf) { m_fitOf = std::move(fitOf); }
 
     // Entries of cbObj: the object's name shown, its number kept as the
     // hidden value (decimal text).
@@ -53,8 +55,10 @@ public:
     // The opening time typed, or nothing when it is not an integer 0..255.
     std::optional<qint32> openTime() const;
 
-    // Save: checks the object and the opening time (a wrong value is reported,
-    // its field takes the focus and the editor stays open); then copies the
+    // Save: checks, in the order of the form, the object, that the name,
+    // firmware and note texts can be stored, and the opening time (a wrong
+    // value is reported, its field takes the focus and the editor stays
+    // open); then copies the
     // fields into the dialog's record, sets the saved flag and closes.
     void BitBtn1Click();
     // Cancel: clears the saved flag, closes.
@@ -81,6 +85,7 @@ protected:
 
 private:
     Messages& m_messages;
+    FieldFitFn m_fitOf;
 };
 
 // The one controller editor of the process, or null.

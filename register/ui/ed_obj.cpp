@@ -1,5 +1,7 @@
 #include "register/ui/ed_obj.h"
 
+#include "core/messages.h"
+
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -40,6 +42,10 @@ TfrmEdObj::TfrmEdObj(QWidget* parent)
     connect(bbCancel, &QPushButton::clicked, this, &TfrmEdObj::BitBtn2Click);
 }
 
+TfrmEdObj::TfrmEdObj(Messages& messages, QWidget* parent) : TfrmEdObj(parent) {
+    m_messages = &messages;
+}
+
 TfrmEdObj::~TfrmEdObj() {
     if (frmEdObj == this) frmEdObj = nullptr;
 }
@@ -51,6 +57,22 @@ void TfrmEdObj::limitToFields(const FieldWidthFn& widthOf) {
 }
 
 void TfrmEdObj::BitBtn1Click() {
+    if (m_messages) {
+        // Runs inside the dialog's event loop: nothing may leave it as an error.
+        bool refused = false;
+        const bool checked = guarded(*m_messages, [&] {
+            const std::pair<QLineEdit*, const char*> fields[] = {
+                {edName, "obj_name"}, {edAddr, "addr"}, {edNote, "notes"}};
+            for (const auto& [edit, field] : fields) {
+                const QString refusal = refusalFor(edit, QString::fromLatin1(field), m_fitOf);
+                if (refusal.isEmpty()) continue;
+                m_messages->errorReport(refusal);
+                refused = true;
+                return;
+            }
+        });
+        if (!checked || refused) return;
+    }
     obj.obj_name = edName->text();
     obj.addr = edAddr->text();
     obj.notes = edNote->text();

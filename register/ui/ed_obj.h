@@ -11,6 +11,8 @@ class QPushButton;
 
 namespace varek {
 
+class Messages;
+
 // One object (site) as exchanged with the object editor.
 struct TCObj {
     qint32 obj_num = 0; // neither shown nor changed by the editor
@@ -25,13 +27,20 @@ class TfrmEdObj : public QDialog {
     Q_OBJECT
 public:
     explicit TfrmEdObj(QWidget* parent = nullptr);
+    // Refused values are reported through messages.
+    explicit TfrmEdObj(Messages& messages, QWidget* parent = nullptr);
     ~TfrmEdObj() override;
 
     // Limits each edit to the width of its field in the objects table, so
     // nothing typed is cut when stored.
     void limitToFields(const FieldWidthFn& widthOf);
+    // Checks on Save that each text can be stored in its field (an editor
+    // built without messages checks nothing).
+    void checkFieldsWith(FieldFitFn fitOf) { m_fitOf = std::move(fitOf); }
 
-    // Save: copies the edits into the dialog's record, sets the saved flag, closes.
+    // Save: refuses a text its field cannot store (reported, the field takes
+    // the focus and the editor stays open); copies the edits into the
+    // dialog's record, sets the saved flag, closes.
     void BitBtn1Click();
     // Cancel: clears the saved flag, closes.
     void BitBtn2Click();
@@ -50,6 +59,10 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+
+private:
+    Messages* m_messages = nullptr;
+    FieldFitFn m_fitOf;
 };
 
 // The one object editor of the process, or null.

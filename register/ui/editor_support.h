@@ -6,6 +6,8 @@
 // widget library reaches it without linking another; nothing in the core
 // register includes it.
 
+#include "register/dataset.h" // TextFit
+
 #include <QDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -22,6 +24,91 @@ namespace varek {
 
 // Width of a stored field by name; 0 or less leaves the edit unlimited.
 using FieldWidthFn = std::function<int(const QString& field)>;
+// Whether a text can be stored in a field by name (Table::textFit).
+using FieldFitFn = std::function<TextFit(const QString& field, const QString& text)>;
+
+// A plain look-alike of a typographic character that the register's code
+// pages may lack: quotes, dashes, the ellipsis, the no-break space. Empty for
+// any other character.
+inline QString lookAlikeOf(char32_t c) {
+    switch (c) {
+    case U'«':
+    case U'»':
+    case U'„':
+    case U'“':
+    case U'”':
+        return QStringLiteral("\"");
+    case U'‘':
+    case U'’':
+    case U'‚':
+        return QStringLiteral("'");
+    case U'—':
+    case U'–':
+    case U'‒':
+    case U'−':
+        return QStringLiteral("-");
+    case U'…':
+        return QStringLiteral("...");
+    case U'\u00A0':
+        return QStringLiteral(" ");
+    default:
+        return QString();
+    }
+}
+
+// The name of a field as the operator sees it: the text of the label whose
+// buddy the edit is, without its colon.
+inline QString fieldLabelOf(const QWidget* edit) {
+    if (const QWidget* form = edit->parentWidget()) {
+        for (const QLabel* label : form->findChildren<QLabel*>()) {
+            if (label->buddy() != edit) continue;
+            QString text = label->text().remove(QLatin1Char('&')).trimmed();
+            if (text.endsWith(QLatin1Char(':'))) text.chop(1);
+            return text;
+        }
+    }
+    return edit->objectName();
+}
+
+// Checks the text of an edit against the field it is saved into. When it
+// cannot be stored, the result is the refusal to show, naming the field (by
+// its label) and the character, with a look-alike offered when the
+// field can hold it (every look-alike is ASCII); the edit then has the keyboard, with the offending
+// character selected. Empty when the text can be stored (or nothing can tell).
+inline QString refusalFor(QLineEdit* edit, const QString& field, const FieldFitFn& fitOf) {
+    if (!fitOf) return QString();
+    const QString label = fieldLabelOf(edit);
+    const QString text = edit->text();
+    const TextFit fit = fitOf(field, text);
+    if (fit.fits()) return QString();
+    edit->setFocus(Qt::OtherFocusReason);
+    if (fit.problem == TextFit::Problem::TooLong) {
+        edit->selectAll();
+        return QStringLiteral(
+                   "Поле «%1»: текст слишком длинный. В поле помещается знаков: %2, в тексте их %3. "
+                   "Сократите текст.")
+            .arg(label)
+            .arg(fit.width)
+            .arg(fit.length);
+    }
+    edit->setSelection(static_cast<int>(fit.position), static_cast<int>(fit.size));
+    const QString character = text.mid(fit.position, fit.size);
+    const bool printable = QChar::isPrint(fit.codePoint) && !QChar::isSpace(fit.codePoint);
+    const QString code =
+        QStringLiteral("U+%1").arg(static_cast<uint>(fit.codePoint), 4, 16, QLatin1Char('0')).toUpper();
+    QString message =
+        QStringLiteral("Поле «%1»: символ %2 нельзя сохранить, его нет в кодировке таблицы (%3).")
+            .arg(label, printable ? QStringLiteral("%1 (%2)").arg(character, code) : code, fit.codePage);
+    // Every look-alike is ASCII, which each code page of the register holds.
+    const QString lookAlike = lookAlikeOf(fit.codePoint);
+    if (lookAlike == QLatin1String(" "))
+        message += QStringLiteral(" Замените его обычным пробелом.");
+    else if (!lookAlike.isEmpty())
+        message += QStringLiteral(" Замените его на «%1».").arg(lookAlike);
+    else
+        message += QStringLiteral(" Удалите его или замените другим.");
+    return message;
+}
 
 // Creates the dialog's "Сохранить" (default) and "Отмена" buttons, with icons
 // that tell them apart. Created before the fields, Save and then Cancel lead

@@ -73,6 +73,30 @@ FieldWidthFn widthsOf(const Table& table) {
     };
 }
 
+// The editors' check that a text can be stored in a field of the table.
+FieldFitFn fitsOf(const Table& table) {
+    return [&table](const QString& field, const QString& text) { return table.textFit(field, text); };
+}
+
+// Writes one row: starts it (start: append or edit), sets its fields (fill)
+// and posts it. Whatever interrupts that, the pending change is dropped before
+// the error goes on to its report, so that the table takes the next
+// operation instead of failing on the same row again.
+template <class Start, class Fill> void writeRow(Table& table, Start start, Fill fill) {
+    try {
+        start();
+        fill();
+        table.post();
+    } catch (...) {
+        try {
+            table.cancel();
+        } catch (...) {
+            // The error that interrupted the row is the one to report.
+        }
+        throw;
+    }
+}
+
 // One more than the highest number in the field over the table's rows (1 for none).
 qint64 highestPlusOne(Table& table, const QString& field) {
     qint64 n = 1;
@@ -122,17 +146,18 @@ void ObjectsOperations::addObject() {
     Table& obj = m_reg.taObj();
     obj.requireActive();
     EditorCleanup cleanup;
-    if (!frmEdObj) frmEdObj = new TfrmEdObj(m_parent);
-    frmEdObj->limitToFields(widthsOf(obj));
+    objectEditor();
     TCObj rec;
     if (!NewObj(rec)) return;
     const qint32 n = NextObjNum();
-    obj.append();
-    obj.setFieldValue(kObjNum, n);
-    obj.setFieldValue(kObjName, rec.obj_name);
-    obj.setFieldValue(kAddr, rec.addr);
-    obj.setFieldValue(kNotes, rec.notes);
-    obj.post();
+    writeRow(
+        obj, [&] { obj.append(); },
+        [&] {
+            obj.setFieldValue(kObjNum, n);
+            obj.setFieldValue(kObjName, rec.obj_name);
+            obj.setFieldValue(kAddr, rec.addr);
+            obj.setFieldValue(kNotes, rec.notes);
+        });
 }
 
 void ObjectsOperations::editObject() {
@@ -147,14 +172,15 @@ void ObjectsOperations::editObject() {
     rec.obj_name = obj.asString(kObjName);
     rec.addr = obj.asString(kAddr);
     rec.notes = obj.asString(kNotes);
-    if (!frmEdObj) frmEdObj = new TfrmEdObj(m_parent);
-    frmEdObj->limitToFields(widthsOf(obj));
+    objectEditor();
     if (!EditObj(rec)) return;
-    obj.edit();
-    obj.setFieldValue(kObjName, rec.obj_name);
-    obj.setFieldValue(kAddr, rec.addr);
-    obj.setFieldValue(kNotes, rec.notes);
-    obj.post();
+    writeRow(
+        obj, [&] { obj.edit(); },
+        [&] {
+            obj.setFieldValue(kObjName, rec.obj_name);
+            obj.setFieldValue(kAddr, rec.addr);
+            obj.setFieldValue(kNotes, rec.notes);
+        });
 }
 
 void ObjectsOperations::deleteObject() {
@@ -212,14 +238,16 @@ void ObjectsOperations::addController() {
     TCtrl rec;
     if (!NewCtrl(rec)) return;
     const qint32 n = NextSerNum();
-    ctrl.append();
-    ctrl.setFieldValue(kObjNum, rec.obj_num);
-    ctrl.setFieldValue(kOpenTime, rec.open_time);
-    ctrl.setFieldValue(kSerNum, n);
-    ctrl.setFieldValue(kNotes, rec.notes);
-    ctrl.setFieldValue(kHard, rec.hard);
-    ctrl.setFieldValue(kCtrlName, rec.ctrl_name);
-    ctrl.post();
+    writeRow(
+        ctrl, [&] { ctrl.append(); },
+        [&] {
+            ctrl.setFieldValue(kObjNum, rec.obj_num);
+            ctrl.setFieldValue(kOpenTime, rec.open_time);
+            ctrl.setFieldValue(kSerNum, n);
+            ctrl.setFieldValue(kNotes, rec.notes);
+            ctrl.setFieldValue(kHard, rec.hard);
+            ctrl.setFieldValue(kCtrlName, rec.ctrl_name);
+        });
 }
 
 void ObjectsOperations::editController() {
@@ -254,13 +282,15 @@ void ObjectsOperations::editController() {
     rec.hard = ctrl.asString(kHard);
     rec.ctrl_name = ctrl.asString(kCtrlName);
     if (!EditCtrl(rec)) return;
-    ctrl.edit();
-    ctrl.setFieldValue(kObjNum, rec.obj_num);
-    ctrl.setFieldValue(kOpenTime, rec.open_time);
-    ctrl.setFieldValue(kNotes, rec.notes);
-    ctrl.setFieldValue(kHard, rec.hard);
-    ctrl.setFieldValue(kCtrlName, rec.ctrl_name);
-    ctrl.post();
+    writeRow(
+        ctrl, [&] { ctrl.edit(); },
+        [&] {
+            ctrl.setFieldValue(kObjNum, rec.obj_num);
+            ctrl.setFieldValue(kOpenTime, rec.open_time);
+            ctrl.setFieldValue(kNotes, rec.notes);
+            ctrl.setFieldValue(kHard, rec.hard);
+            ctrl.setFieldValue(kCtrlName, rec.ctrl_name);
+        });
 }
 
 void ObjectsOperations::deleteController() {
@@ -302,9 +332,17 @@ int ObjectsOperations::accessCount(qint32 serNum) const {
     return count;
 }
 
+TfrmEdObj& ObjectsOperations::objectEditor() {
+    if (!frmEdObj) frmEdObj = new TfrmEdObj(m_messages, m_parent);
+    frmEdObj->limitToFields(widthsOf(m_reg.taObj()));
+    frmEdObj->checkFieldsWith(fitsOf(m_reg.taObj()));
+    return *frmEdObj;
+}
+
 TfrmEdCtrl& ObjectsOperations::controllerEditor() {
     if (!frmEdCtrl) frmEdCtrl = new TfrmEdCtrl(m_messages, m_parent);
     frmEdCtrl->limitToFields(widthsOf(m_reg.taCtrl()));
+    frmEdCtrl->checkFieldsWith(fitsOf(m_reg.taCtrl()));
     return *frmEdCtrl;
 }
 

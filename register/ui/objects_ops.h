@@ -9,6 +9,7 @@ namespace varek {
 class Messages;
 class Table;
 class TfrmEdCtrl;
+class TfrmEdObj;
 class VarekRegister;
 
 // The six operations of the "Контроллеры" page over the register: add, edit
@@ -18,7 +19,8 @@ class VarekRegister;
 // Errors are thrown (the window's guard reports them); the operator's own
 // questions and notices go through Messages. Every change is in the dBASE
 // files when an operation returns (the tables write through on post and
-// delete). Data links that an operation suspends, and the controllers'
+// delete); a row whose writing fails is dropped, so the next operation
+// starts afresh. Data links that an operation suspends, and the controllers'
 // restriction that it detaches, come back however it ends.
 class ObjectsOperations {
 public:
@@ -50,6 +52,9 @@ public:
     int accessCount(qint32 serNum) const;
 
 private:
+    // The editors, created when missing, limited to their table's fields and
+    // checking on Save that what was typed can be stored there.
+    TfrmEdObj& objectEditor();
     TfrmEdCtrl& controllerEditor();
     // Fills cbObj with every object, selecting the one numbered selected,
     // then walks back to the object numbered current (also when the walk fails).

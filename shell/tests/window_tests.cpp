@@ -4,6 +4,7 @@
 #include "register/table.h"
 #include "register/ui/db_grid.h"
 #include "register/ui/status_delegate.h"
+#include "register/ui/tests/ed_test_support.h"
 #include "register/ui/tests/grid_sample_register.h"
 #include "register/varek_register.h"
 #include "shell/t_vareklocal.h"
@@ -271,6 +272,49 @@ private slots:
         QCOMPARE(m_messages.texts(RecordingMessages::Shown::Error),
                  QStringList{"Unable to write to " + settingsPath() + "."});
         QVERIFY(!w->isVisible());
+    }
+
+    // A settings.ini over 1 MiB is not a settings file: the start says so,
+    // the numbers are 0 and the close leaves the file as it was.
+    void oversizedSettingsFileIsNeitherReadNorRewritten() {
+        const QByteArray content = QByteArray("[1]\ncom_zintor=3\ncom_token=5\n") + QByteArray(1 << 20, ';');
+        writeFile(settingsPath(), content);
+        auto w = started();
+        QCOMPARE(m_messages.texts(RecordingMessages::Shown::Plain),
+                 QStringList{"Файл настроек " + settingsPath() +
+                             " больше 1 МБ, а настоящий файл настроек занимает несколько строк. Файл не "
+                             "прочитан, порты устройства Zintor и считывателя не выбраны. При выходе "
+                             "программа этот файл не изменит."});
+        QCOMPARE(ComZintor, 0);
+        QCOMPARE(ComToken, 0);
+        QVERIFY(w->reg().taObj().active());
+        w->close();
+        QVERIFY(m_messages.texts(RecordingMessages::Shown::Error).isEmpty());
+        QVERIFY(readFile(settingsPath()) == content);
+    }
+
+    // Told to end (a quit signal) while an editor is open: the editor is
+    // dismissed as by its Cancel, so nothing is saved, and then the window
+    // closes as the operator's close does, writing the settings.
+    void quitRequestDismissesAnOpenEditorThenCloses() {
+        auto w = started();
+        const int objects = w->reg().taObj().recordCount();
+        ComZintor = 9;
+        bool editorOpen = false;
+        test::whenModal([&](QDialog* dlg) {
+            test::setEdit(dlg, "edName", QStringLiteral("Не сохранять"));
+            editorOpen = dlg->isVisible();
+            w->closeOnQuitRequest();
+        });
+        w->bbAddClick(); // returns once the editor has been dismissed
+        QVERIFY(editorOpen);
+        QTRY_VERIFY(!w->isVisible());
+        QVERIFY(!w->reg().taObj().active());
+        QVERIFY(m_messages.shown.isEmpty());
+        QCOMPARE(readFile(settingsPath()), QByteArray("[1]\ncom_zintor=9\ncom_token=0\n"));
+        w->reg().open(data());
+        QCOMPARE(w->reg().taObj().recordCount(), objects);
+        w->reg().close();
     }
 
     void portListsFromThePortsDirectory() {

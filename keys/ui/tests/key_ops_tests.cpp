@@ -378,6 +378,31 @@ private slots:
         QVERIFY(linksFollowAgain());
     }
 
+    // A name the keys table's code page cannot hold is refused on Save, the
+    // editor staying open with it; the key is stored once it is corrected.
+    void unstorableNameIsRefusedInTheEditor() {
+        makeRegister();
+        QStringList seen;
+        whenShown([&](TfrmEdToken& f) {
+            f.edName->setText(QStringLiteral("Петров — старший"));
+            f.edToken->setText(CodeA);
+            f.bbSave->click();
+            seen << (f.isVisible() ? "open" : "closed") << f.edName->text() << f.edName->selectedText();
+            f.edName->setText(QStringLiteral("Петров - старший"));
+            f.bbSave->click();
+        });
+        ops->ToolButton13Click();
+        QCOMPARE(seen, (QStringList{"open", QStringLiteral("Петров — старший"), QStringLiteral("—")}));
+        QCOMPARE(
+            messages->texts(RecordingMessages::Shown::Plain),
+            (QStringList{QStringLiteral("Не удается подключиться к com-порту."),
+                         QStringLiteral("Поле «ФИО»: символ — (U+2014) нельзя сохранить, его нет в кодировке "
+                                        "таблицы (cp866). Замените его на «-».")}));
+        QVERIFY(messages->texts(RecordingMessages::Shown::Error).isEmpty());
+        QCOMPARE(keyCodes(), QStringList{CodeA});
+        QCOMPARE(reg->taTokens().asString("user_name"), QStringLiteral("Петров - старший"));
+    }
+
     // The zero entries at the end of a rights list name no controller.
     void applyRightsFollowsTheList() {
         makeRegister([&](const QString& dir) {

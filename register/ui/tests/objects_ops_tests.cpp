@@ -139,6 +139,21 @@ private:
         goToObject(1);
     }
 
+    // Replaces a table file of the (closed and reopened) register by one with
+    // the same fields, in another code page or with one field narrowed.
+    void remakeTable(const QString& file, quint8 languageDriver, const QString& narrowField = QString(),
+                     int width = 0) {
+        ops.reset();
+        reg->close();
+        QVector<DbfField> fields = registerTable(file)->fields;
+        for (DbfField& f : fields)
+            if (f.name.compare(narrowField, Qt::CaseInsensitive) == 0) f.length = width;
+        QVERIFY(QFile::remove(dir->filePath(file)));
+        DbfFile::create(dir->filePath(file), fields, languageDriver);
+        reg->open(dir->path() + QLatin1Char('/'));
+        ops = std::make_unique<ObjectsOperations>(*reg, messages);
+    }
+
     void checkLinksBack() {
         QVERIFY(reg->dataSource3().enabled());
         QVERIFY(reg->dataSource4().enabled());
@@ -550,6 +565,148 @@ private slots:
         QCOMPARE(currentObj(), 1);
         QCOMPARE(presentedSers(), (QList<qint32>{1, 2}));
         QVERIFY(allFiles() == before);
+    }
+
+    // A text that the table's code page (cp866 here) cannot hold is refused on
+    // Save before anything is written: the message names the field and the
+    // character and offers a plain look-alike when there is one; the editor
+    // stays open with the typing, the character selected. Corrected, it saves.
+    void unstorableTextIsRefusedInTheEditor_data() {
+        QTest::addColumn<bool>("controller");
+        QTest::addColumn<QString>("edit");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("bad");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("corrected");
+        const QString cp866 = QStringLiteral(" нельзя сохранить, его нет в кодировке таблицы (cp866).");
+        QTest::newRow("object name, guillemets")
+            << false << "edName" << QStringLiteral("Склад «Юг»") << QStringLiteral("«")
+            << QStringLiteral("Поле «Наименование»: символ « (U+00AB)") + cp866 +
+                   QStringLiteral(" Замените его на «\"».")
+            << QStringLiteral("Склад \"Юг\"");
+        QTest::newRow("object address, ellipsis")
+            << false << "edAddr" << QStringLiteral("ул. Мира…") << QStringLiteral("…")
+            << QStringLiteral("Поле «Адрес»: символ … (U+2026)") + cp866 +
+                   QStringLiteral(" Замените его на «...».")
+            << QStringLiteral("ул. Мира...");
+        QTest::newRow("object note, a character outside 16 bits")
+            << false << "edNote" << QStringLiteral("ок 👍") << QStringLiteral("👍")
+            << QStringLiteral("Поле «Примечание»: символ 👍 (U+1F44D)") + cp866 +
+                   QStringLiteral(" Удалите его или замените другим.")
+            << QStringLiteral("ок");
+        QTest::newRow("controller firmware, dash")
+            << true << "edHard" << QStringLiteral("v1—2") << QStringLiteral("—")
+            << QStringLiteral("Поле «Прошивка»: символ — (U+2014)") + cp866 +
+                   QStringLiteral(" Замените его на «-».")
+            << QStringLiteral("v1-2");
+        QTest::newRow("controller name, invisible character")
+            << true << "edName" << QStringLiteral("Вход\u200B") << QStringLiteral("\u200B")
+            << QStringLiteral("Поле «Наименование»: символ U+200B") + cp866 +
+                   QStringLiteral(" Удалите его или замените другим.")
+            << QStringLiteral("Вход");
+    }
+
+    void unstorableTextIsRefusedInTheEditor() {
+        QFETCH(bool, controller);
+        QFETCH(QString, edit);
+        QFETCH(QString, typed);
+        QFETCH(QString, bad);
+        QFETCH(QString, message);
+        QFETCH(QString, corrected);
+        putObj(1, QStringLiteral("Школа"));
+        QStringList seen;
+        whenModal([&](QDialog* dlg) {
+            auto* field = dlg->findChild<QLineEdit*>(edit);
+            field->setText(typed);
+            click(dlg, "bbSave");
+            seen << (dlg->isVisible() ? "open" : "closed") << field->text() << field->selectedText()
+                 << (dlg->focusWidget() == field ? "focus" : "no focus");
+            field->setText(corrected);
+            click(dlg, "bbSave");
+            seen << (dlg->isVisible() ? "open" : "closed");
+        });
+        if (controller)
+            ops->addController();
+        else
+            ops->addObject();
+        QCOMPARE(messages.texts(RecordingMessages::Shown::Error), QStringList{message});
+        QCOMPARE(seen.size(), 5);
+        QCOMPARE(seen[0], QStringLiteral("open"));
+        QCOMPARE(seen[1], typed);
+        QCOMPARE(seen[2], bad); // the refused character is selected
+        QCOMPARE(seen[3], QStringLiteral("focus"));
+        QCOMPARE(seen[4], QStringLiteral("closed"));
+        const QString column = edit == QLatin1String("edName")   ? (controller ? "ctrl_name" : "obj_name")
+                               : edit == QLatin1String("edAddr") ? "addr"
+                               : edit == QLatin1String("edHard") ? "hard"
+                                                                 : "notes";
+        const QVariantMap row = controller ? fileRow(kCtrlDbf, QStringLiteral("ser_num"), 1)
+                                           : fileRow(kObjDbf, QStringLiteral("obj_num"), 2);
+        QCOMPARE(row.value(column).toString(), corrected);
+    }
+
+    // A register in cp1251 holds the typographic characters that cp866 lacks:
+    // they are stored as typed.
+    void cp1251RegisterStoresWhatCp866Refuses() {
+        remakeTable(kObjDbf, 0xC9);
+        whenModal([](QDialog* dlg) {
+            setEdit(dlg, "edName", QStringLiteral("Склад «Юг» — 2…"));
+            click(dlg, "bbSave");
+        });
+        ops->addObject();
+        QVERIFY(messages.shown.isEmpty());
+        QCOMPARE(fileRow(kObjDbf, QStringLiteral("obj_num"), 1).value(QStringLiteral("obj_name")).toString(),
+                 QStringLiteral("Склад «Юг» — 2…"));
+    }
+
+    // A row that the storage refuses (here the tenth number in a field of one
+    // digit) is dropped once the error is on its way to the report: the
+    // table is not left holding it, and the next operation works.
+    void refusedRowIsDroppedSoTheNextOperationWorks_data() {
+        QTest::addColumn<bool>("controller");
+        QTest::newRow("new object") << false;
+        QTest::newRow("new controller") << true;
+    }
+
+    void refusedRowIsDroppedSoTheNextOperationWorks() {
+        QFETCH(bool, controller);
+        remakeTable(controller ? kCtrlDbf : kObjDbf, kRegisterLanguageDriver,
+                    controller ? QStringLiteral("ser_num") : QStringLiteral("obj_num"), 1);
+        putObj(1, QStringLiteral("о1"));
+        for (int n = controller ? 1 : 2; n <= 9; ++n) {
+            if (controller)
+                putCtrl(1, n, QStringLiteral("к%1").arg(n));
+            else
+                putObj(n, QStringLiteral("о%1").arg(n));
+        }
+        goToObject(1);
+        Table& table = controller ? reg->taCtrl() : reg->taObj();
+        const int rows = table.recordCount();
+        const QString file = controller ? kCtrlDbf : kObjDbf;
+        const QByteArray before = fileBytes(file);
+
+        whenModal([](QDialog* dlg) {
+            setEdit(dlg, "edName", QStringLiteral("Десятый"));
+            click(dlg, "bbSave");
+        });
+        QVERIFY_THROWS_EXCEPTION(EDatabaseError, controller ? ops->addController() : ops->addObject());
+        QCOMPARE(table.state(), Dataset::State::Browse);
+        QCOMPARE(table.recordCount(), rows);
+        QCOMPARE(fileBytes(file), before);
+        checkLinksBack();
+
+        // The next operation: renaming the current row.
+        whenModal([](QDialog* dlg) {
+            setEdit(dlg, "edName", QStringLiteral("Первый"));
+            click(dlg, "bbSave");
+        });
+        controller ? ops->editController() : ops->editObject();
+        QCOMPARE(table.state(), Dataset::State::Browse);
+        QCOMPARE(table.recordCount(), rows);
+        QCOMPARE(fileRows(file).size(), rows);
+        QCOMPARE(table.asString(controller ? QStringLiteral("ctrl_name") : QStringLiteral("obj_name")),
+                 QStringLiteral("Первый"));
+        QVERIFY(messages.shown.isEmpty());
     }
 
     void reopenedFilesShowTheChanges() {
