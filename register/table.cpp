@@ -486,7 +486,7 @@ void Table::setIndexedFields(const QStringList& names) {
 void Table::open() {
     if (active()) return;
     d->clear();
-    d->file = DbfFile::open(d->fileName);
+    d->file = DbfFile::open(d->fileName, DbfFile::Memos::Required);
     try {
         d->fields = d->file->fields();
         for (const DbfField& f : d->fields)
