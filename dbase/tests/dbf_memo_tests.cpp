@@ -75,7 +75,7 @@ QJsonArray dbfreadNotes(const QString& path) {
 }
 
 const QByteArray kBlockSignature("\xff\xff\x08\x00", 4); // starts a dBASE IV memo
-const QString kLong = QString(700, QChar(u'ж')); // over two 512-byte blocks
+const QString kLong = QString(700, QChar(u'ж'));         // over two 512-byte blocks
 const QString kLines = QStringLiteral("Первая строка\r\nвторая строка");
 
 } // namespace
