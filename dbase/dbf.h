@@ -92,7 +92,8 @@ public:
     // Checks that values fit their fields without writing (the same errors as writeRecord).
     void checkFits(const QVector<QVariant>& values) const;
     // The number of characters a text field holds, or the number of digits
-    // and sign a numeric field holds; editors limit their input to it.
+    // and sign a numeric field holds; editors limit their input to it. A
+    // memo field gives 0: its text has no fixed limit.
     int fieldWidth(int index) const;
 
 private:
