@@ -1188,7 +1188,6 @@ quint32 DbfFile::appendRecords(const QVector<QVector<QVariant>>& rows) {
         d->encodeRecord(rows[i], p, &memos);
     }
     data[data.size() - 1] = 0x1A;
-    const Impl::MemoCheckpoint memoCheckpoint = d->storeMemos(memos);
     // The records and the end marker first, the count after (see the top of
     // this file). What the append overwrites is kept, so that a failure
     // leaves the file as it was: its length, its end marker, its header.
@@ -1200,6 +1199,9 @@ quint32 DbfFile::appendRecords(const QVector<QVector<QVariant>>& rows) {
     d->preadAll(oldTail.data(), oldTail.size(), at);
     unsigned char oldHeader[7];
     d->preadAll(oldHeader, 7, 1);
+    // The memos before the records that point at them; a failure there
+    // leaves the memo file as it was and the table untouched.
+    const Impl::MemoCheckpoint memoCheckpoint = d->storeMemos(memos);
     bool headerWritten = false;
     try {
         d->pwriteAll(data.constData(), data.size(), at);
