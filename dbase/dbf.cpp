@@ -5,10 +5,12 @@
 #include "dbase/codepage.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QRandomGenerator>
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -31,10 +33,14 @@
 //
 // Durability: every write is followed by fdatasync. An append writes the
 // record and the end marker first, syncs, and only then raises the count in
-// the header and syncs again; a crash in between leaves a record beyond the
-// count, which readers ignore and the next append overwrites. So the count
-// never exceeds the records on disk, and a file that claims more records
-// than it holds is refused as damaged.
+// the header and syncs again. So the count never exceeds the records on
+// disk, and a file that claims more records than it holds is refused as
+// damaged. An append that fails (disk full) puts back the bytes it
+// overwrote and the file's length, so the end marker sits right after the
+// counted records again. A crash between the two steps leaves a record
+// beyond the count, over the end marker, which readers that go by the end
+// marker rather than the count would list: opening a file for writing cuts
+// such bytes off and puts the end marker back after the counted records.
 
 namespace varek {
 
@@ -106,9 +112,55 @@ struct DbfFile::Impl {
     const CodePage* codePage = nullptr;
     WriteBatch* batch = nullptr; // while set, writes wait in it (see DbfFile::setBatch)
 
+    // The memo file, when the table has memo fields and it was found.
+    QString memoPath;
+    int memoFd = -1;
+    bool memoReadOnly = false;
+    bool memoBlockForm = false; // dBASE IV: FF FF 08 00, 32-bit length, text
+    qint64 memoBlockSize = 512;
+
+    // A memo that a write puts into new blocks of the memo file; its
+    // record's pointer is filled in once the blocks are known.
+    struct PendingMemo {
+        unsigned char* slot; // the field's 10 bytes in the record being written
+        QByteArray text;     // encoded
+    };
+    // The memo file's length and next-block number before a write, to put back on failure.
+    struct MemoCheckpoint {
+        qint64 size = -1;
+        unsigned char head[4] = {};
+    };
+
     ~Impl() {
         if (fd >= 0) ::close(fd);
+        if (memoFd >= 0) ::close(memoFd);
     }
+
+    bool isMemoField(int k) const { return fields[k].type == 'M' && memoFd >= 0; }
+
+    void openMemo(DbfFile::Memos policy);
+    [[noreturn]] void memoFailure(const QString& what) const {
+        throw EDatabaseError(
+            QStringLiteral("Memo file \"%1\" of table file \"%2\" is damaged: %3").arg(memoPath, path, what));
+    }
+    [[noreturn]] void memoWriteFailure(const QString& what) const {
+        throw EDatabaseError(QStringLiteral("Cannot write memo file \"%1\": %2").arg(memoPath, what));
+    }
+    qint64 memoFileSize() const {
+        struct stat st;
+        if (::fstat(memoFd, &st) != 0)
+            throw EDatabaseError(
+                QStringLiteral("Cannot read memo file \"%1\": %2").arg(memoPath, sysError(errno)));
+        return st.st_size;
+    }
+    // Reads exactly size bytes at offset, or as many as the file has when
+    // upTo is set; a read error fails naming the memo file.
+    qint64 memoPread(void* buf, qint64 size, qint64 offset, bool upTo) const;
+    QVariant readMemo(const unsigned char* p, quint32 recno, int k) const;
+    void encodeMemo(int k, const QVariant& value, unsigned char* p, QVector<PendingMemo>* memos,
+                    const unsigned char* oldRec) const;
+    MemoCheckpoint storeMemos(QVector<PendingMemo>& memos) const;
+    void restoreMemos(const MemoCheckpoint& c) const;
 
     [[noreturn]] void openFailure(const QString& what) const {
         throw EDatabaseError(QStringLiteral("Cannot open table file \"%1\": %2").arg(path, what));
@@ -185,6 +237,11 @@ struct DbfFile::Impl {
     qint64 recordOffset(quint32 recno) const { return qint64(headerLength) + qint64(recno) * recordLength; }
 
     void parseHeader(qint64 fileSize);
+    // Cuts what an unfinished append left past the counted records (bytes
+    // not behind an end marker) and puts the end marker back. A file that
+    // ends right after its records, or whose records are followed by the
+    // end marker, is left as it is.
+    void cutUnfinishedAppend(qint64 fileSize);
     void chooseCodePage();
     // prev, when given, is the record decoded before, with its values: text
     // equal to its text shares its string instead of decoding it again (the
@@ -193,7 +250,11 @@ struct DbfFile::Impl {
                       const unsigned char* prev = nullptr,
                       const QVector<QVariant>* prevValues = nullptr) const;
     QVariant decodeNumber(const unsigned char* p, int index, quint32 recno) const;
-    void encodeRecord(const QVector<QVariant>& values, unsigned char* rec) const;
+    // memos collects the memo texts to store (nullptr: checked only);
+    // oldRec, when given, is the record as stored, whose memos are kept
+    // where the text did not change.
+    void encodeRecord(const QVector<QVariant>& values, unsigned char* rec,
+                      QVector<PendingMemo>* memos = nullptr, const unsigned char* oldRec = nullptr) const;
     void encodeField(int index, const QVariant& value, unsigned char* p) const;
     void writeHeaderDateAndCount(quint32 count) const;
     // Sets the header's date of last update to today after a rewrite or a
@@ -312,6 +373,253 @@ void DbfFile::Impl::parseHeader(qint64 fileSize) {
                         .arg(recordCount)
                         .arg(available / recordLength));
     }
+}
+
+// Memo file layout. Block 0 is the header: bytes 0..3 the number of the
+// next free block; dBASE IV files keep the block size in bytes 20..21 (0
+// meaning 512), dBASE III+ files always use 512. A record's memo field holds
+// the number of the memo's first block in ASCII, blank when it has none. A
+// dBASE III+ memo is its text ended by 0x1A (two of them, as written); a
+// dBASE IV memo starts with FF FF 08 00 and the memo's length in bytes,
+// these 8 included. A changed memo goes to new blocks at the end; the old
+// ones are left unused, as other dBASE programs do until the file is packed.
+void DbfFile::Impl::openMemo(DbfFile::Memos policy) {
+    const bool memoFamily = level7 || (version & 0x07) == 3;
+    bool any = false;
+    for (int k = 0; k < fields.size(); ++k)
+        any = any || (fields[k].type == 'M' && fields[k].length == 10);
+    if (!memoFamily || !any) return;
+    const QFileInfo info(path);
+    const QString wanted = info.completeBaseName() + QStringLiteral(".dbt");
+    QString found;
+    const QDir dir = info.absoluteDir();
+    if (QFileInfo::exists(dir.filePath(wanted)))
+        found = dir.filePath(wanted);
+    else
+        for (const QString& e : dir.entryList(QDir::Files | QDir::Hidden))
+            if (e.compare(wanted, Qt::CaseInsensitive) == 0) {
+                found = dir.filePath(e);
+                break;
+            }
+    memoPath = found.isEmpty() ? dir.filePath(wanted) : found;
+    if (found.isEmpty()) {
+        if (policy == DbfFile::Memos::IfPresent) {
+            memoPath.clear();
+            return;
+        }
+        throw EDatabaseError(QStringLiteral("Cannot open memo file \"%1\" of table file \"%2\": %3")
+                                 .arg(memoPath, path, sysError(ENOENT)));
+    }
+    const QByteArray native = QFile::encodeName(memoPath);
+    memoFd = readOnly ? -1 : ::open(native.constData(), O_RDWR | O_CLOEXEC);
+    memoReadOnly = readOnly;
+    if (memoFd < 0 && (readOnly || errno == EACCES || errno == EROFS || errno == EPERM)) {
+        memoFd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+        memoReadOnly = true;
+    }
+    if (memoFd < 0)
+        throw EDatabaseError(QStringLiteral("Cannot open memo file \"%1\" of table file \"%2\": %3")
+                                 .arg(memoPath, path, sysError(errno)));
+    struct stat st;
+    if (::fstat(memoFd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(memoFd);
+        memoFd = -1;
+        throw EDatabaseError(
+            QStringLiteral("Cannot open memo file \"%1\" of table file \"%2\": not a regular file")
+                .arg(memoPath, path));
+    }
+    memoBlockForm = level7 || (version & 0x08);
+    unsigned char head[22] = {};
+    if (st.st_size < qint64(sizeof head))
+        memoFailure(QStringLiteral("the file is %1 bytes long, shorter than a memo header").arg(st.st_size));
+    memoPread(head, sizeof head, 0, false);
+    if (memoBlockForm) {
+        memoBlockSize = le16(head + 20);
+        if (memoBlockSize == 0) memoBlockSize = 512;
+        if (memoBlockSize < 16)
+            memoFailure(QStringLiteral("the block size %1 is too small").arg(memoBlockSize));
+    }
+    for (int k = 0; k < fields.size(); ++k)
+        if (fields[k].type == 'M' && fields[k].length == 10) known[k] = true;
+}
+
+qint64 DbfFile::Impl::memoPread(void* buf, qint64 size, qint64 offset, bool upTo) const {
+    auto* p = static_cast<char*>(buf);
+    qint64 done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(memoFd, p + done, size_t(size - done), offset + done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw EDatabaseError(
+                QStringLiteral("Cannot read memo file \"%1\": %2").arg(memoPath, sysError(errno)));
+        }
+        if (n == 0) {
+            if (upTo) break;
+            memoFailure(QStringLiteral("the file was cut short"));
+        }
+        done += n;
+    }
+    return done;
+}
+
+QVariant DbfFile::Impl::readMemo(const unsigned char* p, quint32 recno, int k) const {
+    int b = 0, e = 10;
+    while (b < e && isBlank(p[b]))
+        ++b;
+    while (e > b && isBlank(p[e - 1]))
+        --e;
+    if (b == e) return QVariant();
+    qint64 block = 0;
+    for (int i = b; i < e; ++i) {
+        if (p[i] < '0' || p[i] > '9')
+            readFailure(recno, k, QByteArray(reinterpret_cast<const char*>(p), 10),
+                        QStringLiteral("which is not a memo block number"));
+        block = block * 10 + (p[i] - '0');
+    }
+    if (block == 0) return QVariant();
+    auto damaged = [&](const QString& what) {
+        memoFailure(QStringLiteral("the memo of record %1, field %2, at block %3 %4")
+                        .arg(recno + 1)
+                        .arg(fields[k].name)
+                        .arg(block)
+                        .arg(what));
+    };
+    const qint64 size = memoFileSize();
+    const qint64 at = block * memoBlockSize;
+    if (at >= size) damaged(QStringLiteral("lies past the end of the file"));
+    QByteArray text;
+    unsigned char head[8];
+    if (memoBlockForm && size - at >= 8 && (memoPread(head, 8, at, false), true) && head[0] == 0xFF &&
+        head[1] == 0xFF && head[2] == 0x08 && head[3] == 0x00) {
+        const qint64 length = le32(head + 4);
+        if (length < 8 || length > size - at)
+            damaged(
+                QStringLiteral("claims %1 bytes, the file holds %2 from there").arg(length).arg(size - at));
+        text.resize(length - 8);
+        memoPread(text.data(), text.size(), at + 8, false);
+    } else {
+        // Up to the first end marker, read a block at a time.
+        qint64 pos = at;
+        for (;;) {
+            QByteArray chunk(std::min<qint64>(memoBlockSize, size - pos), Qt::Uninitialized);
+            if (chunk.isEmpty()) damaged(QStringLiteral("has no end marker"));
+            memoPread(chunk.data(), chunk.size(), pos, false);
+            const qsizetype end = chunk.indexOf('\x1a');
+            if (end >= 0) {
+                text += chunk.left(end);
+                break;
+            }
+            text += chunk;
+            pos += chunk.size();
+        }
+    }
+    if (text.isEmpty()) return QVariant();
+    return codePage->decode(text.constData(), text.size());
+}
+
+void DbfFile::Impl::encodeMemo(int k, const QVariant& value, unsigned char* p, QVector<PendingMemo>* memos,
+                               const unsigned char* oldRec) const {
+    const QString text = !value.isValid() || value.isNull() ? QString() : value.toString();
+    if (text.isEmpty()) {
+        std::memset(p, ' ', 10);
+        return;
+    }
+    QByteArray bytes;
+    QChar bad;
+    if (!codePage->encode(text, bytes, &bad))
+        fieldFailure(k, QStringLiteral("the character '%1' (U+%2) cannot be stored in code page %3")
+                            .arg(bad)
+                            .arg(bad.unicode(), 4, 16, QLatin1Char('0'))
+                            .arg(codePage->name()));
+    if (!memoBlockForm && bytes.contains('\x1a'))
+        fieldFailure(k, QStringLiteral("the character U+001A cannot be stored in a memo of this file"));
+    if (oldRec) {
+        // An unchanged memo keeps its blocks: a record rewritten for another
+        // field leaves the memo file as it is.
+        QVariant old;
+        try {
+            old = readMemo(oldRec + fields[k].offset, 0, k);
+        } catch (const VarekError&) {
+        }
+        if (old.toString() == text) {
+            std::memcpy(p, oldRec + fields[k].offset, 10);
+            return;
+        }
+    }
+    std::memset(p, ' ', 10);
+    if (memos) memos->append({p, bytes});
+}
+
+DbfFile::Impl::MemoCheckpoint DbfFile::Impl::storeMemos(QVector<PendingMemo>& memos) const {
+    MemoCheckpoint c;
+    if (memos.isEmpty()) return c;
+    if (memoReadOnly) memoWriteFailure(QStringLiteral("the file is open for reading only"));
+    c.size = memoFileSize();
+    memoPread(c.head, 4, 0, false);
+    qint64 next = std::max<qint64>({1, le32(c.head), (c.size + memoBlockSize - 1) / memoBlockSize});
+    QVector<std::pair<qint64, QByteArray>> writes;
+    for (PendingMemo& m : memos) {
+        QByteArray data;
+        if (memoBlockForm) {
+            unsigned char head[8] = {0xFF, 0xFF, 0x08, 0x00};
+            putLe32(head + 4, quint32(m.text.size() + 8));
+            data = QByteArray(reinterpret_cast<const char*>(head), 8) + m.text;
+        } else {
+            data = m.text + "\x1a\x1a";
+        }
+        if (next > 9999999999LL) memoWriteFailure(QStringLiteral("the memo file is full"));
+        const QByteArray number = QByteArray::number(next).rightJustified(10, ' ');
+        std::memcpy(m.slot, number.constData(), 10);
+        writes.append({next * memoBlockSize, data});
+        next += (data.size() + memoBlockSize - 1) / memoBlockSize;
+    }
+    if (next > 0xFFFFFFFFLL) memoWriteFailure(QStringLiteral("the memo file is full"));
+    unsigned char head[4];
+    putLe32(head, quint32(next));
+    auto writeAll = [&](const char* p, qint64 size, qint64 offset) {
+        while (size > 0) {
+            const ssize_t n = ::pwrite(memoFd, p, size_t(size), offset);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                memoWriteFailure(sysError(errno));
+            }
+            p += n, size -= n, offset += n;
+        }
+    };
+    try {
+        for (const auto& [offset, data] : writes)
+            writeAll(data.constData(), data.size(), offset);
+        writeAll(reinterpret_cast<const char*>(head), 4, 0);
+        while (::fdatasync(memoFd) != 0)
+            if (errno != EINTR) memoWriteFailure(sysError(errno));
+    } catch (...) {
+        restoreMemos(c);
+        throw;
+    }
+    return c;
+}
+
+void DbfFile::Impl::restoreMemos(const MemoCheckpoint& c) const {
+    if (c.size < 0) return;
+    (void)::pwrite(memoFd, c.head, 4, 0);
+    (void)::ftruncate(memoFd, c.size);
+    (void)::fdatasync(memoFd);
+}
+
+void DbfFile::Impl::cutUnfinishedAppend(qint64 fileSize) {
+    const qint64 end = recordOffset(recordCount);
+    if (fileSize <= end) return;
+    unsigned char marker = 0;
+    preadAll(&marker, 1, end);
+    if (marker == 0x1A) return;
+    // The marker first, so that no reader lists the leftover bytes even if
+    // the cut below does not happen; neither step needs free space.
+    const unsigned char eof = 0x1A;
+    pwriteAll(&eof, 1, end);
+    while (::ftruncate(fd, end + 1) != 0) {
+        if (errno != EINTR) writeFailure(sysError(errno));
+    }
+    sync();
 }
 
 void DbfFile::Impl::chooseCodePage() {
@@ -466,6 +774,9 @@ void DbfFile::Impl::decodeRecord(const unsigned char* rec, quint32 recno, QVecto
             } else {
                 values[k] = qint32(le32(p));
             }
+            break;
+        case 'M':
+            values[k] = readMemo(p, recno, k);
             break;
         case 'O': {
             quint64 raw = 0;
@@ -627,15 +938,21 @@ void DbfFile::Impl::encodeField(int index, const QVariant& value, unsigned char*
     }
 }
 
-void DbfFile::Impl::encodeRecord(const QVector<QVariant>& values, unsigned char* rec) const {
+void DbfFile::Impl::encodeRecord(const QVector<QVariant>& values, unsigned char* rec,
+                                 QVector<PendingMemo>* memos, const unsigned char* oldRec) const {
     if (values.size() != fields.size())
         throw EDatabaseError(
             QStringLiteral("Table file \"%1\" has %2 fields, a record of %3 values cannot be written")
                 .arg(path)
                 .arg(fields.size())
                 .arg(values.size()));
-    for (int k = 0; k < fields.size(); ++k)
-        if (known[k]) encodeField(k, values[k], rec + fields[k].offset);
+    for (int k = 0; k < fields.size(); ++k) {
+        if (!known[k]) continue;
+        if (isMemoField(k))
+            encodeMemo(k, values[k], rec + fields[k].offset, memos, oldRec);
+        else
+            encodeField(k, values[k], rec + fields[k].offset);
+    }
 }
 
 void DbfFile::Impl::writeHeaderDateAndCount(quint32 count) const {
@@ -651,7 +968,7 @@ void DbfFile::Impl::writeHeaderDateAndCount(quint32 count) const {
 DbfFile::DbfFile() : d(new Impl) {}
 DbfFile::~DbfFile() = default;
 
-std::unique_ptr<DbfFile> DbfFile::open(const QString& path) {
+std::unique_ptr<DbfFile> DbfFile::open(const QString& path, Memos memos) {
     std::unique_ptr<DbfFile> file(new DbfFile);
     Impl& d = *file->d;
     d.path = path;
@@ -666,6 +983,8 @@ std::unique_ptr<DbfFile> DbfFile::open(const QString& path) {
     if (::fstat(d.fd, &st) != 0) d.openFailure(sysError(errno));
     if (!S_ISREG(st.st_mode)) d.openFailure(QStringLiteral("not a regular file"));
     d.parseHeader(st.st_size);
+    d.openMemo(memos);
+    if (!d.readOnly) d.cutUnfinishedAppend(st.st_size);
     d.chooseCodePage();
     return file;
 }
@@ -803,6 +1122,9 @@ bool DbfFile::isLevel7() const {
 bool DbfFile::isReadOnly() const {
     return d->readOnly;
 }
+QString DbfFile::memoPath() const {
+    return d->memoFd >= 0 ? d->memoPath : QString();
+}
 
 void DbfFile::readAll(const std::function<void(quint32 recno, QVector<QVariant>&& values)>& sink) const {
     const quint32 count = d->recordCount;
@@ -840,7 +1162,13 @@ void DbfFile::writeRecord(quint32 recno, const QVector<QVariant>& values) {
             QStringLiteral("record %1 does not exist (the table has %2)").arg(recno + 1).arg(d->recordCount));
     QByteArray rec(d->recordLength, Qt::Uninitialized);
     d->preadAll(rec.data(), rec.size(), d->recordOffset(recno));
-    d->encodeRecord(values, reinterpret_cast<unsigned char*>(rec.data()));
+    const QByteArray stored = rec;
+    QVector<Impl::PendingMemo> memos;
+    d->encodeRecord(values, reinterpret_cast<unsigned char*>(rec.data()), &memos,
+                    reinterpret_cast<const unsigned char*>(stored.constData()));
+    // New memo blocks are on disk before the record points at them; if the
+    // record is not written after all, they are merely unused.
+    d->storeMemos(memos);
     d->pwriteAll(rec.constData(), rec.size(), d->recordOffset(recno));
     d->sync();
     d->touchDate();
@@ -866,18 +1194,44 @@ quint32 DbfFile::appendRecords(const QVector<QVector<QVariant>>& rows) {
             std::memset(blank.data() + f.offset, 0, f.length);
     }
     QByteArray data(rows.size() * recLen + 1, Qt::Uninitialized);
+    QVector<Impl::PendingMemo> memos;
     for (qsizetype i = 0; i < rows.size(); ++i) {
         auto* p = reinterpret_cast<unsigned char*>(data.data() + i * recLen);
         std::memcpy(p, blank.constData(), recLen);
-        d->encodeRecord(rows[i], p);
+        d->encodeRecord(rows[i], p, &memos);
     }
     data[data.size() - 1] = 0x1A;
-    // The records and the end marker first, the count after: a crash in
-    // between leaves records beyond the count, which readers ignore.
-    d->pwriteAll(data.constData(), data.size(), d->recordOffset(first));
-    d->sync();
-    d->writeHeaderDateAndCount(first + quint32(rows.size()));
-    d->sync();
+    // The records and the end marker first, the count after (see the top of
+    // this file). What the append overwrites is kept, so that a failure
+    // leaves the file as it was: its length, its end marker, its header.
+    const qint64 at = d->recordOffset(first);
+    struct stat st;
+    if (::fstat(d->fd, &st) != 0) d->writeFailure(sysError(errno));
+    const qint64 oldSize = st.st_size;
+    QByteArray oldTail(std::clamp<qint64>(oldSize - at, 0, data.size()), Qt::Uninitialized);
+    d->preadAll(oldTail.data(), oldTail.size(), at);
+    unsigned char oldHeader[7];
+    d->preadAll(oldHeader, 7, 1);
+    // The memos before the records that point at them; a failure there
+    // leaves the memo file as it was and the table untouched.
+    const Impl::MemoCheckpoint memoCheckpoint = d->storeMemos(memos);
+    bool headerWritten = false;
+    try {
+        d->pwriteAll(data.constData(), data.size(), at);
+        d->sync();
+        headerWritten = true;
+        d->writeHeaderDateAndCount(first + quint32(rows.size()));
+        d->sync();
+    } catch (...) {
+        // Best effort: each step rewrites bytes the file had or shortens
+        // it, so none needs free space. The first error is the one reported.
+        if (headerWritten) (void)::pwrite(d->fd, oldHeader, 7, 1);
+        if (!oldTail.isEmpty()) (void)::pwrite(d->fd, oldTail.constData(), size_t(oldTail.size()), at);
+        (void)::ftruncate(d->fd, oldSize);
+        (void)::fdatasync(d->fd);
+        d->restoreMemos(memoCheckpoint); // no record points at the new memos
+        throw;
+    }
     d->recordCount = first + quint32(rows.size());
     d->lastUpdate = QDate::currentDate();
     return first;

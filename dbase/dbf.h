@@ -14,7 +14,7 @@ class WriteBatch;
 // One field descriptor of a dBASE file.
 struct DbfField {
     QString name;    // as stored (upper case in most files)
-    char type = 'C'; // C N F D L I, M and others are skipped (read as null, never written)
+    char type = 'C'; // C N F D L I, M (with its memo file); others are skipped (read as null, never written)
     int length = 0;  // bytes in the record
     int decimals = 0;
     int offset = 0; // from the start of the record, after the deletion flag
@@ -24,12 +24,22 @@ struct DbfField {
 // level 7 (48-byte descriptors). Values travel as QVariant:
 //   C -> QString (trailing blanks removed), N/F -> qint64 when decimals == 0
 //   else double, D -> QDate, L -> bool, I -> qint32; null -> invalid QVariant.
+//   M -> QString, kept in the memo file beside the table (name.dbt), in the
+//   dBASE III+ form (text ended by 0x1A, 512-byte blocks) or, for dBASE IV
+//   and level 7 files, the block form (FF FF 08 00, length, text; the block
+//   size of the memo file's header). An empty memo reads as null.
 // Every write is durable when the call returns (fsync).
 class DbfFile {
 public:
+    // What opening does with the memo file of a table with memo fields.
+    enum class Memos {
+        IfPresent, // read and write memos when the memo file exists; else memo fields are skipped
+        Required,  // a missing memo file fails the opening
+    };
     // Opens an existing file for reading and writing. A bad file fails with
-    // EDatabaseError whose message names the file.
-    static std::unique_ptr<DbfFile> open(const QString& path);
+    // EDatabaseError whose message names the file; a damaged or short memo
+    // file fails naming the memo file, at opening or when its memo is read.
+    static std::unique_ptr<DbfFile> open(const QString& path, Memos memos = Memos::IfPresent);
 
     // Creates a new, empty dBASE III+ file with these fields and language
     // driver id (0x65 cp866, 0xC9 cp1251). Offsets are computed. Fails with
@@ -58,6 +68,9 @@ public:
     bool isLevel7() const;
     // A file that could only be opened for reading; writes fail with EDatabaseError.
     bool isReadOnly() const;
+    // The memo file in use, empty when the table has no memo fields or its
+    // memo file was not found (Memos::IfPresent).
+    QString memoPath() const;
 
     // Reads every physical record in file order; deleted records are skipped
     // and their record numbers not reported. The callback gets the 0-based
@@ -86,7 +99,8 @@ public:
     // Checks that values fit their fields without writing (the same errors as writeRecord).
     void checkFits(const QVector<QVariant>& values) const;
     // The number of characters a text field holds, or the number of digits
-    // and sign a numeric field holds; editors limit their input to it.
+    // and sign a numeric field holds; editors limit their input to it. A
+    // memo field gives 0: its text has no fixed limit.
     int fieldWidth(int index) const;
 
 private:

@@ -74,6 +74,8 @@ void checkRequiredFields(const DbfFile& file, const TableSchema& schema) {
                 problem = QStringLiteral("is not an integer field");
             break;
         case FieldKind::Text:
+            // A memo field holds any length of text, in the table's memo file.
+            if (f.type == 'M' && !file.memoPath().isEmpty() && r.minWidth == 0) break;
             if (f.type != 'C')
                 problem = QStringLiteral("is not a text field");
             else if (f.length < r.minWidth)

@@ -78,6 +78,77 @@ QString withInnerJoinWhereEquivalent(const QString& sql) {
     return m.captured(1) + QStringLiteral("join") + m.captured(2);
 }
 
+// The name our own parameters carry; a text's own parameters never start with it.
+const char* const kLiteralParameter = "@varek_literal_";
+
+// A text as SQLite is given it: each string literal is taken out and
+// replaced by a parameter that is bound to the literal's value. A value can
+// then hold any character, NUL and the other control bytes included, which
+// SQLite's tokenizer cannot carry inside a literal (a NUL ends its input).
+// Quoted names ("..." `...` [...]), comments and blob literals (x'..') stay
+// as they are; an unterminated literal is left for SQLite to refuse.
+struct BindableText {
+    QString text;
+    QStringList literals;
+};
+
+BindableText bindableText(const QString& sql) {
+    BindableText out;
+    out.text.reserve(sql.size());
+    const qsizetype n = sql.size();
+    qsizetype i = 0;
+    auto copyUntil = [&](QStringView closing, qsizetype from) {
+        const qsizetype end = sql.indexOf(closing, from);
+        const qsizetype stop = end < 0 ? n : end + closing.size();
+        out.text += QStringView(sql).mid(i, stop - i);
+        i = stop;
+    };
+    while (i < n) {
+        const QChar c = sql.at(i);
+        if (c == u'\'') {
+            const bool blob = i > 0 && (sql.at(i - 1) == u'x' || sql.at(i - 1) == u'X') &&
+                              (i < 2 || !(sql.at(i - 2).isLetterOrNumber() || sql.at(i - 2) == u'_'));
+            QString value;
+            qsizetype k = i + 1;
+            bool closed = false;
+            while (k < n) {
+                if (sql.at(k) == u'\'') {
+                    if (k + 1 < n && sql.at(k + 1) == u'\'') {
+                        value += u'\'';
+                        k += 2;
+                        continue;
+                    }
+                    closed = true;
+                    break;
+                }
+                value += sql.at(k++);
+            }
+            if (!closed || blob) {
+                out.text += QStringView(sql).mid(i, (closed ? k + 1 : n) - i);
+                i = closed ? k + 1 : n;
+                continue;
+            }
+            out.literals << value;
+            out.text += QString::fromLatin1(kLiteralParameter) + QString::number(out.literals.size());
+            i = k + 1;
+        } else if (c == u'"') {
+            copyUntil(u"\"", i + 1);
+        } else if (c == u'`') {
+            copyUntil(u"`", i + 1);
+        } else if (c == u'[') {
+            copyUntil(u"]", i + 1);
+        } else if (c == u'-' && i + 1 < n && sql.at(i + 1) == u'-') {
+            copyUntil(u"\n", i + 2);
+        } else if (c == u'/' && i + 1 < n && sql.at(i + 1) == u'*') {
+            copyUntil(u"*/", i + 2);
+        } else {
+            out.text += c;
+            ++i;
+        }
+    }
+    return out;
+}
+
 } // namespace
 
 struct SqlViews::Impl {
@@ -339,7 +410,8 @@ SqlViews::Result SqlViews::run(const QString& sql) {
     d->syncTables();
 
     sqlite3_stmt* stmt = nullptr;
-    const QByteArray text = withInnerJoinWhereEquivalent(sql).toUtf8();
+    const BindableText bindable = bindableText(withInnerJoinWhereEquivalent(sql));
+    const QByteArray text = bindable.text.toUtf8();
     if (sqlite3_prepare_v2(d->db, text.constData(), static_cast<int>(text.size()), &stmt, nullptr) !=
         SQLITE_OK)
         throw EDatabaseError(QString::fromUtf8(sqlite3_errmsg(d->db)));
@@ -349,8 +421,18 @@ SqlViews::Result SqlViews::run(const QString& sql) {
         ~Finalize() { sqlite3_finalize(s); }
     } finalize{stmt};
 
-    if (sqlite3_bind_parameter_count(stmt) > 0) {
-        QString name = QString::fromUtf8(sqlite3_bind_parameter_name(stmt, 1));
+    const QByteArray literalPrefix(kLiteralParameter);
+    const int parameters = sqlite3_bind_parameter_count(stmt);
+    for (int p = 1; p <= parameters; ++p) {
+        const char* raw = sqlite3_bind_parameter_name(stmt, p);
+        const QByteArray rawName(raw ? raw : "");
+        if (rawName.startsWith(literalPrefix)) {
+            const int at = rawName.mid(literalPrefix.size()).toInt() - 1;
+            const QByteArray value = bindable.literals.value(at).toUtf8();
+            sqlite3_bind_text(stmt, p, value.constData(), int(value.size()), SQLITE_TRANSIENT);
+            continue;
+        }
+        QString name = QString::fromUtf8(rawName);
         if (!name.isEmpty() && (name[0] == QLatin1Char(':') || name[0] == QLatin1Char('@') ||
                                 name[0] == QLatin1Char('$') || name[0] == QLatin1Char('?')))
             name.remove(0, 1);

@@ -226,7 +226,7 @@ void Table::setIndexedFields(const QStringList& names) {
 void Table::open() {
     if (active()) return;
     d->clear();
-    d->file = DbfFile::open(d->fileName);
+    d->file = DbfFile::open(d->fileName, DbfFile::Memos::Required);
     d->file->setBatch(d->batch);
     try {
         d->fields = d->file->fields();

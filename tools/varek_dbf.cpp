@@ -1,7 +1,8 @@
 // varek-dbf FILE: prints the header facts of a dBASE table file.
 // varek-dbf --csv FILE: prints its live records as UTF-8 CSV, a header line
 // of field names first; fields are quoted when they hold a comma, a quote
-// or a line break, quotes doubled. Null values are empty.
+// or a line break, quotes doubled. Null values are empty; memo fields show
+// their text from the memo file beside the table.
 #include "core/errors.h"
 #include "dbase/dbf.h"
 
@@ -75,6 +76,7 @@ void printHeader(const DbfFile& file) {
     out += QStringLiteral("Header length: %1\nRecord length: %2\n")
                .arg(file.headerLength())
                .arg(file.recordLength());
+    if (!file.memoPath().isEmpty()) out += QStringLiteral("Memo file: %1\n").arg(file.memoPath());
     out += QStringLiteral("Fields: %1\n").arg(file.fields().size());
     for (const DbfField& f : file.fields())
         out += QStringLiteral("  %1 %2 %3 %4\n")

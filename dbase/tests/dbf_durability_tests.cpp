@@ -5,13 +5,17 @@
 // file and compares it with the changes reported.
 #include "core/errors.h"
 #include "dbase/dbf.h"
+#include "dbase/tests/dbf_test_util.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <map>
 #include <optional>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -161,4 +165,106 @@ TEST(DbfDurability, EveryReportedChangeSurvivesAKillAtAnyInstant) {
     }
     EXPECT_GT(changes, 30);
     std::printf("durability: %d changes reported complete across the kills\n", changes);
+}
+
+namespace {
+
+QByteArray bytesOf(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Appends one record in a child process that may not make any file longer
+// than limit bytes (the disk is full there) and returns the child's exit
+// code: 10 when the append failed with an error naming the table, 11 when it
+// reported success, 12 for any other outcome.
+int appendWithFileSizeLimit(const QString& path, qint64 limit, const QVector<QVariant>& values) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::signal(SIGXFSZ, SIG_IGN); // the write fails with EFBIG instead of killing
+        const struct rlimit rl { rlim_t(limit), rlim_t(limit) };
+        if (::setrlimit(RLIMIT_FSIZE, &rl) != 0) _exit(13);
+        try {
+            DbfFile::open(path)->appendRecord(values);
+            _exit(11);
+        } catch (const VarekError& e) {
+            _exit(e.message().contains(QFileInfo(path).fileName()) ? 10 : 12);
+        }
+        _exit(12);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+} // namespace
+
+TEST(DbfDurability, AFailedAppendLeavesTheFilesAsTheyWere) {
+    QTemporaryDir dir;
+    // A plain table; the disk fills up in the middle of the new record.
+    const QString plain = dir.filePath("plain.dbf");
+    DbfFile::create(plain, {{"NAME", 'C', 100, 0}, {"VALUE", 'N', 11, 0}}, 0x65);
+    DbfFile::open(plain)->appendRecord(recordOf(1));
+    const QByteArray before = bytesOf(plain);
+    EXPECT_EQ(appendWithFileSizeLimit(plain, before.size() + 40, recordOf(2)), 10);
+    EXPECT_EQ(bytesOf(plain), before);
+
+    // A table with a memo field: the memo is stored, then the record does not fit.
+    const QString memo = dir.filePath("memo.dbf");
+    test::RawTable t;
+    t.version = 0x83;
+    t.fields = {{"NAME", 'C', 200}, {"NOTES", 'M', 10}};
+    for (int i = 0; i < 4; ++i)
+        t.records.append(" " + QByteArray(200, 'a') + QByteArray(10, ' '));
+    ASSERT_TRUE(t.write(memo));
+    {
+        QFile dbt(dir.filePath("memo.dbt"));
+        ASSERT_TRUE(dbt.open(QIODevice::WriteOnly));
+        dbt.write(QByteArray("\x01\0\0\0", 4) + QByteArray(508, '\0'));
+    }
+    const QByteArray table = bytesOf(memo), memoFile = bytesOf(dir.filePath("memo.dbt"));
+    EXPECT_EQ(
+        appendWithFileSizeLimit(memo, table.size() + 100, {QStringLiteral("b"), QStringLiteral("заметка")}),
+        10);
+    EXPECT_EQ(bytesOf(memo), table);
+    EXPECT_EQ(bytesOf(dir.filePath("memo.dbt")), memoFile);
+    // With room enough the same append goes through.
+    EXPECT_EQ(appendWithFileSizeLimit(memo, 1 << 20, {QStringLiteral("b"), QStringLiteral("заметка")}), 11);
+    EXPECT_EQ(DbfFile::open(memo)->recordCount(), 5u);
+}
+
+// What an append cut short by a kill leaves past the counted records: every
+// reader must see the same rows, those the header counts, once the file has
+// been opened for writing; what other programs may keep after an end marker,
+// and a file without one, stay as they are.
+TEST(DbfDurability, OpeningForWritingCutsWhatAnUnfinishedAppendLeft) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("t.dbf");
+    DbfFile::create(path, {{"NAME", 'C', 20, 0}, {"VALUE", 'N', 11, 0}}, 0x65);
+    DbfFile::open(path)->appendRecord(recordOf(1));
+    const QByteArray good = bytesOf(path); // ends with the end marker
+    const QByteArray records = good.chopped(1);
+    const QByteArray extra = " " + QByteArray("Запись 2").leftJustified(20, ' ') + QByteArray(11, ' ');
+    struct Case {
+        const char* name;
+        QByteArray file;
+        QByteArray expected;
+    };
+    const Case cases[] = {
+        {"a whole record and the end marker past the count", records + extra + '\x1a', good},
+        {"a part of a record over the end marker", records + extra.left(7), good},
+        {"no end marker", records, records},
+        {"bytes after the end marker", good + "padding", good + "padding"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        {
+            QFile f(path);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write(c.file);
+        }
+        auto file = DbfFile::open(path);
+        EXPECT_EQ(file->recordCount(), 1u);
+        EXPECT_EQ(bytesOf(path), c.expected);
+    }
 }

@@ -280,3 +280,41 @@ TEST_F(RegisterTest, ViewsFollowATableReopenedWithOtherFields) {
                                                            "give_date", "status", "extra", "ser_num"}));
     EXPECT_EQ(reg.quCtrlToken().recordCount(), 1);
 }
+
+// Key codes holding bytes that no SQL literal can carry as such (a NUL ends
+// SQLite's input) or that other programs leave in a file: the register still
+// opens, and the controllers view of such a key lists exactly its own
+// controllers, not those of the code cut at the odd byte.
+class ControlBytesInKeyCode : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(ControlBytesInKeyCode, ReachTheViewWhole) {
+    // '#' stands for a NUL in the table below; the other key's code is the
+    // part before the first odd byte.
+    const QString code = QString::fromLatin1(GetParam()).replace(QLatin1Char('#'), QChar(0));
+    const QString prefix = code.left(2);
+    TempRegister data;
+    data.obj(1, QStringLiteral("Офис"));
+    data.ctrl(1, QStringLiteral("Вход"), 1);
+    data.ctrl(1, QStringLiteral("Выход"), 2);
+    data.token(code, QStringLiteral("Странный"));
+    data.token(prefix, QStringLiteral("Обычный"));
+    data.access(code, 2);
+    data.access(prefix, 1);
+
+    VarekRegister reg;
+    ASSERT_NO_THROW(reg.open(data.dir));
+    ASSERT_TRUE(reg.taTokens().locate("token_code", {code}));
+    View& ctrls = reg.quTokenCtrl();
+    ASSERT_TRUE(ctrls.active());
+    EXPECT_EQ(column(ctrls, "ctrl_name"), QSet<QString>({QStringLiteral("Выход")}));
+    EXPECT_EQ(column(ctrls, "token_code"), QSet<QString>({code}));
+    // The text shown keeps the code as a literal.
+    EXPECT_TRUE(ctrls.sql().endsWith(QStringLiteral("where tc.token_code='") +
+                                     QString(code).replace(QLatin1Char('\''), QStringLiteral("''")) + "'"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Register, ControlBytesInKeyCode,
+                         ::testing::Values("AB#CD",           // a NUL inside
+                                           "AB'#' OR '1'='1", // a NUL after a quote
+                                           "AB\x01\x1a\r\n\x7f"
+                                           "CD")); // other control bytes
