@@ -101,7 +101,7 @@ private:
 TTVarekLocal::TTVarekLocal(Messages* messages, QWidget* parent)
     : QMainWindow(parent), m_ownMessages(messages ? nullptr : std::make_unique<WidgetMessages>(this)),
       m_messages(messages ? messages : m_ownMessages.get()), m_register(new VarekRegister(this)),
-      m_iniStore(appDir() + QStringLiteral("settings.ini")) {
+      m_iniStore(settingsPath()) {
     initIconResources();
     setObjectName(QStringLiteral("TVarekLocal"));
     setWindowTitle(kCaption);
@@ -426,7 +426,7 @@ bool TTVarekLocal::FormCreate() {
     // From here on closing the window writes the settings, unless the
     // register cannot be opened below.
     m_started = true;
-    m_iniStore = Settings(appDir() + QStringLiteral("settings.ini"));
+    m_iniStore = Settings(settingsPath());
     const bool portsRead = guarded(*m_messages, [this] {
         readPortNumbers(m_iniStore);
         m_laComDevice->setText(deviceLabelText(ComZintor));
