@@ -19,6 +19,7 @@ int main(int argc, char** argv) {
     const int early = varek::handleCommandLine(argc, argv);
     if (early >= 0) return early;
     QApplication app(argc, argv);
+    varek::setApplicationIdentity(app);
     QTranslator qtTexts;
     varek::loadQtTranslations(qtTexts, QLocale::system());
     {

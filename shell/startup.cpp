@@ -6,6 +6,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
@@ -62,6 +64,13 @@ int handleCommandLine(int argc, char** argv) {
     }
     std::fprintf(stderr, "varek: лишний аргумент «%s»\n%s", argv[1], kUsage);
     return 2;
+}
+
+void setApplicationIdentity(QGuiApplication& app) {
+    const QString id = QStringLiteral("io.github.varek.Varek");
+    QGuiApplication::setDesktopFileName(id);
+    QCoreApplication::setApplicationVersion(QStringLiteral(VAREK_VERSION));
+    app.setWindowIcon(QIcon::fromTheme(id, QIcon(QStringLiteral(":/app/io.github.varek.Varek.svg"))));
 }
 
 QLocale loadQtTranslations(QTranslator& translator, const QLocale& userLocale) {

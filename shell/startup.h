@@ -4,6 +4,7 @@
 
 #include <QStringList>
 
+class QGuiApplication;
 class QLocale;
 class QTranslator;
 
@@ -19,6 +20,10 @@ StartAction startActionFor(const QStringList& arguments); // arguments without t
 // the help on stdout, or a short usage message on stderr. Returns the exit
 // code the program ends with (0 or 2), or -1 when it is to run.
 int handleCommandLine(int argc, char** argv);
+
+// The desktop entry's id, the version and the window icon (the installed
+// theme's, or the one built into the program).
+void setApplicationIdentity(QGuiApplication& app);
 
 // Qt's own texts (standard buttons, file dialogs, edit menus, the calendar)
 // follow the user's locale when Qt is translated into its language; otherwise,
