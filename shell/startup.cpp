@@ -62,7 +62,7 @@ int handleCommandLine(int argc, char** argv) {
     case StartAction::BadUsage:
         break;
     }
-    std::fprintf(stderr, "varek: лишний аргумент «%s»\n%s", argv[1], kUsage);
+    std::fprintf(stderr, "varek: неизвестный аргумент «%s»\n%s", argv[1], kUsage);
     return 2;
 }
 
@@ -76,7 +76,8 @@ void setApplicationIdentity(QGuiApplication& app) {
 QLocale loadQtTranslations(QTranslator& translator, const QLocale& userLocale) {
     const QString dir = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
     const QString catalog = QStringLiteral("qtbase");
-    // Qt's own texts are English: an English locale gets no translation of them.
+    // Qt's own texts are English: an English locale, like one Qt has no
+    // translation for, gets them in Russian.
     const bool translatable =
         userLocale.language() != QLocale::English && userLocale.language() != QLocale::C;
     if (translatable && translator.load(userLocale, catalog, QStringLiteral("_"), dir)) {
