@@ -15,10 +15,10 @@ export XDG_DATA_HOME="$root/xdata" XDG_CONFIG_HOME="$root/xconf" HOME="$root/hom
 unset VAREK_HOME
 
 # The command line: --version and --help print and end with 0, anything else is refused with 2.
-[ "$("$root/bin/varek" --version)" = "varek $3" ] || fail "--version printed the wrong version"
-"$root/bin/varek" --help | grep -q 'Использование: varek' || fail "--help"
+[ "$(timeout 20 "$root/bin/varek" --version)" = "varek $3" ] || fail "--version printed the wrong version"
+timeout 20 "$root/bin/varek" --help | grep -q 'Использование: varek' || fail "--help"
 set +e
-out="$("$root/bin/varek" --verbose 2>"$root/err")"
+out="$(timeout 20 "$root/bin/varek" --verbose 2>"$root/err")"
 rc=$?
 set -e
 [ "$rc" -eq 2 ] || fail "a wrong argument ended with $rc, not 2"
