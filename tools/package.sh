@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the Debian package varek_<version>_amd64.deb in its own build
-# directory (Release; build-package/ or $VAREK_PACKAGE_BUILD_DIR), then checks
+# directory (Release, hardened; build-package/ or $VAREK_PACKAGE_BUILD_DIR), then checks
 # it: lintian (any error fails), desktop-file-validate, appstreamcli validate,
 # the version in the metainfo and changelog, and the packaged program's
 # --version run from an unpacked copy.
@@ -9,7 +9,10 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${VAREK_PACKAGE_BUILD_DIR:-$root/build-package}"
 bash "$root/tools/install-deps.sh"
 
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+# Debian's hardening: fortified functions, stack protector, read-only relocations bound at start.
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \
+    "-DCMAKE_CXX_FLAGS=-D_FORTIFY_SOURCE=2 -fstack-protector-strong -Wformat -Werror=format-security" \
+    "-DCMAKE_EXE_LINKER_FLAGS=-Wl,-z,relro -Wl,-z,now" >/dev/null
 cmake --build "$build" -j "$(nproc)" \
     --target varek varek_dbf_tool varek_mkregister varek-zintor-sim varek-orvan-sim packaging_files
 rm -f "$build"/varek_*.deb
