@@ -130,7 +130,7 @@ const TTVarekLocal::ButtonWiring TTVarekLocal::kButtons[] = {
 TTVarekLocal::TTVarekLocal(Messages* messages, QWidget* parent)
     : QMainWindow(parent), m_ownMessages(messages ? nullptr : std::make_unique<WidgetMessages>(this)),
       m_messages(messages ? messages : m_ownMessages.get()), m_register(new VarekRegister(this)),
-      m_iniStore(appDir() + QStringLiteral("settings.ini")) {
+      m_iniStore(settingsPath()) {
     initIconResources();
     installComboBoxAccessibility();
     setObjectName(QStringLiteral("TVarekLocal"));
@@ -490,7 +490,7 @@ bool TTVarekLocal::FormCreate() {
     // From here on closing the window writes the settings, unless the
     // register cannot be opened below.
     m_started = true;
-    m_iniStore = Settings(appDir() + QStringLiteral("settings.ini"));
+    m_iniStore = Settings(settingsPath());
     // A file that large is something else under the settings' name: it is
     // not read (the numbers stay 0) and closing leaves it as it is.
     m_settingsRefused = m_iniStore.tooLarge();

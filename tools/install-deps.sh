@@ -8,6 +8,8 @@ packages=(
     libsqlite3-dev libgtest-dev googletest
     xvfb xauth fonts-dejavu-core
     python3 python3-dbf python3-dbfread
+    qt6-translations-l10n
+    dpkg-dev fakeroot file lintian desktop-file-utils appstream
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -16,8 +16,8 @@ struct PortOptions {
     const QCommandLineOption com{QStringLiteral("com"), QStringLiteral("Port number n of COMn (1-255)."),
                                  QStringLiteral("n")};
     const QCommandLineOption ports{QStringLiteral("ports"),
-                                   QStringLiteral("The program's ports/ directory (default: ports/ beside "
-                                                  "this executable, or under VAREK_HOME)."),
+                                   QStringLiteral("The program's ports/ directory (default: the one varek "
+                                                  "uses; see man varek)."),
                                    QStringLiteral("dir")};
 
     // The n of --com; 0 when it is missing or out of range, after saying so on

@@ -86,5 +86,6 @@ TEST(AppPaths, HomeFromEnvironmentHasTrailingSlash) {
     qputenv("VAREK_HOME", "/tmp/somewhere");
     EXPECT_EQ(appDir(), QStringLiteral("/tmp/somewhere/"));
     EXPECT_EQ(dataDir(), QStringLiteral("/tmp/somewhere/Data/"));
+    EXPECT_EQ(settingsPath(), QStringLiteral("/tmp/somewhere/settings.ini"));
     qunsetenv("VAREK_HOME");
 }
