@@ -1,5 +1,7 @@
 #include "register/register_schema.h"
 
+#include "register/fields.h"
+
 #include "core/errors.h"
 
 #include <QDir>
@@ -10,24 +12,24 @@ namespace varek {
 namespace {
 
 // Integers are signed 32-bit: ten digits and a sign.
-DbfField integer(const char* name) {
-    return {QString::fromLatin1(name), 'N', 11, 0};
+DbfField integer(const QString& name) {
+    return {name, 'N', 11, 0};
 }
-DbfField text(const char* name, int width) {
-    return {QString::fromLatin1(name), 'C', width, 0};
+DbfField text(const QString& name, int width) {
+    return {name, 'C', width, 0};
 }
-DbfField date(const char* name) {
-    return {QString::fromLatin1(name), 'D', 8, 0};
+DbfField date(const QString& name) {
+    return {name, 'D', 8, 0};
 }
 
-RequiredField needInteger(const char* name) {
-    return {QString::fromLatin1(name), FieldKind::Integer, 0};
+RequiredField needInteger(const QString& name) {
+    return {name, FieldKind::Integer, 0};
 }
-RequiredField needText(const char* name, int minWidth = 0) {
-    return {QString::fromLatin1(name), FieldKind::Text, minWidth};
+RequiredField needText(const QString& name, int minWidth = 0) {
+    return {name, FieldKind::Text, minWidth};
 }
-RequiredField needDate(const char* name) {
-    return {QString::fromLatin1(name), FieldKind::Date, 0};
+RequiredField needDate(const QString& name) {
+    return {name, FieldKind::Date, 0};
 }
 
 } // namespace
@@ -35,21 +37,22 @@ RequiredField needDate(const char* name) {
 const QVector<TableSchema>& registerTables() {
     static const QVector<TableSchema> tables{
         {"obj.dbf",
-         {integer("obj_num"), text("obj_name", 60), text("addr", 100), text("notes", 100)},
-         {needInteger("obj_num"), needText("obj_name"), needText("addr"), needText("notes")}},
+         {integer(field::objNum), text(field::objName, 60), text(field::addr, 100), text(field::notes, 100)},
+         {needInteger(field::objNum), needText(field::objName), needText(field::addr),
+          needText(field::notes)}},
         {"ctrl.dbf",
-         {integer("obj_num"), text("ctrl_name", 60), integer("ser_num"), text("hard", 30), text("notes", 100),
-          integer("open_time")},
-         {needInteger("obj_num"), needText("ctrl_name"), needInteger("ser_num"), needText("hard"),
-          needText("notes"), needInteger("open_time")}},
+         {integer(field::objNum), text(field::ctrlName, 60), integer(field::serNum), text(field::hard, 30),
+          text(field::notes, 100), integer(field::openTime)},
+         {needInteger(field::objNum), needText(field::ctrlName), needInteger(field::serNum),
+          needText(field::hard), needText(field::notes), needInteger(field::openTime)}},
         {"tokens.dbf",
-         {text("token_code", 16), text("token_card", 9), text("user_name", 80), date("give_date"),
-          integer("status")},
-         {needText("token_code", 16), needText("token_card", 9), needText("user_name"), needDate("give_date"),
-          needInteger("status")}},
+         {text(field::tokenCode, 16), text(field::tokenCard, 9), text(field::userName, 80),
+          date(field::giveDate), integer(field::status)},
+         {needText(field::tokenCode, 16), needText(field::tokenCard, 9), needText(field::userName),
+          needDate(field::giveDate), needInteger(field::status)}},
         {"tc.dbf",
-         {text("token_code", 16), integer("ser_num")},
-         {needText("token_code", 16), needInteger("ser_num")}},
+         {text(field::tokenCode, 16), integer(field::serNum)},
+         {needText(field::tokenCode, 16), needInteger(field::serNum)}},
     };
     return tables;
 }

@@ -650,6 +650,11 @@ int Table::lookup(int field, const QVariant& key, std::vector<int>* ids) const {
     return d->rows.lookup(field, key, ids);
 }
 
+int Table::rowOfStored(int id) const {
+    if (!d->rows.live(id)) return -1;
+    return d->positionOf(id);
+}
+
 bool Table::fieldIndexed(int field) const {
     return d->rows.indexed(field);
 }

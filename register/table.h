@@ -97,6 +97,9 @@ public:
     // of rows, with their ids in file order put into ids when given.
     int lookup(int field, const QVariant& key, std::vector<int>* ids) const;
     bool fieldIndexed(int field) const;
+    // The row (as presented, for setRecNo) of a stored row id; -1 when the
+    // row is dead or not presented (outside the master's restriction).
+    int rowOfStored(int id) const;
     // Number of distinct keys in a field's index (0 without an index).
     int indexKeyCount(int field) const;
     int liveRowCount() const;

@@ -1,4 +1,5 @@
 #include "register/varek_register.h"
+#include "register/fields.h"
 
 #include "core/errors.h"
 #include "dbase/write_batch.h"
@@ -70,13 +71,13 @@ VarekRegister::VarekRegister(QObject* parent) : QObject(parent), d(std::make_uni
         table->setOpenCheck([schema](const DbfFile& file) { checkRequiredFields(file, *schema); });
     }
 
-    d->obj.setIndexedFields({QStringLiteral("obj_num")});
-    d->ctrl.setIndexedFields({QStringLiteral("obj_num"), QStringLiteral("ser_num")});
-    d->tokens.setIndexedFields({QStringLiteral("token_code")});
-    d->tc.setIndexedFields({QStringLiteral("token_code"), QStringLiteral("ser_num")});
+    d->obj.setIndexedFields({field::objNum});
+    d->ctrl.setIndexedFields({field::objNum, field::serNum});
+    d->tokens.setIndexedFields({field::tokenCode});
+    d->tc.setIndexedFields({field::tokenCode, field::serNum});
 
     // The controllers follow the current object, in obj_num order.
-    d->ctrl.setMaster(&d->ds3, QStringLiteral("obj_num"), QStringLiteral("obj_num"));
+    d->ctrl.setMaster(&d->ds3, field::objNum, field::objNum);
 
     d->engine.addTable(QStringLiteral("tokens"), &d->tokens);
     d->engine.addTable(QStringLiteral("tc"), &d->tc);
@@ -241,20 +242,20 @@ SqlViews& VarekRegister::sqlViews() {
 
 void VarekRegister::DataSource4DataChange() {
     d->ctrlToken.close();
-    if (d->ctrl.isNull(QStringLiteral("ser_num"))) return;
+    if (d->ctrl.isNull(field::serNum)) return;
     d->ctrlToken.setSql(QStringLiteral(" select t.*, tc.ser_num from tokens t left join tc tc on "
                                        "t.token_code=tc.token_code  where tc.ser_num=") +
-                        QString::number(d->ctrl.asInteger(QStringLiteral("ser_num"))));
+                        QString::number(d->ctrl.asInteger(field::serNum)));
     d->ctrlToken.open();
 }
 
 void VarekRegister::DataSource1DataChange() {
     d->tokenCtrl.close();
-    if (d->tokens.isNull(QStringLiteral("token_code"))) return;
+    if (d->tokens.isNull(field::tokenCode)) return;
     if (d->tokens.state() == Dataset::State::Edit || d->tokens.state() == Dataset::State::Insert) return;
     // The code goes in as an SQL string literal: a quote in it is doubled, so
     // a hand-typed code can neither break the text nor widen the selection.
-    QString code = d->tokens.asString(QStringLiteral("token_code"));
+    QString code = d->tokens.asString(field::tokenCode);
     code.replace(QLatin1Char('\''), QStringLiteral("''"));
     d->tokenCtrl.setSql(
         QStringLiteral(" select c.ctrl_name, tc.token_code, tc.ser_num, o.obj_name from ctrl c  "

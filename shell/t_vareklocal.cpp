@@ -1,4 +1,5 @@
 #include "shell/t_vareklocal.h"
+#include "register/fields.h"
 
 #include "core/app_paths.h"
 #include "core/convert.h"
@@ -214,11 +215,11 @@ QWidget* TTVarekLocal::buildKeysPage() {
     QSplitter* split = sizeBars("KeysSizeBars");
     QWidget* upper = panel("SizePanel4");
     m_dbGrid3 = new DbGrid(m_register->dataSource1(),
-                           {{QStringLiteral("token_card"), QStringLiteral("Жетон"), 90},
-                            {QStringLiteral("user_name"), QStringLiteral("Пользователь"), 230},
-                            {QStringLiteral("status"), QStringLiteral("Статус"), 100},
-                            {QStringLiteral("give_date"), QStringLiteral("Выдан"), 85},
-                            {QStringLiteral("token_code"), QStringLiteral("Код Dallas"), 150}},
+                           {{field::tokenCard, QStringLiteral("Жетон"), 90},
+                            {field::userName, QStringLiteral("Пользователь"), 230},
+                            {field::status, QStringLiteral("Статус"), 100},
+                            {field::giveDate, QStringLiteral("Выдан"), 85},
+                            {field::tokenCode, QStringLiteral("Код Dallas"), 150}},
                            {.rowSelect = true, .multiSelect = true, .keepHighlight = true, .tableGrid = true},
                            *m_messages);
     m_dbGrid3->setObjectName(QStringLiteral("DBGrid3"));
@@ -236,8 +237,8 @@ QWidget* TTVarekLocal::buildKeysPage() {
     QLabel* accessTitle = titleBar(QStringLiteral("Права доступа"), "SizePanel5Title");
     lower->layout()->addWidget(accessTitle);
     m_gridAccess = new DbGrid(m_register->dataSource2(),
-                              {{QStringLiteral("obj_name"), QStringLiteral("Объект"), 300},
-                               {QStringLiteral("ctrl_name"), QStringLiteral("Контроллер"), 300}},
+                              {{field::objName, QStringLiteral("Объект"), 300},
+                               {field::ctrlName, QStringLiteral("Контроллер"), 300}},
                               {}, *m_messages);
     m_gridAccess->setObjectName(QStringLiteral("gridAccess"));
     m_gridAccess->setAccessibleName(accessTitle->text());
@@ -269,9 +270,9 @@ QWidget* TTVarekLocal::buildControllersPage() {
     objects->layout()->addWidget(bar1);
     m_dbGrid2 = new DbGrid(
         m_register->dataSource3(),
-        {{QStringLiteral("obj_name"), QStringLiteral("Наименование"), 220},
-         {QStringLiteral("addr"), QStringLiteral("Адрес"), 250},
-         {QStringLiteral("notes"), QStringLiteral("Примечание"), 200}},
+        {{field::objName, QStringLiteral("Наименование"), 220},
+         {field::addr, QStringLiteral("Адрес"), 250},
+         {field::notes, QStringLiteral("Примечание"), 200}},
         {.rowSelect = true, .multiSelect = true, .keepHighlight = false, .tableGrid = true}, *m_messages);
     m_dbGrid2->setObjectName(QStringLiteral("DBGrid2"));
     m_dbGrid2->setAccessibleName(objectsTitle->text());
@@ -293,11 +294,11 @@ QWidget* TTVarekLocal::buildControllersPage() {
     ctrls->layout()->addWidget(bar2);
     m_dbGrid1 = new DbGrid(
         m_register->dataSource4(),
-        {{QStringLiteral("ctrl_name"), QStringLiteral("Наименование"), 200},
-         {QStringLiteral("ser_num"), QStringLiteral("Номер"), 70},
-         {QStringLiteral("hard"), QStringLiteral("HARD"), 90},
-         {QStringLiteral("notes"), QStringLiteral("Примечания"), 200},
-         {QStringLiteral("open_time"), QStringLiteral("Время открывания"), 120}},
+        {{field::ctrlName, QStringLiteral("Наименование"), 200},
+         {field::serNum, QStringLiteral("Номер"), 70},
+         {field::hard, QStringLiteral("HARD"), 90},
+         {field::notes, QStringLiteral("Примечания"), 200},
+         {field::openTime, QStringLiteral("Время открывания"), 120}},
         {.rowSelect = false, .multiSelect = false, .keepHighlight = false, .tableGrid = true}, *m_messages);
     m_dbGrid1->setObjectName(QStringLiteral("DBGrid1"));
     m_dbGrid1->setAccessibleName(ctrlsTitle->text());
@@ -320,11 +321,11 @@ QWidget* TTVarekLocal::buildControllersPage() {
     keys->layout()->addWidget(bar3);
     m_dbGrid4 = new DbGrid(
         m_register->dataSource5(),
-        {{QStringLiteral("token_card"), QStringLiteral("Жетон"), 90},
-         {QStringLiteral("user_name"), QStringLiteral("Пользователь"), 230},
-         {QStringLiteral("give_date"), QStringLiteral("Выдан"), 85},
-         {QStringLiteral("token_code"), QStringLiteral("Код Dallas"), 150},
-         {QStringLiteral("status"), QStringLiteral("Статус"), 100}},
+        {{field::tokenCard, QStringLiteral("Жетон"), 90},
+         {field::userName, QStringLiteral("Пользователь"), 230},
+         {field::giveDate, QStringLiteral("Выдан"), 85},
+         {field::tokenCode, QStringLiteral("Код Dallas"), 150},
+         {field::status, QStringLiteral("Статус"), 100}},
         {.rowSelect = true, .multiSelect = true, .keepHighlight = true, .tableGrid = false}, *m_messages);
     m_dbGrid4->setObjectName(QStringLiteral("DBGrid4"));
     m_dbGrid4->setAccessibleName(QStringLiteral("Ключи контроллера"));

@@ -1,4 +1,5 @@
 #include "image/ui/build_controller_dump.h"
+#include "register/fields.h"
 
 #include "core/errors.h"
 #include "core/messages.h"
@@ -23,15 +24,15 @@ QStringList BuildControllerDump(Table& taCtrl, View& quCtrlToken, DataLink& data
         LinkSuspension suspended(dataSource5);
         quCtrlToken.requireActive();
         quCtrlToken.first();
-        openTime = taCtrl.asInteger(QStringLiteral("open_time"));
-        controllerName = taCtrl.asString(QStringLiteral("ctrl_name")).trimmed();
+        openTime = taCtrl.asInteger(field::openTime);
+        controllerName = taCtrl.asString(field::ctrlName).trimmed();
         keys.reserve(quCtrlToken.recordCount());
         while (!quCtrlToken.eof()) {
             ImageKey key;
-            key.status = quCtrlToken.asInteger(QStringLiteral("status"));
-            key.tokenCode = quCtrlToken.asString(QStringLiteral("token_code"));
-            key.tokenCard = quCtrlToken.asString(QStringLiteral("token_card"));
-            key.userName = quCtrlToken.asString(QStringLiteral("user_name"));
+            key.status = quCtrlToken.asInteger(field::status);
+            key.tokenCode = quCtrlToken.asString(field::tokenCode);
+            key.tokenCard = quCtrlToken.asString(field::tokenCard);
+            key.userName = quCtrlToken.asString(field::userName);
             keys.append(key);
             quCtrlToken.next();
         }

@@ -1,4 +1,5 @@
 #include "image/ui/controller_label.h"
+#include "register/fields.h"
 
 #include "core/errors.h"
 #include "image/ui/details_page.h"
@@ -13,7 +14,7 @@ QString currentControllerName(const DataLink& link) {
     const Dataset* ds = link.dataset();
     if (!ds || !ds->active() || (ds->recNo() < 0 && ds->state() != Dataset::State::Insert)) return QString();
     try {
-        return ds->asString(QStringLiteral("ctrl_name")).trimmed();
+        return ds->asString(field::ctrlName).trimmed();
     } catch (const VarekError&) {
         return QString(); // a table without the field shows nothing rather than failing in a repaint
     }

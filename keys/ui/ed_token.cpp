@@ -1,4 +1,5 @@
 #include "keys/ui/ed_token.h"
+#include "register/fields.h"
 
 #include "core/messages.h"
 #include "core/port_numbers.h"
@@ -278,8 +279,7 @@ void TfrmEdToken::ReaderPort1TriggerAvail(int count) {
 }
 
 bool TfrmEdToken::collectFields(TToken& out) {
-    if (const QString refusal = refusalFor(edName, QStringLiteral("user_name"), m_fitOf);
-        !refusal.isEmpty()) {
+    if (const QString refusal = refusalFor(edName, field::userName, m_fitOf); !refusal.isEmpty()) {
         m_messages.plain(refusal);
         return false;
     }

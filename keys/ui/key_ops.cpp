@@ -1,4 +1,5 @@
 #include "keys/ui/key_ops.h"
+#include "register/fields.h"
 
 #include "core/errors.h"
 #include "core/messages.h"
@@ -71,8 +72,7 @@ void KeyOperations::createEditor() {
     if (frmEdToken) return;
     frmEdToken = std::make_unique<TfrmEdToken>(m_messages, m_dialogParent);
     Table& tokens = m_reg.taTokens();
-    frmEdToken->setFieldWidths(tokens.fieldWidth(QStringLiteral("user_name")),
-                               tokens.fieldWidth(QStringLiteral("token_code")));
+    frmEdToken->setFieldWidths(tokens.fieldWidth(field::userName), tokens.fieldWidth(field::tokenCode));
     frmEdToken->checkFieldsWith(
         [&tokens](const QString& field, const QString& text) { return tokens.textFit(field, text); });
 }
@@ -86,9 +86,9 @@ void KeyOperations::FillRightsTree(TfrmEdToken& frm, bool editing, const QString
     // With DataSource3 suspended the controllers table presents every
     // controller of every object, in obj_num order. The rows are read in
     // place, so no current row moves.
-    const int ctrlObj = ctrl.requireFieldIndex(QStringLiteral("obj_num"));
-    const int ctrlName = ctrl.requireFieldIndex(QStringLiteral("ctrl_name"));
-    const int ctrlSer = ctrl.requireFieldIndex(QStringLiteral("ser_num"));
+    const int ctrlObj = ctrl.requireFieldIndex(field::objNum);
+    const int ctrlName = ctrl.requireFieldIndex(field::ctrlName);
+    const int ctrlSer = ctrl.requireFieldIndex(field::serNum);
     struct Controller {
         QString name;
         qint32 serNum;
@@ -103,15 +103,22 @@ void KeyOperations::FillRightsTree(TfrmEdToken& frm, bool editing, const QString
 
     QSet<qint32> granted;
     if (editing) {
-        const int tcCode = tc.requireFieldIndex(QStringLiteral("token_code"));
-        const int tcSer = tc.requireFieldIndex(QStringLiteral("ser_num"));
-        for (int row = 0; row < tc.recordCount(); ++row)
-            if (tc.value(row, tcCode).toString() == storedCode)
-                granted.insert(static_cast<qint32>(tc.value(row, tcSer).toLongLong()));
+        const int tcCode = tc.requireFieldIndex(field::tokenCode);
+        const int tcSer = tc.requireFieldIndex(field::serNum);
+        // The key's access rows by the access table's index on token_code.
+        std::vector<int> ids;
+        if (tc.lookup(tcCode, storedCode, &ids) >= 0) {
+            for (int id : ids)
+                granted.insert(static_cast<qint32>(tc.storedValue(id, tcSer).toLongLong()));
+        } else {
+            for (int row = 0; row < tc.recordCount(); ++row)
+                if (tc.value(row, tcCode).toString() == storedCode)
+                    granted.insert(static_cast<qint32>(tc.value(row, tcSer).toLongLong()));
+        }
     }
 
-    const int objNum = obj.requireFieldIndex(QStringLiteral("obj_num"));
-    const int objName = obj.requireFieldIndex(QStringLiteral("obj_name"));
+    const int objNum = obj.requireFieldIndex(field::objNum);
+    const int objName = obj.requireFieldIndex(field::objName);
     for (int row = 0; row < obj.recordCount(); ++row) {
         const QVariant number = obj.value(row, objNum);
         RightsModel& rights = frm.rights();
@@ -129,7 +136,7 @@ void KeyOperations::FillRightsTree(TfrmEdToken& frm, bool editing, const QString
 
 void KeyOperations::ApplyRights(const QString& code, const QVector<qint32>& rights) {
     Table& tc = m_reg.taTC();
-    const QString keys = QStringLiteral("token_code;ser_num");
+    const QString keys = field::tokenCode + u';' + field::serNum;
     for (const qint32 e : rights) {
         const qint32 ser = e / 10;
         const bool granted = e % 2 != 0;
@@ -140,28 +147,41 @@ void KeyOperations::ApplyRights(const QString& code, const QVector<qint32>& righ
             tc.deleteRecord();
         } else if (!found && granted) {
             tc.append();
-            tc.setFieldValue(QStringLiteral("token_code"), code);
-            tc.setFieldValue(QStringLiteral("ser_num"), ser);
+            tc.setFieldValue(field::tokenCode, code);
+            tc.setFieldValue(field::serNum, ser);
             tc.post();
         }
     }
 }
 
-QString KeyOperations::codeTakenMessage(const QString& code, int exceptRow) const {
-    Table& tokens = m_reg.taTokens();
-    const int codeField = tokens.requireFieldIndex(QStringLiteral("token_code"));
-    const int cardField = tokens.requireFieldIndex(QStringLiteral("token_card"));
-    const int nameField = tokens.requireFieldIndex(QStringLiteral("user_name"));
-    for (int row = 0; row < tokens.recordCount(); ++row) {
-        if (row == exceptRow || normalizeTokenCode(tokens.value(row, codeField).toString()) != code) continue;
-        const QString card = tokens.value(row, cardField).toString();
-        const QString name = tokens.value(row, nameField).toString();
-        return QStringLiteral("Код %1 уже выдан другому ключу: %2%3. Один код может принадлежать только "
-                              "одному ключу.")
-            .arg(code, card.isEmpty() ? QStringLiteral("без номера") : card,
-                 name.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(name));
+int KeyOperations::rowOfCode(const QString& code, int exceptRow) const {
+    const Table& tokens = m_reg.taTokens();
+    const int codeField = tokens.requireFieldIndex(field::tokenCode);
+    // A code stored as it is written (upper case, no blanks) is found by the
+    // keys table's index; only a code stored otherwise needs the walk.
+    std::vector<int> ids;
+    if (tokens.lookup(codeField, code, &ids) >= 0) {
+        for (int id : ids) {
+            const int row = tokens.rowOfStored(id);
+            if (row >= 0 && row != exceptRow) return row;
+        }
     }
-    return QString();
+    for (int row = 0; row < tokens.recordCount(); ++row)
+        if (row != exceptRow && normalizeTokenCode(tokens.value(row, codeField).toString()) == code)
+            return row;
+    return -1;
+}
+
+QString KeyOperations::codeTakenMessage(const QString& code, int exceptRow) const {
+    const int row = rowOfCode(code, exceptRow);
+    if (row < 0) return QString();
+    Table& tokens = m_reg.taTokens();
+    const QString card = tokens.value(row, tokens.requireFieldIndex(field::tokenCard)).toString();
+    const QString name = tokens.value(row, tokens.requireFieldIndex(field::userName)).toString();
+    return QStringLiteral("Код %1 уже выдан другому ключу: %2%3. Один код может принадлежать только "
+                          "одному ключу.")
+        .arg(code, card.isEmpty() ? QStringLiteral("без номера") : card,
+             name.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(name));
 }
 
 bool KeyOperations::storeKey(const TToken& token, const QString& code, int existingRow) {
@@ -176,11 +196,11 @@ bool KeyOperations::storeKey(const TToken& token, const QString& code, int exist
         } else {
             tokens.append();
         }
-        tokens.setFieldValue(QStringLiteral("token_code"), code);
-        tokens.setFieldValue(QStringLiteral("token_card"), CardNumberOf(code));
-        tokens.setFieldValue(QStringLiteral("user_name"), token.user_name);
-        tokens.setFieldValue(QStringLiteral("give_date"), token.give_date.date());
-        tokens.setFieldValue(QStringLiteral("status"), static_cast<qint32>(token.status));
+        tokens.setFieldValue(field::tokenCode, code);
+        tokens.setFieldValue(field::tokenCard, CardNumberOf(code));
+        tokens.setFieldValue(field::userName, token.user_name);
+        tokens.setFieldValue(field::giveDate, token.give_date.date());
+        tokens.setFieldValue(field::status, static_cast<qint32>(token.status));
         tokens.post();
         posted = true;
         ApplyRights(code, token.rights);
@@ -216,15 +236,7 @@ void KeyOperations::issue() {
 
     // One key row per code: an existing key with this code (in whatever case
     // it was stored) is rewritten instead of adding a second one.
-    Table& tokens = m_reg.taTokens();
-    const int codeField = tokens.requireFieldIndex(QStringLiteral("token_code"));
-    int existing = -1;
-    for (int row = 0; row < tokens.recordCount() && existing < 0; ++row)
-        if (tokens.value(row, codeField).toString() == code) existing = row;
-    for (int row = 0; row < tokens.recordCount() && existing < 0; ++row)
-        if (normalizeTokenCode(tokens.value(row, codeField).toString()) == code) existing = row;
-
-    storeKey(token, code, existing);
+    storeKey(token, code, rowOfCode(code, -1));
     // Re-run whether or not the key was stored: a failure in the access rows
     // may have changed some of them already.
     rerunViews();
@@ -239,10 +251,10 @@ void KeyOperations::editCurrent() {
     int row = -1;
     if (!tokens.isEmpty()) {
         row = tokens.recNo();
-        token.give_date = QDateTime(tokens.asDate(QStringLiteral("give_date")), QTime(0, 0));
-        token.user_name = tokens.asString(QStringLiteral("user_name"));
-        token.token_code = tokens.asString(QStringLiteral("token_code"));
-        const qint32 status = tokens.asInteger(QStringLiteral("status"));
+        token.give_date = QDateTime(tokens.asDate(field::giveDate), QTime(0, 0));
+        token.user_name = tokens.asString(field::userName);
+        token.token_code = tokens.asString(field::tokenCode);
+        const qint32 status = tokens.asInteger(field::status);
         token.status = status == 0 || status == 1 ? static_cast<quint8>(status) : 255;
     }
 
@@ -259,9 +271,9 @@ void KeyOperations::editCurrent() {
 void KeyOperations::deleteCurrent() {
     Table& tokens = m_reg.taTokens();
     if (tokens.active() && !tokens.isEmpty()) {
-        const QString card = tokens.asString(QStringLiteral("token_card"));
-        const QString name = tokens.asString(QStringLiteral("user_name"));
-        const QString key = card.isEmpty() ? tokens.asString(QStringLiteral("token_code")) : card;
+        const QString card = tokens.asString(field::tokenCard);
+        const QString name = tokens.asString(field::userName);
+        const QString key = card.isEmpty() ? tokens.asString(field::tokenCode) : card;
         const QString text = name.isEmpty() ? QStringLiteral("Удалить ключ %1?").arg(key)
                                             : QStringLiteral("Удалить ключ %1 (%2)?").arg(key, name);
         if (!m_messages.question(text)) return;
@@ -275,10 +287,10 @@ void KeyOperations::withdraw() {
     // An open view without rows: no key chosen, nothing to withdraw. A closed
     // view (no current controller) fails on reading below.
     if (keys.active() && keys.isEmpty()) return;
-    const QString code = keys.asString(QStringLiteral("token_code"));
-    const qint32 ser = keys.asInteger(QStringLiteral("ser_num"));
+    const QString code = keys.asString(field::tokenCode);
+    const qint32 ser = keys.asInteger(field::serNum);
     Table& tc = m_reg.taTC();
-    if (!tc.locate(QStringLiteral("token_code;ser_num"), {code, ser})) return;
+    if (!tc.locate(field::tokenCode + u';' + field::serNum, {code, ser})) return;
     tc.deleteRecord();
     rerun(m_reg.quCtrlToken());
     // The current key's list of controllers loses the row as well.

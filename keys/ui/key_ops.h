@@ -40,6 +40,10 @@ public:
     // The refusal text when a key other than the current row of the keys
     // table (exceptRow, -1 for none) already holds code; empty otherwise.
     QString codeTakenMessage(const QString& code, int exceptRow) const;
+    // The row of the keys table that holds code (in whatever case or with
+    // whatever blanks it was stored), other than exceptRow; -1 for none.
+    // The first row holding it exactly wins over one holding it otherwise.
+    int rowOfCode(const QString& code, int exceptRow) const;
 
     // The editor while an issue or edit runs (null otherwise).
     TfrmEdToken* editor() const { return frmEdToken.get(); }

@@ -1,4 +1,5 @@
 #include "register/ui/ed_ctrl.h"
+#include "register/fields.h"
 
 #include "core/convert.h"
 #include "core/errors.h"
@@ -61,10 +62,10 @@ TfrmEdCtrl::~TfrmEdCtrl() {
 }
 
 void TfrmEdCtrl::limitToFields(const FieldWidthFn& widthOf) {
-    limitToField(edName, QStringLiteral("ctrl_name"), widthOf);
-    limitToField(edHard, QStringLiteral("hard"), widthOf);
-    limitToField(edNote, QStringLiteral("notes"), widthOf);
-    limitToField(edOpen, QStringLiteral("open_time"), widthOf);
+    limitToField(edName, field::ctrlName, widthOf);
+    limitToField(edHard, field::hard, widthOf);
+    limitToField(edNote, field::notes, widthOf);
+    limitToField(edOpen, field::openTime, widthOf);
 }
 
 void TfrmEdCtrl::clearObjects() {
@@ -125,10 +126,10 @@ void TfrmEdCtrl::BitBtn1Click() {
             cbObj->lineEdit()->selectAll();
             return;
         }
-        const std::pair<QLineEdit*, const char*> texts[] = {
-            {edName, "ctrl_name"}, {edHard, "hard"}, {edNote, "notes"}};
-        for (const auto& [edit, field] : texts) {
-            const QString refusal = refusalFor(edit, QString::fromLatin1(field), m_fitOf);
+        const std::pair<QLineEdit*, const QString&> texts[] = {
+            {edName, field::ctrlName}, {edHard, field::hard}, {edNote, field::notes}};
+        for (const auto& [edit, name] : texts) {
+            const QString refusal = refusalFor(edit, name, m_fitOf);
             if (refusal.isEmpty()) continue;
             m_messages.errorReport(refusal);
             return;

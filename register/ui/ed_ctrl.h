@@ -1,5 +1,6 @@
 #pragma once
 
+#include "register/records.h"
 #include "register/ui/ed_obj.h" // FieldWidthFn
 
 #include <QDialog>
@@ -14,16 +15,6 @@ class QPushButton;
 namespace varek {
 
 class Messages;
-
-// One controller as exchanged with the controller editor.
-struct TCtrl {
-    qint32 obj_num = 0; // the object chosen in the editor
-    QString ctrl_name;
-    qint32 ser_num = 0; // neither shown nor set by the editor
-    QString hard;
-    QString notes;
-    qint32 open_time = 0;
-};
 
 // The controller editor ("Контроллер"): a modal dialog created by the caller
 // (which fills cbObj) for one NewCtrl or EditCtrl and destroyed after it.

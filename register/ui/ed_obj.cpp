@@ -1,4 +1,5 @@
 #include "register/ui/ed_obj.h"
+#include "register/fields.h"
 
 #include "core/messages.h"
 
@@ -51,9 +52,9 @@ TfrmEdObj::~TfrmEdObj() {
 }
 
 void TfrmEdObj::limitToFields(const FieldWidthFn& widthOf) {
-    limitToField(edName, QStringLiteral("obj_name"), widthOf);
-    limitToField(edAddr, QStringLiteral("addr"), widthOf);
-    limitToField(edNote, QStringLiteral("notes"), widthOf);
+    limitToField(edName, field::objName, widthOf);
+    limitToField(edAddr, field::addr, widthOf);
+    limitToField(edNote, field::notes, widthOf);
 }
 
 void TfrmEdObj::BitBtn1Click() {
@@ -61,10 +62,10 @@ void TfrmEdObj::BitBtn1Click() {
         // Runs inside the dialog's event loop: nothing may leave it as an error.
         bool refused = false;
         const bool checked = guarded(*m_messages, [&] {
-            const std::pair<QLineEdit*, const char*> fields[] = {
-                {edName, "obj_name"}, {edAddr, "addr"}, {edNote, "notes"}};
-            for (const auto& [edit, field] : fields) {
-                const QString refusal = refusalFor(edit, QString::fromLatin1(field), m_fitOf);
+            const std::pair<QLineEdit*, const QString&> fields[] = {
+                {edName, field::objName}, {edAddr, field::addr}, {edNote, field::notes}};
+            for (const auto& [edit, name] : fields) {
+                const QString refusal = refusalFor(edit, name, m_fitOf);
                 if (refusal.isEmpty()) continue;
                 m_messages->errorReport(refusal);
                 refused = true;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "register/records.h"
 #include "register/ui/editor_support.h" // FieldWidthFn
 
 #include <QDialog>
@@ -12,14 +13,6 @@ class QPushButton;
 namespace varek {
 
 class Messages;
-
-// One object (site) as exchanged with the object editor.
-struct TCObj {
-    qint32 obj_num = 0; // neither shown nor changed by the editor
-    QString obj_name;
-    QString addr;
-    QString notes;
-};
 
 // The object editor ("Объект"): a modal dialog created for one NewObj or
 // EditObj and destroyed after it.

@@ -1,4 +1,5 @@
 #include "register/ui/grid_model.h"
+#include "register/fields.h"
 
 #include "register/data_link.h"
 #include "register/dataset.h"
@@ -31,7 +32,7 @@ int GridModel::columnOfField(const QString& field) const {
 
 bool GridModel::isStatusColumn(int column) const {
     return column >= 0 && column < m_columns.size() &&
-           m_columns[column].field.compare(QStringLiteral("status"), Qt::CaseInsensitive) == 0;
+           m_columns[column].field.compare(field::status, Qt::CaseInsensitive) == 0;
 }
 
 QString GridModel::statusText(const QVariant& status) {

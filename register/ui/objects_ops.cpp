@@ -1,4 +1,6 @@
 #include "register/ui/objects_ops.h"
+#include "register/fields.h"
+#include "register/records.h"
 
 #include "core/errors.h"
 #include "core/messages.h"
@@ -15,15 +17,6 @@
 namespace varek {
 
 namespace {
-
-const QString kObjNum = QStringLiteral("obj_num");
-const QString kObjName = QStringLiteral("obj_name");
-const QString kAddr = QStringLiteral("addr");
-const QString kNotes = QStringLiteral("notes");
-const QString kCtrlName = QStringLiteral("ctrl_name");
-const QString kSerNum = QStringLiteral("ser_num");
-const QString kHard = QStringLiteral("hard");
-const QString kOpenTime = QStringLiteral("open_time");
 
 // Detaches the controllers table from the objects table for the life of the
 // guard and re-attaches it however the scope ends. An error raised while
@@ -125,7 +118,7 @@ qint32 ObjectsOperations::NextObjNum() {
     qint64 n = 1;
     {
         LinkSuspension suspended(m_reg.dataSource3());
-        n = highestPlusOne(obj, kObjNum);
+        n = highestPlusOne(obj, field::objNum);
     }
     return nextNumber(n, QStringLiteral("объектов"));
 }
@@ -137,7 +130,7 @@ qint32 ObjectsOperations::NextSerNum() {
     {
         LinkSuspension suspended(m_reg.dataSource4());
         MasterDetachment detached(ctrl);
-        n = highestPlusOne(ctrl, kSerNum);
+        n = highestPlusOne(ctrl, field::serNum);
     }
     return nextNumber(n, QStringLiteral("контроллеров"));
 }
@@ -153,10 +146,8 @@ void ObjectsOperations::addObject() {
     writeRow(
         obj, [&] { obj.append(); },
         [&] {
-            obj.setFieldValue(kObjNum, n);
-            obj.setFieldValue(kObjName, rec.obj_name);
-            obj.setFieldValue(kAddr, rec.addr);
-            obj.setFieldValue(kNotes, rec.notes);
+            obj.setFieldValue(field::objNum, n);
+            setObjectFields(obj, rec);
         });
 }
 
@@ -168,26 +159,19 @@ void ObjectsOperations::editObject() {
         return;
     }
     EditorCleanup cleanup;
-    TCObj rec;
-    rec.obj_name = obj.asString(kObjName);
-    rec.addr = obj.asString(kAddr);
-    rec.notes = obj.asString(kNotes);
+    TCObj rec = objectOf(obj);
+    rec.obj_num = 0; // the editor neither shows nor changes it
     objectEditor();
     if (!EditObj(rec)) return;
     writeRow(
-        obj, [&] { obj.edit(); },
-        [&] {
-            obj.setFieldValue(kObjName, rec.obj_name);
-            obj.setFieldValue(kAddr, rec.addr);
-            obj.setFieldValue(kNotes, rec.notes);
-        });
+        obj, [&] { obj.edit(); }, [&] { setObjectFields(obj, rec); });
 }
 
 void ObjectsOperations::deleteObject() {
     Table& obj = m_reg.taObj();
     obj.requireRows();
     m_reg.taCtrl().requireActive();
-    const QString name = obj.asString(kObjName);
+    const QString name = obj.asString(field::objName);
     const int controllers = m_reg.taCtrl().recordCount();
     const QString text =
         controllers > 0
@@ -208,8 +192,8 @@ void ObjectsOperations::deleteObjectRow() {
     // that a later controller may be given.
     QVariantList serNums;
     for (ctrl.first(); !ctrl.eof(); ctrl.next())
-        if (!ctrl.isNull(kSerNum)) serNums.append(ctrl.asInteger(kSerNum));
-    m_reg.taTC().deleteMatching(kSerNum, serNums);
+        if (!ctrl.isNull(field::serNum)) serNums.append(ctrl.asInteger(field::serNum));
+    m_reg.taTC().deleteMatching(field::serNum, serNums);
     for (int left = ctrl.recordCount(); left > 0 && !ctrl.isEmpty(); --left) {
         ctrl.first();
         ctrl.deleteRecord();
@@ -232,7 +216,7 @@ void ObjectsOperations::addController() {
     TfrmEdCtrl& dlg = controllerEditor();
     {
         LinkSuspension suspended(m_reg.dataSource3());
-        const qint32 current = obj.asInteger(kObjNum);
+        const qint32 current = obj.asInteger(field::objNum);
         fillObjectBox(dlg, current, current);
     }
     TCtrl rec;
@@ -241,12 +225,8 @@ void ObjectsOperations::addController() {
     writeRow(
         ctrl, [&] { ctrl.append(); },
         [&] {
-            ctrl.setFieldValue(kObjNum, rec.obj_num);
-            ctrl.setFieldValue(kOpenTime, rec.open_time);
-            ctrl.setFieldValue(kSerNum, n);
-            ctrl.setFieldValue(kNotes, rec.notes);
-            ctrl.setFieldValue(kHard, rec.hard);
-            ctrl.setFieldValue(kCtrlName, rec.ctrl_name);
+            setControllerFields(ctrl, rec);
+            ctrl.setFieldValue(field::serNum, n);
         });
 }
 
@@ -268,37 +248,24 @@ void ObjectsOperations::editController() {
     {
         LinkSuspension suspended(m_reg.dataSource3());
         MasterDetachment detached(ctrl);
-        const qint32 current = obj.asInteger(kObjNum);
-        serNum = ctrl.asInteger(kSerNum);
-        fillObjectBox(dlg, ctrl.asInteger(kObjNum), current);
+        const qint32 current = obj.asInteger(field::objNum);
+        serNum = ctrl.asInteger(field::serNum);
+        fillObjectBox(dlg, ctrl.asInteger(field::objNum), current);
     }
-    ctrl.locate(kSerNum, {serNum});
+    ctrl.locate(field::serNum, {serNum});
 
-    TCtrl rec;
-    rec.obj_num = ctrl.asInteger(kObjNum);
-    rec.open_time = ctrl.asInteger(kOpenTime);
-    rec.ser_num = ctrl.asInteger(kSerNum);
-    rec.notes = ctrl.asString(kNotes);
-    rec.hard = ctrl.asString(kHard);
-    rec.ctrl_name = ctrl.asString(kCtrlName);
+    TCtrl rec = controllerOf(ctrl);
     if (!EditCtrl(rec)) return;
     writeRow(
-        ctrl, [&] { ctrl.edit(); },
-        [&] {
-            ctrl.setFieldValue(kObjNum, rec.obj_num);
-            ctrl.setFieldValue(kOpenTime, rec.open_time);
-            ctrl.setFieldValue(kNotes, rec.notes);
-            ctrl.setFieldValue(kHard, rec.hard);
-            ctrl.setFieldValue(kCtrlName, rec.ctrl_name);
-        });
+        ctrl, [&] { ctrl.edit(); }, [&] { setControllerFields(ctrl, rec); });
 }
 
 void ObjectsOperations::deleteController() {
     Table& ctrl = m_reg.taCtrl();
     ctrl.requireRows();
     m_reg.taTC().requireActive();
-    const QString name = ctrl.asString(kCtrlName);
-    const int keys = ctrl.isNull(kSerNum) ? 0 : accessCount(ctrl.asInteger(kSerNum));
+    const QString name = ctrl.asString(field::ctrlName);
+    const int keys = ctrl.isNull(field::serNum) ? 0 : accessCount(ctrl.asInteger(field::serNum));
     const QString text = keys > 0
                              ? QStringLiteral("Удалить контроллер «%1» и права доступа к нему ключей (%2)?")
                                    .arg(name)
@@ -312,7 +279,7 @@ void ObjectsOperations::deleteControllerRow() {
     Table& ctrl = m_reg.taCtrl();
     ctrl.requireRows();
     m_reg.taTC().requireActive();
-    if (!ctrl.isNull(kSerNum)) deleteAccessRows(ctrl.asInteger(kSerNum));
+    if (!ctrl.isNull(field::serNum)) deleteAccessRows(ctrl.asInteger(field::serNum));
     ctrl.deleteRecord();
     rerunViews();
 }
@@ -320,7 +287,7 @@ void ObjectsOperations::deleteControllerRow() {
 int ObjectsOperations::accessCount(qint32 serNum) const {
     const Table& tc = m_reg.taTC();
     tc.requireActive();
-    const int field = tc.requireFieldIndex(kSerNum);
+    const int field = tc.requireFieldIndex(field::serNum);
     // The access table keeps an index on ser_num: no walk over every row.
     const int indexed = tc.lookup(field, QVariant(static_cast<qint64>(serNum)), nullptr);
     if (indexed >= 0) return indexed;
@@ -353,8 +320,8 @@ void ObjectsOperations::fillObjectBox(TfrmEdCtrl& dlg, qint32 selected, qint32 c
     int index = 0;
     try {
         for (obj.first(); !obj.eof(); obj.next(), ++index) {
-            const qint32 num = obj.asInteger(kObjNum);
-            dlg.addObject(obj.asString(kObjName), num);
+            const qint32 num = obj.asInteger(field::objNum);
+            dlg.addObject(obj.asString(field::objName), num);
             if (num == selected) chosen = index;
         }
     } catch (...) {
@@ -373,11 +340,11 @@ void ObjectsOperations::fillObjectBox(TfrmEdCtrl& dlg, qint32 selected, qint32 c
 void ObjectsOperations::returnToObject(qint32 objNum) {
     Table& obj = m_reg.taObj();
     for (obj.first(); !obj.eof(); obj.next())
-        if (obj.asInteger(kObjNum) == objNum) return;
+        if (obj.asInteger(field::objNum) == objNum) return;
 }
 
 void ObjectsOperations::deleteAccessRows(qint32 serNum) {
-    m_reg.taTC().deleteMatching(kSerNum, serNum);
+    m_reg.taTC().deleteMatching(field::serNum, serNum);
 }
 
 void ObjectsOperations::rerunViews() {

@@ -1,4 +1,5 @@
 #include "register/ui/status_delegate.h"
+#include "register/fields.h"
 
 #include "register/ui/grid_model.h"
 
@@ -10,7 +11,7 @@ bool isStatusColumn(const QModelIndex& index) {
     if (!model) return false;
     const QString field =
         model->headerData(index.column(), Qt::Horizontal, GridModel::FieldNameRole).toString();
-    return field.compare(QStringLiteral("status"), Qt::CaseInsensitive) == 0;
+    return field.compare(field::status, Qt::CaseInsensitive) == 0;
 }
 } // namespace
 
