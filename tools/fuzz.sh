@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer harnesses of fuzz/ with clang in build-fuzz/ (or
 # $VAREK_FUZZ_BUILD_DIR) and runs each for SECONDS, as many at once as there
-# are cores, each from its seeds in fuzz/corpus/<harness>/ and the corpus
+# are cores ($VAREK_FUZZ_JOBS to change that, $VAREK_FUZZ_NICE for their
+# niceness), each from its seeds in fuzz/corpus/<harness>/ and the corpus
 # earlier runs left in the build dir. Prints each harness's runs, coverage and
 # corpus, and anything found; exits 1 when a harness found a crash, a leak, a
 # time-out or an out-of-memory input (kept in the build dir's artifacts/).
@@ -22,6 +23,7 @@ for h in "${harnesses[@]}"; do
     [[ " ${all[*]} " == *" $h "* ]] || { echo "fuzz.sh: no harness $h (${all[*]})" >&2; exit 2; }
 done
 
+bash "$root/tools/install-deps.sh" --fuzz
 cc="${VAREK_FUZZ_CC:-clang-14}"
 cxx="${VAREK_FUZZ_CXX:-clang++-14}"
 launcher=()
@@ -30,6 +32,7 @@ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILE
     -DCMAKE_CXX_COMPILER="$cxx" -DVAREK_FUZZ=ON "${launcher[@]}" >/dev/null
 cmake --build "$build" -j "$(nproc)" --target "${harnesses[@]}"
 
+max_jobs="${VAREK_FUZZ_JOBS:-$(nproc)}"
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 run_one() {
@@ -43,7 +46,7 @@ run_one() {
 }
 touch "$build/.fuzz-start"
 for h in "${harnesses[@]}"; do
-    while (($(jobs -rp | wc -l) >= $(nproc))); do wait -n || true; done
+    while (($(jobs -rp | wc -l) >= max_jobs)); do wait -n || true; done
     echo "fuzzing $h for ${seconds}s"
     run_one "$h" &
 done

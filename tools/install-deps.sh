@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Installs with apt whatever the build, the tests and the tools need and the
 # machine lacks. Debian 12; runs as root (or through sudo when it is there).
+#   install-deps.sh [--fuzz] [--desktop]
+#     --fuzz     also clang and its runtimes, for the libFuzzer harnesses (tools/fuzz.sh)
+#     --desktop  also a session bus and the accessibility bus (tools/start-stop-loop.sh)
 set -euo pipefail
 packages=(
     cmake g++ make pkg-config
@@ -9,6 +12,16 @@ packages=(
     xvfb xauth fonts-dejavu-core
     python3 python3-dbf python3-dbfread
 )
+for arg in "$@"; do
+    case "$arg" in
+    --fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
+    --desktop) packages+=(dbus-daemon at-spi2-core) ;;
+    *)
+        echo "install-deps: unknown option $arg" >&2
+        exit 2
+        ;;
+    esac
+done
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
