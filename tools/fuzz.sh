@@ -27,6 +27,8 @@ bash "$root/tools/install-deps.sh" --fuzz
 cc="${VAREK_FUZZ_CC:-clang-14}"
 cxx="${VAREK_FUZZ_CXX:-clang++-14}"
 launcher=()
+# Paths relative to the tree, so another clone hits the same cache.
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$root}"
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER="$cc" \
     -DCMAKE_CXX_COMPILER="$cxx" -DVAREK_FUZZ=ON "${launcher[@]}" >/dev/null

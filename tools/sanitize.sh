@@ -9,6 +9,8 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${VAREK_SANITIZE_BUILD_DIR:-$root/build-sanitize}"
 bash "$root/tools/install-deps.sh"
 launcher=()
+# Paths relative to the tree, so another clone hits the same cache.
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$root}"
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=None -DCMAKE_CXX_FLAGS="-O1 -g" \
     -DVAREK_SANITIZE=ON "${launcher[@]}" >/dev/null
