@@ -3,7 +3,8 @@
 # machine lacks. Debian 12; runs as root (or through sudo when it is there).
 #   install-deps.sh [--fuzz] [--desktop]
 #     --fuzz     also clang and its runtimes, for the libFuzzer harnesses (tools/fuzz.sh)
-#     --desktop  also a session bus and the accessibility bus (tools/start-stop-loop.sh)
+#     --desktop  also a session bus, the accessibility bus and D-Bus for Python
+#                (tools/start-stop-loop.sh)
 set -euo pipefail
 packages=(
     cmake g++ make pkg-config
@@ -15,7 +16,7 @@ packages=(
 for arg in "$@"; do
     case "$arg" in
     --fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
-    --desktop) packages+=(dbus-daemon at-spi2-core) ;;
+    --desktop) packages+=(dbus-daemon at-spi2-core python3-dbus) ;;
     *)
         echo "install-deps: unknown option $arg" >&2
         exit 2

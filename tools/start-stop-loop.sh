@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Starts and closes the program N times on a real X display (Xvfb) with
 # accessibility always on and an accessibility bus running, over a register
-# holding one key. Meant for the sanitizer build: any run that does not end
+# holding one key, while tools/a11y-walk.py walks its accessibility tree as a
+# screen reader would. Meant for the sanitizer build: any run that does not end
 # with 0 (an ASan or UBSan report aborts it) is shown with its output, and the
 # script then exits 1. Each run closes itself after saving its page pictures
 # (VAREK_SCREENSHOT_DIR), as the smoke test does.
@@ -27,8 +28,10 @@ if [ -z "${VAREK_LOOP_INNER:-}" ]; then
     exec dbus-run-session -- xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" bash "$0" "$@"
 fi
 
+/usr/libexec/at-spi-bus-launcher --launch-immediately &
+launcher=$!
 work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
+trap 'kill "$launcher" 2>/dev/null || true; rm -rf "$work"' EXIT
 "$bin/varek-mkregister" "$work/register" >/dev/null
 /usr/bin/python3 - "$work/register" <<'PY'
 import datetime, sys, dbf
@@ -48,7 +51,13 @@ for ((i = 1; i <= n; i++)); do
     mkdir -p "$home"
     cp -r "$work/register" "$home/Data"
     status=0
-    VAREK_HOME="$home" VAREK_SCREENSHOT_DIR="$home/shots" timeout 120 "$bin/varek" >"$home/log" 2>&1 || status=$?
+    VAREK_HOME="$home" VAREK_SCREENSHOT_DIR="$home/shots" timeout 120 "$bin/varek" >"$home/log" 2>&1 &
+    program=$!
+    /usr/bin/python3 "$root/tools/a11y-walk.py" "$program" >"$home/walk" 2>&1 &
+    walker=$!
+    wait "$program" || status=$?
+    wait "$walker" || { echo "run $i: the accessibility walk failed"; cat "$home/walk"; }
+    [ -z "${VAREK_LOOP_VERBOSE:-}" ] || cat "$home/walk"
     shots=$(find "$home/shots" -name 'page*.png' 2>/dev/null | wc -l)
     if [ "$status" -ne 0 ] || [ "$shots" -ne 4 ]; then
         failed=$((failed + 1))
