@@ -415,40 +415,52 @@ QByteArray TLineSerial::receivePacket(qint32 timeoutMs) {
     return packet;
 }
 
+LineStep assembleLine(QByteArray& collected, const QByteArray& packet, bool anyLineEnd, qint32 maxLineLength,
+                      QByteArray* line) {
+    collected += packet;
+    qsizetype end = collected.indexOf("\r\n");
+    qsizetype endLength = 2;
+    if (anyLineEnd) {
+        const qsizetype cr = collected.indexOf('\r');
+        const qsizetype lf = collected.indexOf('\n');
+        if (cr >= 0 && (lf < 0 || cr < lf)) {
+            end = cr;
+            endLength = (cr + 1 < collected.size() && collected[cr + 1] == '\n') ? 2 : 1;
+        } else if (lf >= 0) {
+            end = lf;
+            endLength = 1;
+        }
+    }
+    // The bound is on the text not yet ended by a line end, so a burst of
+    // complete lines never counts against it.
+    const qsizetype open = end >= 0 ? end : collected.size();
+    if (maxLineLength > 0 && open > maxLineLength) return LineStep::TooLong;
+    if (end < 0) return LineStep::NeedMore;
+    *line = collected.left(end);
+    collected.remove(0, end + endLength);
+    return LineStep::Line;
+}
+
 QByteArray TLineSerial::ReceiveLine(qint32 timeoutMs) {
     if (!preTest()) return {};
     setError(0);
     QByteArray collected;
-    qsizetype end = -1;
-    qsizetype endLength = 2;
+    QByteArray result;
     qint64 timeLeft = timeoutMs;
     for (;;) {
         QElapsedTimer pass;
         pass.start();
-        collected += receivePacket(qint32(qMin<qint64>(timeLeft, INT32_MAX)));
-        if (m_lastError != 0) break;
-        end = collected.indexOf("\r\n");
-        endLength = 2;
-        if (AnyLineEnd) {
-            const qsizetype cr = collected.indexOf('\r');
-            const qsizetype lf = collected.indexOf('\n');
-            if (cr >= 0 && (lf < 0 || cr < lf)) {
-                end = cr;
-                endLength = (cr + 1 < collected.size() && collected[cr + 1] == '\n') ? 2 : 1;
-            } else if (lf >= 0) {
-                end = lf;
-                endLength = 1;
-            }
+        const QByteArray packet = receivePacket(qint32(qMin<qint64>(timeLeft, INT32_MAX)));
+        if (m_lastError != 0) {
+            collected += packet;
+            break;
         }
-        // The bound is on the text not yet ended by a line end, so a burst of
-        // complete lines never counts against it.
-        const qsizetype open = end >= 0 ? end : collected.size();
-        if (MaxLineLength > 0 && open > MaxLineLength) {
-            end = -1;
+        const LineStep step = assembleLine(collected, packet, AnyLineEnd, MaxLineLength, &result);
+        if (step == LineStep::TooLong) {
             setError(SerialCode::BufferExceeded);
             break;
         }
-        if (end >= 0) break;
+        if (step == LineStep::Line) break;
         if (!PerWaitTimeout) {
             timeLeft -= pass.elapsed();
             if (timeLeft <= 0) {
@@ -457,13 +469,7 @@ QByteArray TLineSerial::ReceiveLine(qint32 timeoutMs) {
             }
         }
     }
-    QByteArray result;
-    if (end >= 0) {
-        result = collected.left(end);
-        m_lineBuffer = collected.mid(end + endLength);
-    } else {
-        m_lineBuffer = collected;
-    }
+    m_lineBuffer = collected;
     checkError();
     return m_lastError == 0 ? result : QByteArray();
 }

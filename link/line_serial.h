@@ -42,6 +42,18 @@ constexpr qint32 ParityError = 10002;
 constexpr qint32 TransmitQueueFull = 10003;
 } // namespace SerialCode
 
+// The assembly of lines from received bytes behind TLineSerial::ReceiveLine.
+enum class LineStep {
+    NeedMore, // no line end yet: collected holds everything received
+    Line,     // line holds the text before the first line end; collected what follows it
+    TooLong,  // the text not yet ended by a line end is over maxLineLength; collected holds it all
+};
+// Adds a received packet to the text collected so far and looks for the first
+// line end: CR LF, or with anyLineEnd also a lone CR or LF. maxLineLength > 0
+// bounds the text before that line end (or all of it, when there is none).
+LineStep assembleLine(QByteArray& collected, const QByteArray& packet, bool anyLineEnd, qint32 maxLineLength,
+                      QByteArray* line);
+
 // A blocking, line-oriented serial port (the programming device's port).
 //
 // Order of use: create; set RaiseErrors; OpenDevice; ConfigureLine; any

@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
 # Installs with apt whatever the build, the tests and the tools need and the
 # machine lacks. Debian 12; runs as root (or through sudo when it is there).
+#   install-deps.sh [--fuzz] [--desktop]
+#     --fuzz     also clang and its runtimes, for the libFuzzer harnesses (tools/fuzz.sh)
+#     --desktop  also a session bus, the accessibility bus and D-Bus for Python
+#                (tools/start-stop-loop.sh)
 set -euo pipefail
 packages=(
     cmake g++ make pkg-config
@@ -11,6 +15,16 @@ packages=(
     qt6-translations-l10n
     dpkg-dev fakeroot file lintian desktop-file-utils appstream
 )
+for arg in "$@"; do
+    case "$arg" in
+    --fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
+    --desktop) packages+=(dbus-daemon at-spi2-core python3-dbus) ;;
+    *)
+        echo "install-deps: unknown option $arg" >&2
+        exit 2
+        ;;
+    esac
+done
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
