@@ -111,8 +111,8 @@ inline QString refusalFor(QLineEdit* edit, const QString& field, const FieldFitF
 }
 
 // Creates the dialog's "Сохранить" (default) and "Отмена" buttons, with icons
-// that tell them apart. Created before the fields, Save and then Cancel lead
-// the tab order.
+// that tell them apart. They are created before the fields; each editor sets
+// its Tab order so that Save and then Cancel come after the fields.
 inline void createSaveCancelButtons(QDialog* dialog, QPushButton*& bbSave, QPushButton*& bbCancel) {
     bbSave = new QPushButton(dialog->style()->standardIcon(QStyle::SP_DialogSaveButton),
                              QStringLiteral("Сохранить"), dialog);
