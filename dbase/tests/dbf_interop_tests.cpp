@@ -3,6 +3,7 @@
 // reader (python3-dbfread).
 #include "core/errors.h"
 #include "dbase/dbf.h"
+#include "dbase/tests/python_support.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -13,27 +14,9 @@
 #include <gtest/gtest.h>
 
 using namespace varek;
+using namespace varek::test;
 
 namespace {
-
-const char* kPython = "/usr/bin/python3";
-
-bool hasModule(const char* module) {
-    QProcess p;
-    p.start(kPython, {"-c", QStringLiteral("import %1").arg(module)});
-    return p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
-QByteArray runPython(const QString& script, const QStringList& args) {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("PYTHONIOENCODING", "utf-8");
-    p.setProcessEnvironment(env);
-    p.start(kPython, QStringList{"-c", script} + args);
-    EXPECT_TRUE(p.waitForFinished(60000));
-    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
-    return p.readAllStandardOutput();
-}
 
 std::vector<QVector<QVariant>> readValues(const QString& path) {
     std::vector<QVector<QVariant>> rows;

@@ -6,6 +6,7 @@
 #include "dbase/codepage.h"
 #include "dbase/dbf.h"
 #include "dbase/tests/dbf_test_util.h"
+#include "dbase/tests/python_support.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -18,25 +19,6 @@ using namespace varek;
 using namespace varek::test;
 
 namespace {
-
-const char* kPython = "/usr/bin/python3";
-
-bool hasModule(const char* module) {
-    QProcess p;
-    p.start(kPython, {"-c", QStringLiteral("import %1").arg(module)});
-    return p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
-QByteArray runPython(const QString& script, const QStringList& args) {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("PYTHONIOENCODING", "utf-8");
-    p.setProcessEnvironment(env);
-    p.start(kPython, QStringList{"-c", script} + args);
-    EXPECT_TRUE(p.waitForFinished(60000));
-    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
-    return p.readAllStandardOutput();
-}
 
 QByteArray fileBytes(const QString& path) {
     QFile f(path);

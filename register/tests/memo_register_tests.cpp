@@ -1,6 +1,7 @@
 // A register whose notes are memo fields, written by python3-dbf: it opens,
 // its notes are edited and added through the tables, and python3-dbfread
 // reads them back; without its memo file it fails naming that file.
+#include "dbase/tests/python_support.h"
 #include "register/tests/dataset_support.h"
 
 #include "register/table.h"
@@ -16,23 +17,8 @@ using namespace varek::test;
 
 namespace {
 
-const char* kPython = "/usr/bin/python3";
-
 bool hasModules() {
-    QProcess p;
-    p.start(kPython, {"-c", "import dbf, dbfread"});
-    return p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
-QByteArray runPython(const QString& script, const QStringList& args) {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("PYTHONIOENCODING", "utf-8");
-    p.setProcessEnvironment(env);
-    p.start(kPython, QStringList{"-c", script} + args);
-    EXPECT_TRUE(p.waitForFinished(60000));
-    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
-    return p.readAllStandardOutput();
+    return hasModule("dbf") && hasModule("dbfread");
 }
 
 // The four tables in the dBASE III+ layout with memo notes.
