@@ -4,6 +4,7 @@
 
 #include "core/errors.h"
 #include "dbase/dbf.h"
+#include "keys/token_code.h"
 #include "register/register_schema.h"
 
 #include <QCoreApplication>
@@ -36,8 +37,10 @@ private:
     QVector<QVector<QVariant>> m_rows;
 };
 
+// Key k's code: family 01, serial number k, and its real check byte.
 QString tokenCode(int k) {
-    return QStringLiteral("01%1").arg(k, 12, 16, QLatin1Char('0')).toUpper() + QStringLiteral("00");
+    const QString body = QStringLiteral("01%1").arg(k, 12, 16, QLatin1Char('0')).toUpper();
+    return body + QStringLiteral("%1").arg(DallasCrc8(body), 2, 16, QLatin1Char('0')).toUpper();
 }
 
 } // namespace
