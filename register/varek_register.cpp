@@ -146,7 +146,14 @@ void VarekRegister::open(const QString& dataDir) {
 }
 
 void VarekRegister::beginUnit() {
-    if (d->unitDepth++ > 0) return;
+    if (d->unitDepth > 0) {
+        ++d->unitDepth;
+        return;
+    }
+    // A unit whose writing into the files failed half-way left its journal
+    // whole: it is completed before a new unit may write the journal again.
+    WriteBatch::recover(d->dir + QLatin1String(kJournalName));
+    ++d->unitDepth;
     d->batch = std::make_unique<WriteBatch>(d->dir + QLatin1String(kJournalName));
     for (Table* t : {&d->obj, &d->ctrl, &d->tokens, &d->tc})
         t->setWriteBatch(d->batch.get());
@@ -160,7 +167,14 @@ void VarekRegister::endUnit() {
     try {
         batch->commit();
     } catch (...) {
-        // The rows in memory went ahead of the files: read them anew.
+        // A failure after the journal was whole leaves it so: complete the
+        // unit from it now if the files take it (else the next unit or
+        // opening tries again). Either way the rows in memory went ahead of
+        // the files: read them anew.
+        try {
+            WriteBatch::recover(d->dir + QLatin1String(kJournalName));
+        } catch (...) {
+        }
         for (Table* t : {&d->obj, &d->ctrl, &d->tokens, &d->tc}) {
             try {
                 if (t->active()) t->reload();

@@ -12,6 +12,7 @@
 #include "register/table.h"
 #include "register/varek_register.h"
 
+#include <QDir>
 #include <QRandomGenerator>
 #include <gtest/gtest.h>
 #include <map>
@@ -226,4 +227,21 @@ TEST(UnitDurability, WritesWaitForTheCommitAndAFailedCommitTouchesNothing) {
         EXPECT_EQ(rows[0][1].toLongLong(), 8);
     }
     EXPECT_EQ(QFileInfo(reg.dir + QStringLiteral(".varek.journal")).size(), 0);
+
+    // A commit that cannot write its journal (here a directory stands in its
+    // place) fails before any table is touched, and the tables read their
+    // files anew.
+    ASSERT_TRUE(QFile::remove(reg.dir + QStringLiteral(".varek.journal")));
+    ASSERT_TRUE(QDir(reg.dir).mkdir(QStringLiteral(".varek.journal")));
+    r.open(reg.dir);
+    const QByteArray committed = fileBytes("tokens.dbf");
+    {
+        DurableUnit unit(r);
+        r.taTokens().edit();
+        r.taTokens().setFieldValue(QStringLiteral("user_name"), QStringLiteral("Несохранённый"));
+        r.taTokens().post();
+        EXPECT_THROW(unit.commit(), EDatabaseError);
+    }
+    EXPECT_EQ(fileBytes("tokens.dbf"), committed);
+    EXPECT_EQ(r.taTokens().asString(QStringLiteral("user_name")), QStringLiteral("Новый"));
 }
