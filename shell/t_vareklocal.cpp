@@ -123,6 +123,7 @@ const TTVarekLocal::ButtonWiring TTVarekLocal::kButtons[] = {
     {"tbMeg", "Редактировать...", "edit", &TTVarekLocal::tbMegClick},
     {"BtnSetTabs", "Удалить контроллер", "delete", &TTVarekLocal::BtnSetTabsClick},
     {"bbTest", "Считать ключи из Zintor", "device_read", &TTVarekLocal::bbTestClick},
+    {"bbCheck", "Сверить с Zintor", "device_check", &TTVarekLocal::bbCheckClick},
     {"BtnClear", "Записать ключи в Zintor", "device_write", &TTVarekLocal::BtnClearClick},
     {"BtnSecurity", "Записать ключи в контроллер", "controller_write", &TTVarekLocal::BtnSecurityClick},
     {"tbDelToken", "Изъять жетон", "key_withdraw", &TTVarekLocal::tbDelTokenClick},
@@ -155,7 +156,7 @@ TTVarekLocal::TTVarekLocal(Messages* messages, QWidget* parent)
     widgets.progressBar1 = m_progressBar1;
     widgets.pageControl1 = m_pageControl1;
     widgets.tshHint = m_tshHint;
-    for (const char* name : {"bbTest", "BtnClear", "BtnSecurity"})
+    for (const char* name : {"bbTest", "bbCheck", "BtnClear", "BtnSecurity"})
         widgets.deviceButtons.append(m_buttons.value(QLatin1String(name)));
     m_zintorCommands = new ZintorCommands(*this, widgets, *m_register, *m_detailsPage, *m_messages);
 }
@@ -291,6 +292,7 @@ QWidget* TTVarekLocal::buildControllersPage() {
     addButton(bar2, "bbTest");
     addButton(bar2, "BtnClear");
     addButton(bar2, "BtnSecurity");
+    addButton(bar2, "bbCheck"); // an addition: after the three device commands
     ctrls->layout()->addWidget(bar2);
     m_dbGrid1 = new DbGrid(
         m_register->dataSource4(),
@@ -360,6 +362,8 @@ QWidget* TTVarekLocal::buildDetailsPage() {
     details->btnSave()->setIcon(icon("save"));
     details->btnClear1()->setIcon(icon("clear"));
     details->btnNote()->setIcon(icon("load"));
+    details->btnCheckDump()->setIcon(icon("dump_check"));
+    details->setCheckDumpHandler([this] { m_zintorCommands->checkLoadedDump(); });
     // DBText1 follows the current controller.
     bindControllerName(*details, m_register->dataSource4());
     m_detailsPage = details;
@@ -660,6 +664,10 @@ void TTVarekLocal::BtnSetTabsClick() {
 
 void TTVarekLocal::bbTestClick() {
     guarded(*m_messages, [this] { m_zintorCommands->bbTestClick(); });
+}
+
+void TTVarekLocal::bbCheckClick() {
+    guarded(*m_messages, [this] { m_zintorCommands->bbCheckClick(); });
 }
 
 void TTVarekLocal::BtnClearClick() {

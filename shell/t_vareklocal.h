@@ -67,6 +67,7 @@ public:
     void tbMegClick();        // edit the current controller
     void BtnSetTabsClick();   // delete the current controller and its access rows
     void bbTestClick();       // read the device's memory back
+    void bbCheckClick();      // read it back and compare it with the register
     void BtnClearClick();     // have the device store the current controller's image
     void BtnSecurityClick();  // have the device write the image into the controller
     void tbDelTokenClick();   // withdraw the current key from the current controller

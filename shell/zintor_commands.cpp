@@ -3,10 +3,16 @@
 #include "core/errors.h"
 #include "core/messages.h"
 #include "core/port_numbers.h"
+#include "image/controller_dump.h"
+#include "image/image_check.h"
 #include "image/ui/build_controller_dump.h"
 #include "image/ui/details_page.h"
 #include "image/ui/memo_list.h"
+#include "register/data_link.h"
+#include "register/fields.h"
+#include "register/table.h"
 #include "register/varek_register.h"
+#include "register/view.h"
 
 #include <QAbstractButton>
 #include <QEvent>
@@ -89,7 +95,95 @@ void ZintorCommands::bbTestClick() {
     if (refusedWhileRunning()) return;
     m_details.logList()->clear();
     m_details.dumpList()->clear();
+    m_checking = false;
     begin(Command::Read, {});
+}
+
+void ZintorCommands::bbCheckClick() {
+    if (refusedWhileRunning()) return;
+    // The register's side first: a refused image reads nothing.
+    RegisterImage image = registerImage();
+    m_details.logList()->clear();
+    m_details.dumpList()->clear();
+    begin(Command::Read, {});
+    m_checking = true;
+    m_checkImage = std::move(image);
+}
+
+void ZintorCommands::checkLoadedDump() {
+    if (refusedWhileRunning()) return;
+    const QStringList lines = m_details.dumpList()->lines();
+    if (lines.isEmpty()) {
+        m_messages.plain(QStringLiteral(
+            "Дамп пуст. Загрузите его из файла или считайте память из Zintor, затем повторите сверку."));
+        return;
+    }
+    reportCheck(registerImage(), lines, QStringLiteral("дампа"));
+}
+
+ZintorCommands::RegisterImage ZintorCommands::registerImage() {
+    Table& taCtrl = m_register.taCtrl();
+    View& view = m_register.quCtrlToken();
+    RegisterImage out;
+    QVector<ImageKey> keys;
+    qint32 openTime = 0;
+    {
+        LinkSuspension suspended(m_register.dataSource5());
+        view.requireActive();
+        view.first();
+        openTime = taCtrl.asInteger(field::openTime);
+        out.controller = taCtrl.asString(field::ctrlName).trimmed();
+        keys.reserve(view.recordCount());
+        while (!view.eof()) {
+            keys.append({view.asInteger(field::status), view.asString(field::tokenCode), {}, {}});
+            view.next();
+        }
+        view.first();
+    }
+    const ControllerImage image = buildControllerImage(out.controller, openTime, keys);
+    if (!image.built()) {
+        m_messages.plain(image.refusal);
+        throw EAbort();
+    }
+    out.lines = image.lines;
+    out.notices = image.notices;
+    return out;
+}
+
+void ZintorCommands::reportCheck(const RegisterImage& image, const QStringList& deviceLines,
+                                 const QString& source) {
+    Table& tokens = m_register.taTokens();
+    const int codeField = tokens.fieldIndex(field::tokenCode);
+    const int cardField = tokens.fieldIndex(field::tokenCard);
+    const int userField = tokens.fieldIndex(field::userName);
+    const KeyLookup lookup = [&tokens, codeField, cardField, userField](const QString& code) {
+        std::optional<KeyHolder> found;
+        if (codeField < 0) return found;
+        const auto holderOf = [&](int id) {
+            return KeyHolder{cardField < 0 ? QString() : tokens.storedValue(id, cardField).toString(),
+                             userField < 0 ? QString() : tokens.storedValue(id, userField).toString()};
+        };
+        std::vector<int> ids;
+        const int n = tokens.lookup(codeField, code, &ids);
+        if (n > 0) return found = holderOf(ids.front());
+        if (n < 0) {
+            for (int id = 0; id < tokens.storedRowCount(); ++id)
+                if (tokens.storedRowLive(id) && tokens.storedValue(id, codeField)
+                                                        .toString()
+                                                        .trimmed()
+                                                        .compare(code, Qt::CaseInsensitive) == 0)
+                    return found = holderOf(id);
+        }
+        return found;
+    };
+    const ImageCheck check = compareWithRegister(deviceLines, image.lines, lookup);
+    MemoList* log = m_details.logList();
+    log->appendLine(QStringLiteral("Сверка %1 с реестром, контроллер «%2»:").arg(source, image.controller));
+    const QStringList report = check.report();
+    for (const QString& line : report)
+        log->appendLine(line);
+    for (const QString& notice : image.notices)
+        log->appendLine(notice);
 }
 
 void ZintorCommands::BtnClearClick() {
@@ -139,9 +233,14 @@ void ZintorCommands::cancel() {
 void ZintorCommands::onFinished(bool ok, const QString& message) {
     const bool cancelled = m_zintorPort && m_zintorPort->wasCancelled();
     setRunning(false);
+    const bool checking = std::exchange(m_checking, false);
     if (ok && m_command == Command::Read) {
         m_details.hideDump();
         m_pageControl1->setCurrentWidget(m_tshHint);
+        if (checking)
+            guarded(m_messages, [this] {
+                reportCheck(m_checkImage, m_details.dumpList()->lines(), QStringLiteral("памяти Zintor"));
+            });
     }
     // A cancel is noted in the log; anything else that ended the exchange
     // early goes to the default error report.

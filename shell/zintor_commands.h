@@ -21,10 +21,12 @@ class DetailsPage;
 class Messages;
 class VarekRegister;
 
-// The three commands of the Zintor programming device on the controllers
-// toolbar: read its memory back (bbTest), have it store the current
-// controller's image (BtnClear), have it write the image into the controller
-// (BtnSecurity).
+// The commands of the Zintor programming device on the controllers toolbar:
+// read its memory back (bbTest), read it back and compare it with the
+// register's image of the current controller (bbCheck), have it store the
+// current controller's image (BtnClear), have it write the image into the
+// controller (BtnSecurity). Also the comparison of the dump list with the
+// register ("Сверить загруженный дамп" on the Details page).
 //
 // It holds the window's ZintorPort slot: one ProgrammerExchange, which runs
 // each exchange on a worker thread that owns the port, so the window keeps
@@ -32,7 +34,7 @@ class VarekRegister;
 // dump lines to the dump list (Memo3), the progress of a store or write to
 // ProgressBar1.
 //
-// One exchange at a time: while one runs, the three device buttons are
+// One exchange at a time: while one runs, the device buttons are
 // disabled, the Details page refuses Clear and Load, and the handlers refuse
 // with a message. During an exchange the window's status bar shows what is
 // being done, how far and about how long is left, with the button
@@ -48,7 +50,7 @@ public:
         QProgressBar* progressBar1 = nullptr;
         QTabWidget* pageControl1 = nullptr;
         QWidget* tshHint = nullptr;            // the Details page, shown after a read
-        QList<QAbstractButton*> deviceButtons; // bbTest, BtnClear, BtnSecurity
+        QList<QAbstractButton*> deviceButtons; // bbTest, bbCheck, BtnClear, BtnSecurity
     };
 
     // All of widgets must be set. The status bar of window takes the
@@ -62,6 +64,13 @@ public:
     void bbTestClick();
     void BtnClearClick();
     void BtnSecurityClick();
+    // "Сверить с Zintor": reads the device's memory back as bbTest does, then
+    // compares it with the register's image of the current controller (taken
+    // when the read starts) and adds the report to the log list.
+    void bbCheckClick();
+    // "Сверить загруженный дамп": compares the dump list with the register's
+    // image of the current controller and adds the report to the log list.
+    void checkLoadedDump();
 
     // Stops the running exchange (a store or write before its final command;
     // a read at once). The log says so when it has stopped.
@@ -93,6 +102,15 @@ private:
     void onFinished(bool ok, const QString& message);
     void setRunning(bool running);
     void stopForClose();
+    // The register's image of the current controller, without touching the
+    // dump lists; a refused image is shown and ends in EAbort.
+    struct RegisterImage {
+        QString controller;
+        QStringList lines;
+        QStringList notices;
+    };
+    RegisterImage registerImage();
+    void reportCheck(const RegisterImage& image, const QStringList& deviceLines, const QString& source);
 
     QMainWindow& m_window;
     VarekRegister& m_register;
@@ -112,6 +130,8 @@ private:
     Command m_command = Command::Read;
     int m_lineCount = 0;     // dump lines of the running store or write
     int m_progressCount = 0; // progress reports received from it
+    bool m_checking = false; // the running read is a check
+    RegisterImage m_checkImage;
 };
 
 } // namespace varek

@@ -58,6 +58,10 @@ DetailsPage::DetailsPage(Messages& messages, QWidget* parent) : QWidget(parent),
         QStringLiteral("BtnNote"), QStringLiteral("Загрузить дамп из файла"),
         QIcon::fromTheme(QStringLiteral("document-open"), st->standardIcon(QStyle::SP_DialogOpenButton)),
         &DetailsPage::BtnNoteClick);
+    m_btnCheckDump = addButton(
+        QStringLiteral("BtnCheckDump"), QStringLiteral("Сверить загруженный дамп"),
+        QIcon::fromTheme(QStringLiteral("edit-find"), st->standardIcon(QStyle::SP_FileDialogContentsView)),
+        &DetailsPage::BtnCheckDumpClick);
     auto* spacer = new QWidget(m_toolbar5);
     spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     m_toolbar5->addWidget(spacer);
@@ -164,6 +168,7 @@ void DetailsPage::setExchangeRunning(bool running) {
     m_exchangeRunning = running;
     m_btnClear1->setEnabled(!running);
     m_btnNote->setEnabled(!running);
+    m_btnCheckDump->setEnabled(!running);
 }
 
 bool DetailsPage::refusedDuringExchange() {
@@ -204,6 +209,11 @@ void DetailsPage::BtnClear1Click() {
     m_memo1->clear();
     m_memo3->clear();
     m_memo4->clear();
+}
+
+void DetailsPage::BtnCheckDumpClick() {
+    if (refusedDuringExchange()) return;
+    if (m_checkDump) m_checkDump();
 }
 
 void DetailsPage::BtnNoteClick() {

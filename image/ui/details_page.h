@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QWidget>
+#include <functional>
 
 class QLabel;
 class QSplitter;
@@ -31,6 +32,11 @@ public:
     QToolButton* btnSave() const { return m_btnSave; }
     QToolButton* btnClear1() const { return m_btnClear1; }
     QToolButton* btnNote() const { return m_btnNote; }
+    // "Сверить загруженный дамп": compares the dump list with the register's
+    // image of the current controller. The page knows no register: the window
+    // gives the comparison (it throws; the button runs it under the guard).
+    QToolButton* btnCheckDump() const { return m_btnCheckDump; }
+    void setCheckDumpHandler(std::function<void()> handler) { m_checkDump = std::move(handler); }
 
     // DBText1: the name of the controller selected in the register.
     void setControllerName(const QString& name);
@@ -57,6 +63,7 @@ public:
     void BtnSaveClick();
     void BtnClear1Click();
     void BtnNoteClick();
+    void BtnCheckDumpClick();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -73,6 +80,8 @@ private:
     QToolButton* m_btnSave;
     QToolButton* m_btnClear1;
     QToolButton* m_btnNote;
+    QToolButton* m_btnCheckDump;
+    std::function<void()> m_checkDump;
     QLabel* m_dbText1;
     QSplitter* m_splitter1;
     MemoList* m_memo1;

@@ -43,6 +43,7 @@ const Button kButtons[] = {
     {"bbTest", "Считать ключи из Zintor", "tshCtrl"},
     {"BtnClear", "Записать ключи в Zintor", "tshCtrl"},
     {"BtnSecurity", "Записать ключи в контроллер", "tshCtrl"},
+    {"bbCheck", "Сверить с Zintor", "tshCtrl"},
     {"tbDelToken", "Изъять жетон", "tshCtrl"},
 };
 
@@ -141,10 +142,10 @@ private slots:
             QVERIFY(w->findChild<QWidget*>(b.page)->isAncestorOf(button));
         }
         // Icons tell apart the buttons of each toolbar and the device operations.
-        const QList<QStringList> apart = {
-            {"ToolButton13", "ToolButton8", "ToolButton12"},
-            {"bbAdd", "bbEdit", "bbDel"},
-            {"ToolButton4", "tbMeg", "BtnSetTabs", "bbTest", "BtnClear", "BtnSecurity", "tbDelToken"}};
+        const QList<QStringList> apart = {{"ToolButton13", "ToolButton8", "ToolButton12"},
+                                          {"bbAdd", "bbEdit", "bbDel"},
+                                          {"ToolButton4", "tbMeg", "BtnSetTabs", "bbTest", "BtnClear",
+                                           "BtnSecurity", "bbCheck", "tbDelToken"}};
         for (const QStringList& group : apart)
             for (int i = 0; i < group.size(); ++i)
                 for (int j = i + 1; j < group.size(); ++j)
@@ -159,7 +160,7 @@ private slots:
         for (QAction* a : bar2->actions())
             order << (a->isSeparator() ? QStringLiteral("|") : bar2->widgetForAction(a)->objectName());
         QCOMPARE(order, (QStringList{"ToolButton4", "tbMeg", "BtnSetTabs", "|", "bbTest", "BtnClear",
-                                     "BtnSecurity"}));
+                                     "BtnSecurity", "bbCheck"}));
 
         QCOMPARE(headerTitles(w->DBGrid3()),
                  (QStringList{"Жетон", "Пользователь", "Статус", "Выдан", "Код Dallas"}));

@@ -65,12 +65,12 @@ private:
     QToolButton* button(const char* name) const { return m_window->findChild<QToolButton*>(name); }
 
     bool deviceButtonsEnabled() const {
-        return button("bbTest")->isEnabled() && button("BtnClear")->isEnabled() &&
-               button("BtnSecurity")->isEnabled();
+        return button("bbTest")->isEnabled() && button("bbCheck")->isEnabled() &&
+               button("BtnClear")->isEnabled() && button("BtnSecurity")->isEnabled();
     }
     bool deviceButtonsDisabled() const {
-        return !button("bbTest")->isEnabled() && !button("BtnClear")->isEnabled() &&
-               !button("BtnSecurity")->isEnabled();
+        return !button("bbTest")->isEnabled() && !button("bbCheck")->isEnabled() &&
+               !button("BtnClear")->isEnabled() && !button("BtnSecurity")->isEnabled();
     }
 
     // Runs a click handler of the window and waits for the exchange's end.
@@ -344,6 +344,53 @@ private slots:
         QVERIFY(m_messages.shown.isEmpty());
         QCOMPARE(device.receivedLines().last(), QByteArray("s"));
         QCOMPARE(device.memoryDumpLines(), memo3()->lines());
+    }
+
+    // "Сверить с Zintor" reads the device back and reports how it differs
+    // from the register; "Сверить загруженный дамп" gives the same report
+    // for the dump list.
+    void checkAgainstTheRegister() {
+        ZintorDevice device(*m_pty);
+        device.start();
+        QVERIFY(runToEnd(&TTVarekLocal::BtnClearClick));
+        QVERIFY(runToEnd(&TTVarekLocal::bbCheckClick));
+        QCOMPARE(memo1()->lines().mid(memo1()->lines().size() - 2),
+                 (QStringList{"Сверка памяти Zintor с реестром, контроллер «Главный вход»:",
+                              "Память соответствует реестру"}));
+
+        // Plant key 2, which the register grants only on "Ворота", in slot 1,
+        // and another open time.
+        QByteArray memory = device.memory();
+        memory[0x0001] = char(0xC2);
+        memory.replace(0x0390, 8, QByteArray::fromHex("01DEADBEEF0000C2"));
+        memory[0x0382] = char(9);
+        device.setMemory(memory);
+        const QStringList report{
+            "Сверка памяти Zintor с реестром, контроллер «Главный вход»:", "Отличий от реестра: 2",
+            "Лишний ключ в ячейке 1: 01DEADBEEF0000C2 (жетон 222.48879, Сидоров Пётр)",
+            "Время открытия: в контроллере 9, в реестре 5"};
+        QVERIFY(runToEnd(&TTVarekLocal::bbCheckClick));
+        QCOMPARE(memo1()->lines().mid(memo1()->lines().size() - 4), report);
+        QCOMPARE(memo3()->lines().size(), 256); // the read-back stays in the dump list
+
+        memo1()->clear();
+        details()->btnCheckDump()->click();
+        QStringList fromDump = report;
+        fromDump[0] = "Сверка дампа с реестром, контроллер «Главный вход»:";
+        QCOMPARE(memo1()->lines(), fromDump);
+
+        // A dump that is not a whole image is never reported as a match.
+        memo1()->clear();
+        memo3()->setLines(memo3()->lines().mid(0, 200));
+        details()->btnCheckDump()->click();
+        QCOMPARE(memo1()->lines().size(), 2);
+        QVERIFY(memo1()->lines()[1].startsWith("Сверка невозможна"));
+
+        memo3()->clear();
+        details()->btnCheckDump()->click();
+        QCOMPARE(plains().size(), 1);
+        QVERIFY(plains()[0].startsWith("Дамп пуст."));
+        QVERIFY(errors().isEmpty());
     }
 
     // Closing the window while the device is listened to after "s": the

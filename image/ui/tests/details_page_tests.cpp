@@ -71,6 +71,7 @@ private slots:
             {m_page->btnSave(), QStringLiteral("Сохранить дамп в файл")},
             {m_page->btnClear1(), QStringLiteral("Очистить")},
             {m_page->btnNote(), QStringLiteral("Загрузить дамп из файла")},
+            {m_page->btnCheckDump(), QStringLiteral("Сверить загруженный дамп")},
         };
         QSet<qint64> icons;
         for (const auto& [button, hint] : buttons) {
@@ -80,7 +81,7 @@ private slots:
             QVERIFY(!button->icon().isNull());
             icons.insert(button->icon().cacheKey());
         }
-        QCOMPARE(icons.size(), 4);
+        QCOMPARE(icons.size(), 5);
         QCOMPARE(m_page->btnSave()->objectName(), QStringLiteral("BtnSave"));
         for (MemoList* list : {m_page->logList(), m_page->dumpList()}) {
             QVERIFY(QFontInfo(list->font()).fixedPitch());
@@ -252,23 +253,31 @@ private slots:
         QCOMPARE(QApplication::clipboard()->text(), image()[0] + u'\n' + image()[2]);
     }
 
-    void anExchangeLocksClearAndLoad() {
+    // The dump being read back is not compared either.
+    void anExchangeLocksClearLoadAndCheck() {
+        int checks = 0;
+        m_page->setCheckDumpHandler([&checks] { ++checks; });
         m_page->logList()->setLines({QStringLiteral("ok")});
         m_page->dumpList()->setLines(image());
         m_page->setExchangeRunning(true);
         QVERIFY(!m_page->btnClear1()->isEnabled());
         QVERIFY(!m_page->btnNote()->isEnabled());
+        QVERIFY(!m_page->btnCheckDump()->isEnabled());
         QVERIFY(m_page->btnSave()->isEnabled());
         QVERIFY(m_page->btnHorizontalTile()->isEnabled());
         m_page->BtnClear1Click();
         m_page->BtnNoteClick();
+        m_page->BtnCheckDumpClick();
+        QCOMPARE(checks, 0);
         QCOMPARE(m_messages.texts(Kind::Plain),
-                 QStringList(2, QStringLiteral("Идёт обмен с устройством Zintor. Дождитесь его окончания.")));
+                 QStringList(3, QStringLiteral("Идёт обмен с устройством Zintor. Дождитесь его окончания.")));
         QCOMPARE(m_page->dumpList()->lines(), image());
         QCOMPARE(m_page->logList()->count(), 1);
         m_page->setExchangeRunning(false);
         QVERIFY(m_page->btnClear1()->isEnabled());
         QVERIFY(m_page->btnNote()->isEnabled());
+        m_page->btnCheckDump()->click();
+        QCOMPARE(checks, 1);
     }
 };
 
