@@ -66,6 +66,10 @@ void putLe32(unsigned char* p, quint32 v) {
     p[3] = uchar(v >> 24);
 }
 
+// A step of putting a file back after a failure: its own failure is not
+// reported, the first error is.
+template <class T> void bestEffort(T) {}
+
 QString sysError(int err) {
     return QString::fromLocal8Bit(std::strerror(err));
 }
@@ -601,9 +605,9 @@ DbfFile::Impl::MemoCheckpoint DbfFile::Impl::storeMemos(QVector<PendingMemo>& me
 
 void DbfFile::Impl::restoreMemos(const MemoCheckpoint& c) const {
     if (c.size < 0) return;
-    (void)::pwrite(memoFd, c.head, 4, 0);
-    (void)::ftruncate(memoFd, c.size);
-    (void)::fdatasync(memoFd);
+    bestEffort(::pwrite(memoFd, c.head, 4, 0));
+    bestEffort(::ftruncate(memoFd, c.size));
+    bestEffort(::fdatasync(memoFd));
 }
 
 void DbfFile::Impl::cutUnfinishedAppend(qint64 fileSize) {
@@ -1225,10 +1229,10 @@ quint32 DbfFile::appendRecords(const QVector<QVector<QVariant>>& rows) {
     } catch (...) {
         // Best effort: each step rewrites bytes the file had or shortens
         // it, so none needs free space. The first error is the one reported.
-        if (headerWritten) (void)::pwrite(d->fd, oldHeader, 7, 1);
-        if (!oldTail.isEmpty()) (void)::pwrite(d->fd, oldTail.constData(), size_t(oldTail.size()), at);
-        (void)::ftruncate(d->fd, oldSize);
-        (void)::fdatasync(d->fd);
+        if (headerWritten) bestEffort(::pwrite(d->fd, oldHeader, 7, 1));
+        if (!oldTail.isEmpty()) bestEffort(::pwrite(d->fd, oldTail.constData(), size_t(oldTail.size()), at));
+        bestEffort(::ftruncate(d->fd, oldSize));
+        bestEffort(::fdatasync(d->fd));
         d->restoreMemos(memoCheckpoint); // no record points at the new memos
         throw;
     }

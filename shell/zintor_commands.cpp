@@ -122,25 +122,9 @@ void ZintorCommands::checkLoadedDump() {
 }
 
 ZintorCommands::RegisterImage ZintorCommands::registerImage() {
-    Table& taCtrl = m_register.taCtrl();
-    View& view = m_register.quCtrlToken();
     RegisterImage out;
-    QVector<ImageKey> keys;
-    qint32 openTime = 0;
-    {
-        LinkSuspension suspended(m_register.dataSource5());
-        view.requireActive();
-        view.first();
-        openTime = taCtrl.asInteger(field::openTime);
-        out.controller = taCtrl.asString(field::ctrlName).trimmed();
-        keys.reserve(view.recordCount());
-        while (!view.eof()) {
-            keys.append({view.asInteger(field::status), view.asString(field::tokenCode), {}, {}});
-            view.next();
-        }
-        view.first();
-    }
-    const ControllerImage image = buildControllerImage(out.controller, openTime, keys);
+    const ControllerImage image = registerImageOf(m_register.taCtrl(), m_register.quCtrlToken(),
+                                                  m_register.dataSource5(), &out.controller);
     if (!image.built()) {
         m_messages.plain(image.refusal);
         throw EAbort();

@@ -12,11 +12,7 @@
 
 namespace varek {
 
-QStringList BuildControllerDump(Table& taCtrl, View& quCtrlToken, DataLink& dataSource5, DetailsPage& page,
-                                Messages& messages) {
-    page.dumpList()->clear();
-    page.workList()->clear();
-
+ControllerImage registerImageOf(Table& taCtrl, View& quCtrlToken, DataLink& dataSource5, QString* name) {
     QVector<ImageKey> keys;
     QString controllerName;
     qint32 openTime = 0;
@@ -38,8 +34,15 @@ QStringList BuildControllerDump(Table& taCtrl, View& quCtrlToken, DataLink& data
         }
         quCtrlToken.first();
     }
+    if (name) *name = controllerName;
+    return buildControllerImage(controllerName, openTime, keys);
+}
 
-    const ControllerImage image = buildControllerImage(controllerName, openTime, keys);
+QStringList BuildControllerDump(Table& taCtrl, View& quCtrlToken, DataLink& dataSource5, DetailsPage& page,
+                                Messages& messages) {
+    page.dumpList()->clear();
+    page.workList()->clear();
+    const ControllerImage image = registerImageOf(taCtrl, quCtrlToken, dataSource5);
     if (!image.built()) {
         messages.plain(image.refusal);
         throw EAbort();

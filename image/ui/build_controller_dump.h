@@ -1,5 +1,7 @@
 #pragma once
 
+#include "image/controller_dump.h"
+
 #include <QStringList>
 
 namespace varek {
@@ -9,6 +11,14 @@ class DetailsPage;
 class Messages;
 class Table;
 class View;
+
+// The memory image the register gives the controller that is current in
+// taCtrl, from the keys of quCtrlToken in view order (the builder's result,
+// refusal included; nothing is shown). dataSource5 is suspended while the view
+// is walked, and the view is left on its first row. controllerName, when
+// given, gets the controller's name.
+ControllerImage registerImageOf(Table& taCtrl, View& quCtrlToken, DataLink& dataSource5,
+                                QString* controllerName = nullptr);
 
 // BuildControllerDump: the memory image of the controller that is current in
 // taCtrl, from the keys of quCtrlToken in view order, into the dump list
