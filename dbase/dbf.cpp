@@ -251,7 +251,8 @@ struct DbfFile::Impl {
     // on consecutive rows). lastText is updated for the next record.
     void decodeRecord(const unsigned char* rec, quint32 recno, QVariant* out, const unsigned char* prev,
                       QString* lastText) const;
-    QVariant decodeNumber(const unsigned char* p, int index, quint32 recno) const;
+    // Sets out to the number (in place when out holds one of its type already).
+    void decodeNumber(const unsigned char* p, int index, quint32 recno, QVariant& out) const;
     // memos collects the memo texts to store (nullptr: checked only);
     // oldRec, when given, is the record as stored, whose memos are kept
     // where the text did not change.
@@ -649,18 +650,24 @@ void DbfFile::Impl::chooseCodePage() {
     codePage = &detector.result();
 }
 
-QVariant DbfFile::Impl::decodeNumber(const unsigned char* p, int index, quint32 recno) const {
+void DbfFile::Impl::decodeNumber(const unsigned char* p, int index, quint32 recno, QVariant& out) const {
     const DbfField& f = fields[index];
     int b = 0, e = f.length;
     while (b < e && isBlank(p[b]))
         ++b;
     while (e > b && isBlank(p[e - 1]))
         --e;
-    if (b == e) return QVariant();
+    if (b == e) {
+        out = QVariant();
+        return;
+    }
     bool stars = true;
     for (int i = b; i < e && stars; ++i)
         stars = p[i] == '*';
-    if (stars) return QVariant();
+    if (stars) {
+        out = QVariant();
+        return;
+    }
     // Fast path: an optional sign and up to 18 digits.
     int i = b;
     bool negative = false;
@@ -674,8 +681,11 @@ QVariant DbfFile::Impl::decodeNumber(const unsigned char* p, int index, quint32 
         while (j < e && p[j] >= '0' && p[j] <= '9')
             v = v * 10 + (p[j++] - '0');
         if (j == e) {
-            if (f.decimals == 0) return QVariant(negative ? -v : v);
-            return QVariant(double(negative ? -v : v));
+            if (f.decimals == 0)
+                out.setValue(negative ? -v : v);
+            else
+                out.setValue(double(negative ? -v : v));
+            return;
         }
     }
     const QByteArray raw(reinterpret_cast<const char*>(p + b), e - b);
@@ -702,9 +712,12 @@ QVariant DbfFile::Impl::decodeNumber(const unsigned char* p, int index, quint32 
     if (!ok) readFailure(recno, index, raw, QStringLiteral("which is not a number"));
     if (f.decimals == 0 && !point && !exponent) {
         const qint64 whole = raw.toLongLong(&ok);
-        if (ok) return QVariant(whole);
+        if (ok) {
+            out.setValue(whole);
+            return;
+        }
     }
-    return QVariant(d);
+    out.setValue(d);
 }
 
 void DbfFile::Impl::decodeRecord(const unsigned char* rec, quint32 recno, QVariant* out,
@@ -731,12 +744,12 @@ void DbfFile::Impl::decodeRecord(const unsigned char* rec, quint32 recno, QVaria
             if (text.isNull())
                 value = QVariant();
             else
-                value = text;
+                value.setValue(text);
             break;
         }
         case 'N':
         case 'F':
-            value = decodeNumber(p, k, recno);
+            decodeNumber(p, k, recno, value);
             break;
         case 'D': {
             bool blank = true, zeros = true, digits = true;
@@ -756,7 +769,7 @@ void DbfFile::Impl::decodeRecord(const unsigned char* rec, quint32 recno, QVaria
             if (!date.isValid())
                 readFailure(recno, k, QByteArray(reinterpret_cast<const char*>(p), 8),
                             QStringLiteral("which is not a date"));
-            value = date;
+            value.setValue(date);
             break;
         }
         case 'L':
