@@ -156,19 +156,19 @@ void appendValue(CsvBuffer& out, const DbfField& f, const QVariant& v) {
         appendNumber(out, *static_cast<const int*>(v.constData()));
         return;
     case QMetaType::QDate: {
-        const QDate d = *static_cast<const QDate*>(v.constData());
-        const int y = d.year();
+        int y = 0, m = 0, day = 0;
+        static_cast<const QDate*>(v.constData())->getDate(&y, &m, &day);
         if (y < 1 || y > 9999) break; // what only the general way knows to print
         const char buf[10] = {char('0' + y / 1000),
                               char('0' + y / 100 % 10),
                               char('0' + y / 10 % 10),
                               char('0' + y % 10),
                               '-',
-                              char('0' + d.month() / 10),
-                              char('0' + d.month() % 10),
+                              char('0' + m / 10),
+                              char('0' + m % 10),
                               '-',
-                              char('0' + d.day() / 10),
-                              char('0' + d.day() % 10)};
+                              char('0' + day / 10),
+                              char('0' + day % 10)};
         out.append(buf, sizeof buf);
         return;
     }
