@@ -1160,7 +1160,8 @@ void DbfFile::readAll(const std::function<void(quint32 recno, QVector<QVariant>&
     const qint64 recLen = d->recordLength;
     if (count == 0) return;
     const int n = d->fields.size();
-    const qint64 perChunk = std::max<qint64>(1, kReadChunk / recLen);
+    // Chunks small enough to stay in the cache while they are decoded.
+    const qint64 perChunk = std::max<qint64>(1, (256 << 10) / recLen);
     QByteArray buf(std::min<qint64>(perChunk, count) * recLen, Qt::Uninitialized);
     // The values vector goes to the sink; one the sink leaves where it was
     // (not moved away, not shared) is filled again for the next record.

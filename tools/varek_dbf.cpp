@@ -94,7 +94,8 @@ void printHeader(const DbfFile& file) {
 class CsvBuffer {
 public:
     char* room(size_t n) {
-        if (m_data.size() - m_used < n) m_data.resize(std::max(m_data.size() * 2, m_used + n));
+        if (m_data.size() - m_used < n) [[unlikely]]
+            m_data.resize(std::max(m_data.size() * 2, m_used + n));
         return m_data.data() + m_used;
     }
     void commit(char* end) { m_used = size_t(end - m_data.data()); }
@@ -106,7 +107,7 @@ public:
     void clear() { m_used = 0; }
 
 private:
-    std::vector<char> m_data = std::vector<char>(1 << 16);
+    std::vector<char> m_data = std::vector<char>(1 << 20);
     size_t m_used = 0;
 };
 
@@ -190,7 +191,7 @@ void printCsv(const DbfFile& file) {
     CsvBuffer out;
     out.append(names.join(QLatin1Char(',')).toUtf8());
     out.push('\n');
-    constexpr size_t kFlushAt = 4 << 20;
+    constexpr size_t kFlushAt = 512 << 10;
     const auto& fields = file.fields();
     file.readAll([&](quint32, QVector<QVariant>&& values) {
         const QVariant* v = values.constData();
