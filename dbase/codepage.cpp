@@ -58,14 +58,8 @@ const CodePage* CodePage::byIconvName(const char* iconvName) {
 }
 
 QString CodePage::decode(const char* data, qsizetype size) const {
+    // One pass through the table: the lower half maps to itself.
     const auto* p = reinterpret_cast<const unsigned char*>(data);
-    bool ascii = true;
-    for (qsizetype i = 0; i < size; ++i)
-        if (p[i] & 0x80) {
-            ascii = false;
-            break;
-        }
-    if (ascii) return QString::fromLatin1(data, size);
     QString s(size, Qt::Uninitialized);
     char16_t* out = reinterpret_cast<char16_t*>(s.data());
     for (qsizetype i = 0; i < size; ++i)

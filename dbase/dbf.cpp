@@ -18,6 +18,7 @@
 #include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 // File layout, as this codec reads and writes it.
 //
@@ -247,13 +248,15 @@ struct DbfFile::Impl {
     // end marker, is left as it is.
     void cutUnfinishedAppend(qint64 fileSize);
     void chooseCodePage();
-    // prev, when given, is the record decoded before, with its values: text
-    // equal to its text shares its string instead of decoding it again (the
-    // access table repeats each key's code on consecutive rows).
-    void decodeRecord(const unsigned char* rec, quint32 recno, QVector<QVariant>& values,
-                      const unsigned char* prev = nullptr,
-                      const QVector<QVariant>* prevValues = nullptr) const;
-    QVariant decodeNumber(const unsigned char* p, int index, quint32 recno) const;
+    // Decodes a record into out, one value per field; every slot is set.
+    // prev, when given, is the record decoded before and lastText its text
+    // values (null where blank): text equal to its text shares its string
+    // instead of decoding it again (the access table repeats each key's code
+    // on consecutive rows). lastText is updated for the next record.
+    void decodeRecord(const unsigned char* rec, quint32 recno, QVariant* out, const unsigned char* prev,
+                      QString* lastText) const;
+    // Sets out to the number (in place when out holds one of its type already).
+    void decodeNumber(const unsigned char* p, int index, quint32 recno, QVariant& out) const;
     // memos collects the memo texts to store (nullptr: checked only);
     // oldRec, when given, is the record as stored, whose memos are kept
     // where the text did not change.
@@ -651,18 +654,24 @@ void DbfFile::Impl::chooseCodePage() {
     codePage = &detector.result();
 }
 
-QVariant DbfFile::Impl::decodeNumber(const unsigned char* p, int index, quint32 recno) const {
+void DbfFile::Impl::decodeNumber(const unsigned char* p, int index, quint32 recno, QVariant& out) const {
     const DbfField& f = fields[index];
     int b = 0, e = f.length;
     while (b < e && isBlank(p[b]))
         ++b;
     while (e > b && isBlank(p[e - 1]))
         --e;
-    if (b == e) return QVariant();
+    if (b == e) {
+        out = QVariant();
+        return;
+    }
     bool stars = true;
     for (int i = b; i < e && stars; ++i)
         stars = p[i] == '*';
-    if (stars) return QVariant();
+    if (stars) {
+        out = QVariant();
+        return;
+    }
     // Fast path: an optional sign and up to 18 digits.
     int i = b;
     bool negative = false;
@@ -676,8 +685,11 @@ QVariant DbfFile::Impl::decodeNumber(const unsigned char* p, int index, quint32 
         while (j < e && p[j] >= '0' && p[j] <= '9')
             v = v * 10 + (p[j++] - '0');
         if (j == e) {
-            if (f.decimals == 0) return QVariant(negative ? -v : v);
-            return QVariant(double(negative ? -v : v));
+            if (f.decimals == 0)
+                out.setValue(negative ? -v : v);
+            else
+                out.setValue(double(negative ? -v : v));
+            return;
         }
     }
     const QByteArray raw(reinterpret_cast<const char*>(p + b), e - b);
@@ -704,35 +716,44 @@ QVariant DbfFile::Impl::decodeNumber(const unsigned char* p, int index, quint32 
     if (!ok) readFailure(recno, index, raw, QStringLiteral("which is not a number"));
     if (f.decimals == 0 && !point && !exponent) {
         const qint64 whole = raw.toLongLong(&ok);
-        if (ok) return QVariant(whole);
+        if (ok) {
+            out.setValue(whole);
+            return;
+        }
     }
-    return QVariant(d);
+    out.setValue(d);
 }
 
-void DbfFile::Impl::decodeRecord(const unsigned char* rec, quint32 recno, QVector<QVariant>& values,
-                                 const unsigned char* prev, const QVector<QVariant>* prevValues) const {
+void DbfFile::Impl::decodeRecord(const unsigned char* rec, quint32 recno, QVariant* out,
+                                 const unsigned char* prev, QString* lastText) const {
     const int n = fields.size();
-    values.resize(n);
     for (int k = 0; k < n; ++k) {
         const DbfField& f = fields[k];
         const unsigned char* p = rec + f.offset;
-        if (!known[k]) continue;
+        QVariant& value = out[k];
+        if (!known[k]) {
+            value = QVariant();
+            continue;
+        }
         switch (f.type) {
         case 'C': {
-            if (prev && std::memcmp(p, prev + f.offset, f.length) == 0) {
-                values[k] = prevValues->at(k);
-                break;
+            QString& text = lastText[k];
+            if (!prev || std::memcmp(p, prev + f.offset, f.length) != 0) {
+                int e = f.length;
+                while (e > 0 && isBlank(p[e - 1]))
+                    --e;
+                // An all-blank text reads as null, like a blank number or date.
+                text = e > 0 ? codePage->decode(reinterpret_cast<const char*>(p), e) : QString();
             }
-            int e = f.length;
-            while (e > 0 && isBlank(p[e - 1]))
-                --e;
-            if (e > 0) // an all-blank text reads as null, like a blank number or date
-                values[k] = codePage->decode(reinterpret_cast<const char*>(p), e);
+            if (text.isNull())
+                value = QVariant();
+            else
+                value.setValue(text);
             break;
         }
         case 'N':
         case 'F':
-            values[k] = decodeNumber(p, k, recno);
+            decodeNumber(p, k, recno, value);
             break;
         case 'D': {
             bool blank = true, zeros = true, digits = true;
@@ -741,7 +762,10 @@ void DbfFile::Impl::decodeRecord(const unsigned char* rec, quint32 recno, QVecto
                 zeros = zeros && (p[i] == '0' || isBlank(p[i]));
                 digits = digits && p[i] >= '0' && p[i] <= '9';
             }
-            if (blank || zeros) break;
+            if (blank || zeros) {
+                value = QVariant();
+                break;
+            }
             QDate date;
             if (digits)
                 date = QDate((p[0] - '0') * 1000 + (p[1] - '0') * 100 + (p[2] - '0') * 10 + (p[3] - '0'),
@@ -749,7 +773,7 @@ void DbfFile::Impl::decodeRecord(const unsigned char* rec, quint32 recno, QVecto
             if (!date.isValid())
                 readFailure(recno, k, QByteArray(reinterpret_cast<const char*>(p), 8),
                             QStringLiteral("which is not a date"));
-            values[k] = date;
+            value.setValue(date);
             break;
         }
         case 'L':
@@ -758,15 +782,16 @@ void DbfFile::Impl::decodeRecord(const unsigned char* rec, quint32 recno, QVecto
             case 't':
             case 'Y':
             case 'y':
-                values[k] = true;
+                value = true;
                 break;
             case 'F':
             case 'f':
             case 'N':
             case 'n':
-                values[k] = false;
+                value = false;
                 break;
             default:
+                value = QVariant();
                 break;
             }
             break;
@@ -774,26 +799,30 @@ void DbfFile::Impl::decodeRecord(const unsigned char* rec, quint32 recno, QVecto
         case '+':
             if (level7) {
                 const quint32 raw = quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | p[3];
-                if (raw != 0) values[k] = qint32(raw ^ 0x80000000u);
+                value = raw != 0 ? QVariant(qint32(raw ^ 0x80000000u)) : QVariant();
             } else {
-                values[k] = qint32(le32(p));
+                value = qint32(le32(p));
             }
             break;
         case 'M':
-            values[k] = readMemo(p, recno, k);
+            value = readMemo(p, recno, k);
             break;
         case 'O': {
             quint64 raw = 0;
             for (int i = 0; i < 8; ++i)
                 raw = raw << 8 | p[i];
-            if (raw == 0) break;
+            if (raw == 0) {
+                value = QVariant();
+                break;
+            }
             raw = (raw & 0x8000000000000000ull) ? raw ^ 0x8000000000000000ull : ~raw;
             double d;
             std::memcpy(&d, &raw, 8);
-            values[k] = d;
+            value = d;
             break;
         }
         default:
+            value = QVariant();
             break;
         }
     }
@@ -1134,21 +1163,25 @@ void DbfFile::readAll(const std::function<void(quint32 recno, QVector<QVariant>&
     const quint32 count = d->recordCount;
     const qint64 recLen = d->recordLength;
     if (count == 0) return;
-    const qint64 perChunk = std::max<qint64>(1, kReadChunk / recLen);
+    const int n = d->fields.size();
+    // Chunks small enough to stay in the cache while they are decoded.
+    const qint64 perChunk = std::max<qint64>(1, (256 << 10) / recLen);
     QByteArray buf(std::min<qint64>(perChunk, count) * recLen, Qt::Uninitialized);
+    // The values vector goes to the sink; one the sink leaves where it was
+    // (not moved away, not shared) is filled again for the next record.
+    QVector<QVariant> values;
+    std::vector<QString> lastText(static_cast<size_t>(n));
     for (quint32 r = 0; r < count;) {
-        const qint64 n = std::min<qint64>(perChunk, count - r);
-        d->preadAll(buf.data(), n * recLen, d->recordOffset(r));
+        const qint64 chunk = std::min<qint64>(perChunk, count - r);
+        d->preadAll(buf.data(), chunk * recLen, d->recordOffset(r));
         const auto* base = reinterpret_cast<const unsigned char*>(buf.constData());
         const unsigned char* prev = nullptr;
-        QVector<QVariant> prevValues;
-        for (qint64 i = 0; i < n; ++i, ++r) {
+        for (qint64 i = 0; i < chunk; ++i, ++r) {
             const unsigned char* rec = base + i * recLen;
             if (rec[0] == '*') continue;
-            QVector<QVariant> values;
-            d->decodeRecord(rec, r, values, prev, &prevValues);
+            if (values.size() != n || !values.isDetached()) values = QVector<QVariant>(n);
+            d->decodeRecord(rec, r, values.data(), prev, lastText.data());
             prev = rec;
-            prevValues = values; // shared, not copied
             sink(r, std::move(values));
         }
     }

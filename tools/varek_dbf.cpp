@@ -9,7 +9,10 @@
 #include <QCoreApplication>
 #include <QLocale>
 #include <QStringList>
+#include <algorithm>
+#include <charconv>
 #include <cstdio>
+#include <vector>
 
 using namespace varek;
 
@@ -87,24 +90,119 @@ void printHeader(const DbfFile& file) {
     std::fputs(out.toUtf8().constData(), stdout);
 }
 
+// The CSV text being made: appends go to room made beforehand, no check per byte.
+class CsvBuffer {
+public:
+    char* room(size_t n) {
+        if (m_data.size() - m_used < n) [[unlikely]]
+            m_data.resize(std::max(m_data.size() * 2, m_used + n));
+        return m_data.data() + m_used;
+    }
+    void commit(char* end) { m_used = size_t(end - m_data.data()); }
+    void append(const char* p, size_t n) { commit(std::copy(p, p + n, room(n))); }
+    void append(const QByteArray& b) { append(b.constData(), size_t(b.size())); }
+    void push(char c) { *room(1) = c, ++m_used; }
+    size_t size() const { return m_used; }
+    const char* data() const { return m_data.data(); }
+    void clear() { m_used = 0; }
+
+private:
+    std::vector<char> m_data = std::vector<char>(1 << 20);
+    size_t m_used = 0;
+};
+
+// Appends text as UTF-8, quoted as csvField quotes it. Text from a table is
+// UTF-16 without surrogates: it is encoded here in one pass; text that needs
+// quotes or holds surrogates takes the general way.
+void appendCsvText(CsvBuffer& out, const QString& s) {
+    const char16_t* p = reinterpret_cast<const char16_t*>(s.constData());
+    const qsizetype n = s.size();
+    char* o = out.room(size_t(n) * 3);
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = p[i];
+        if (c < 0x80) {
+            if (c == ',' || c == '"' || c == '\n' || c == '\r') return out.append(csvField(s).toUtf8());
+            *o++ = char(c);
+        } else if (c < 0x800) {
+            *o++ = char(0xC0 | c >> 6);
+            *o++ = char(0x80 | (c & 0x3F));
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            return out.append(csvField(s).toUtf8());
+        } else {
+            *o++ = char(0xE0 | c >> 12);
+            *o++ = char(0x80 | (c >> 6 & 0x3F));
+            *o++ = char(0x80 | (c & 0x3F));
+        }
+    }
+    out.commit(o);
+}
+
+template <typename T> void appendNumber(CsvBuffer& out, T v) {
+    char* o = out.room(24);
+    out.commit(std::to_chars(o, o + 24, v).ptr);
+}
+
+void appendValue(CsvBuffer& out, const DbfField& f, const QVariant& v) {
+    // A string, number or date the codec gives is never null.
+    switch (v.typeId()) {
+    case QMetaType::UnknownType:
+        return;
+    case QMetaType::QString:
+        appendCsvText(out, *static_cast<const QString*>(v.constData()));
+        return;
+    case QMetaType::LongLong:
+        appendNumber(out, *static_cast<const qint64*>(v.constData()));
+        return;
+    case QMetaType::Int:
+        appendNumber(out, *static_cast<const int*>(v.constData()));
+        return;
+    case QMetaType::QDate: {
+        int y = 0, m = 0, day = 0;
+        static_cast<const QDate*>(v.constData())->getDate(&y, &m, &day);
+        if (y < 1 || y > 9999) break; // what only the general way knows to print
+        const char buf[10] = {char('0' + y / 1000),
+                              char('0' + y / 100 % 10),
+                              char('0' + y / 10 % 10),
+                              char('0' + y % 10),
+                              '-',
+                              char('0' + m / 10),
+                              char('0' + m % 10),
+                              '-',
+                              char('0' + day / 10),
+                              char('0' + day % 10)};
+        out.append(buf, sizeof buf);
+        return;
+    }
+    default:
+        break;
+    }
+    out.append(csvField(valueText(f, v)).toUtf8());
+}
+
+void flushOut(CsvBuffer& out) {
+    if (out.size() > 0) std::fwrite(out.data(), 1, out.size(), stdout);
+    out.clear();
+}
+
 void printCsv(const DbfFile& file) {
     QStringList names;
     for (const DbfField& f : file.fields())
         names << csvField(f.name);
-    QByteArray out = names.join(QLatin1Char(',')).toUtf8() + '\n';
+    CsvBuffer out;
+    out.append(names.join(QLatin1Char(',')).toUtf8());
+    out.push('\n');
+    constexpr size_t kFlushAt = 512 << 10;
     const auto& fields = file.fields();
     file.readAll([&](quint32, QVector<QVariant>&& values) {
+        const QVariant* v = values.constData();
         for (int i = 0; i < values.size(); ++i) {
-            if (i) out += ',';
-            out += csvField(valueText(fields[i], values[i])).toUtf8();
+            if (i) out.push(',');
+            appendValue(out, fields[i], v[i]);
         }
-        out += '\n';
-        if (out.size() > (1 << 20)) {
-            std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
-            out.clear();
-        }
+        out.push('\n');
+        if (out.size() > kFlushAt) flushOut(out);
     });
-    std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
+    flushOut(out);
 }
 
 } // namespace

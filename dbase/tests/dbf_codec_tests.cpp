@@ -308,3 +308,43 @@ TEST(DbfAppend, IgnoresARecordBeyondTheCountAndOverwritesIt) {
     EXPECT_EQ(rows[1].second[0], QString("cccc"));
     EXPECT_EQ(fileBytes(path).at(t.bytes().size() - 1), '\x1a');
 }
+
+TEST(DbfReadAll, EveryRecordGetsItsOwnValuesWhateverTheSinkKeeps) {
+    // A value of one record must not leak into the next one's null field, and a
+    // vector the sink keeps (moved or copied) must stay as it was given.
+    QTemporaryDir dir;
+    const QString path = dir.filePath("t.dbf");
+    RawTable t;
+    t.fields = {{"CODE", 'C', 4}, {"NUM", 'N', 3}, {"GIVEN", 'D', 8}, {"OK", 'L', 1}};
+    // Flag, CODE (4), NUM (3), GIVEN (8), OK (1).
+    t.records = {
+        QByteArray(" AB  ") + "123" + "20200101" + "T", QByteArray(" AB  ") + "   " + "        " + "?",
+        QByteArray("*ZZZZ") + "  1" + "20200101" + "T", QByteArray("     ") + " -7" + "20210202" + "F"};
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(t.bytes());
+    f.close();
+    const QVector<QVector<QVariant>> expected{
+        {QString("AB"), qint64(123), QDate(2020, 1, 1), true},
+        {QString("AB"), QVariant(), QVariant(), QVariant()},
+        {QVariant(), qint64(-7), QDate(2021, 2, 2), false},
+    };
+    const auto file = DbfFile::open(path);
+    QVector<QVector<QVariant>> seen, copied, moved;
+    file->readAll([&](quint32, QVector<QVariant>&& values) {
+        seen.append(values); // copied here, checked as it was when given
+        copied.append(values);
+    });
+    file->readAll([&](quint32, QVector<QVariant>&& values) { moved.append(std::move(values)); });
+    QVector<QVector<QVariant>> inPlace;
+    file->readAll([&](quint32, QVector<QVariant>&& values) {
+        QVector<QVariant> now;
+        for (const QVariant& v : values)
+            now.append(v); // element copies: the vector itself is left to the codec
+        inPlace.append(now);
+    });
+    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(copied, expected);
+    EXPECT_EQ(moved, expected);
+    EXPECT_EQ(inPlace, expected);
+}
