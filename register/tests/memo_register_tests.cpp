@@ -25,8 +25,8 @@ bool hasModules() {
 const char* kWriteRegister = R"(
 import dbf, sys, datetime
 d = sys.argv[1]
-def table(name, spec, rows):
-    t = dbf.Table(d + name, spec, codepage='cp866', dbf_type='db3')
+def table(name, fields, rows):
+    t = dbf.Table(d + name, fields, codepage='cp866', dbf_type='db3')
     t.open(dbf.READ_WRITE)
     for r in rows:
         t.append(r)
