@@ -53,6 +53,9 @@ constexpr int kDescriptor = 32;
 constexpr int kLevel7Descriptor = 48;
 constexpr qint64 kReadChunk = 1 << 20;
 constexpr qint64 kDetectLimit = 4 << 20;
+// A memo longer than this is taken for a damaged memo file (a note of the
+// register is a few lines).
+constexpr qint64 kMaxMemo = 16 << 20;
 
 quint16 le16(const unsigned char* p) {
     return quint16(p[0] | p[1] << 8);
@@ -499,6 +502,7 @@ QVariant DbfFile::Impl::readMemo(const unsigned char* p, quint32 recno, int k) c
     if (memoBlockForm && size - at >= 8 && (memoPread(head, 8, at, false), true) && head[0] == 0xFF &&
         head[1] == 0xFF && head[2] == 0x08 && head[3] == 0x00) {
         const qint64 length = le32(head + 4);
+        if (length - 8 > kMaxMemo) damaged(QStringLiteral("is longer than %1 bytes").arg(kMaxMemo));
         if (length < 8 || length > size - at)
             damaged(
                 QStringLiteral("claims %1 bytes, the file holds %2 from there").arg(length).arg(size - at));
@@ -518,6 +522,8 @@ QVariant DbfFile::Impl::readMemo(const unsigned char* p, quint32 recno, int k) c
             }
             text += chunk;
             pos += chunk.size();
+            if (text.size() > kMaxMemo)
+                damaged(QStringLiteral("has no end marker in %1 bytes").arg(kMaxMemo));
         }
     }
     if (text.isEmpty()) return QVariant();
@@ -563,7 +569,10 @@ DbfFile::Impl::MemoCheckpoint DbfFile::Impl::storeMemos(QVector<PendingMemo>& me
     if (memoReadOnly) memoWriteFailure(QStringLiteral("the file is open for reading only"));
     c.size = memoFileSize();
     memoPread(c.head, 4, 0, false);
-    qint64 next = std::max<qint64>({1, le32(c.head), (c.size + memoBlockSize - 1) / memoBlockSize});
+    // New memos go after the last block the file holds. A next-block number
+    // in the header beyond that (a damaged header) is not followed: it would
+    // make the file as large as the number says, with nothing in between.
+    qint64 next = std::max<qint64>(1, (c.size + memoBlockSize - 1) / memoBlockSize);
     QVector<std::pair<qint64, QByteArray>> writes;
     for (PendingMemo& m : memos) {
         QByteArray data;
