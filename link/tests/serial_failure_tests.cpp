@@ -4,6 +4,7 @@
 #include "link/reader_com_port.h"
 #include "link/tests/pty_fixture.h"
 #include "link/tests/qt_app.h"
+#include "link/tests/run_as_nobody.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -16,40 +17,9 @@
 #include <unistd.h>
 
 using namespace varek;
+using namespace varek::test;
 
 namespace {
-
-constexpr uid_t Nobody = 65534;
-constexpr gid_t NoGroup = 65534;
-
-// Runs body in a forked child that has dropped to the unprivileged user
-// nobody (the tests run as root, who may open any device), and returns what
-// the child wrote to its output.
-QByteArray runAsNobody(const std::function<QByteArray()>& body) {
-    int out[2];
-    if (::pipe(out) != 0) return "pipe failed";
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(out[0]);
-        QByteArray result;
-        if (::setgroups(0, nullptr) != 0 || ::setgid(NoGroup) != 0 || ::setuid(Nobody) != 0)
-            result = "could not drop privileges";
-        else
-            result = body();
-        (void)!::write(out[1], result.constData(), size_t(result.size()));
-        ::_exit(0);
-    }
-    ::close(out[1]);
-    QByteArray got;
-    char buf[4096];
-    ssize_t n;
-    while ((n = ::read(out[0], buf, sizeof buf)) > 0)
-        got.append(buf, n);
-    ::close(out[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return got;
-}
 
 QString openAsNobody() {
     return QString::fromUtf8(runAsNobody([] {

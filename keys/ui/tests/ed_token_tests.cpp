@@ -10,6 +10,7 @@
 #include "keys/ui/tests/key_editor_support.h"
 #include "link/line_serial.h"
 #include "link/reader_com_port.h"
+#include "link/tests/run_as_nobody.h"
 #include "tools/pty_util.h"
 
 #include <QAbstractItemModelTester>
@@ -33,6 +34,7 @@
 #include <unistd.h>
 
 using namespace varek;
+using namespace varek::test;
 
 namespace {
 
@@ -186,29 +188,12 @@ private slots:
         QVERIFY(QFile::setPermissions(line.home.path(), open));
         QVERIFY(QFile::setPermissions(line.home.path() + QStringLiteral("/ports"), open));
 
-        int out[2];
-        QCOMPARE(::pipe(out), 0);
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            ::close(out[0]);
-            QByteArray answer = "could not drop privileges";
-            if (::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0) {
-                RecordingMessages messages;
-                TfrmEdToken frm(messages);
-                answer = messages.texts(RecordingMessages::Shown::Plain).join(u'|').toUtf8() + '\n' +
-                         frm.laReader->text().toUtf8();
-            }
-            (void)!::write(out[1], answer.constData(), size_t(answer.size()));
-            ::_exit(0);
-        }
-        ::close(out[1]);
-        QByteArray answer;
-        char buf[4096];
-        ssize_t n;
-        while ((n = ::read(out[0], buf, sizeof buf)) > 0)
-            answer.append(buf, n);
-        ::close(out[0]);
-        ::waitpid(pid, nullptr, 0);
+        const QByteArray answer = runAsNobody([] {
+            RecordingMessages messages;
+            TfrmEdToken frm(messages);
+            return messages.texts(RecordingMessages::Shown::Plain).join(u'|').toUtf8() + '\n' +
+                   frm.laReader->text().toUtf8();
+        });
         QCOMPARE(
             QString::fromUtf8(answer),
             QStringLiteral("Не удается подключиться к com-порту.\n"
