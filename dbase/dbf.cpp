@@ -258,6 +258,10 @@ struct DbfFile::Impl {
     // on consecutive rows). lastText is updated for the next record.
     void decodeRecord(const unsigned char* rec, quint32 recno, QVariant* out, const unsigned char* prev,
                       QString* lastText) const;
+    // Decodes field k of a record into value; prev and lastText as above
+    // (both may be null).
+    void decodeValue(const unsigned char* rec, quint32 recno, int k, QVariant& value,
+                     const unsigned char* prev, QString* lastText) const;
     // Sets out to the number (in place when out holds one of its type already).
     void decodeNumber(const unsigned char* p, int index, quint32 recno, QVariant& out) const;
     // memos collects the memo texts to store (nullptr: checked only);
@@ -733,108 +737,112 @@ void DbfFile::Impl::decodeNumber(const unsigned char* p, int index, quint32 recn
     out.setValue(d);
 }
 
-void DbfFile::Impl::decodeRecord(const unsigned char* rec, quint32 recno, QVariant* out,
-                                 const unsigned char* prev, QString* lastText) const {
-    const int n = fields.size();
-    for (int k = 0; k < n; ++k) {
-        const DbfField& f = fields[k];
-        const unsigned char* p = rec + f.offset;
-        QVariant& value = out[k];
-        if (!known[k]) {
+inline void DbfFile::Impl::decodeValue(const unsigned char* rec, quint32 recno, int k, QVariant& value,
+                                       const unsigned char* prev, QString* lastText) const {
+    const DbfField& f = fields[k];
+    const unsigned char* p = rec + f.offset;
+    if (!known[k]) {
+        value = QVariant();
+        return;
+    }
+    switch (f.type) {
+    case 'C': {
+        QString single;
+        QString& text = lastText ? lastText[k] : single;
+        if (!prev || std::memcmp(p, prev + f.offset, f.length) != 0) {
+            int e = f.length;
+            while (e > 0 && isBlank(p[e - 1]))
+                --e;
+            // An all-blank text reads as null, like a blank number or date.
+            text = e > 0 ? codePage->decode(reinterpret_cast<const char*>(p), e) : QString();
+        }
+        if (text.isNull())
             value = QVariant();
-            continue;
+        else
+            value.setValue(text);
+        break;
+    }
+    case 'N':
+    case 'F':
+        decodeNumber(p, k, recno, value);
+        break;
+    case 'D': {
+        bool blank = true, zeros = true, digits = true;
+        for (int i = 0; i < 8; ++i) {
+            blank = blank && isBlank(p[i]);
+            zeros = zeros && (p[i] == '0' || isBlank(p[i]));
+            digits = digits && p[i] >= '0' && p[i] <= '9';
         }
-        switch (f.type) {
-        case 'C': {
-            QString& text = lastText[k];
-            if (!prev || std::memcmp(p, prev + f.offset, f.length) != 0) {
-                int e = f.length;
-                while (e > 0 && isBlank(p[e - 1]))
-                    --e;
-                // An all-blank text reads as null, like a blank number or date.
-                text = e > 0 ? codePage->decode(reinterpret_cast<const char*>(p), e) : QString();
-            }
-            if (text.isNull())
-                value = QVariant();
-            else
-                value.setValue(text);
+        if (blank || zeros) {
+            value = QVariant();
             break;
         }
-        case 'N':
+        QDate date;
+        if (digits)
+            date = QDate((p[0] - '0') * 1000 + (p[1] - '0') * 100 + (p[2] - '0') * 10 + (p[3] - '0'),
+                         (p[4] - '0') * 10 + (p[5] - '0'), (p[6] - '0') * 10 + (p[7] - '0'));
+        if (!date.isValid())
+            readFailure(recno, k, QByteArray(reinterpret_cast<const char*>(p), 8),
+                        QStringLiteral("which is not a date"));
+        value.setValue(date);
+        break;
+    }
+    case 'L':
+        switch (p[0]) {
+        case 'T':
+        case 't':
+        case 'Y':
+        case 'y':
+            value = true;
+            break;
         case 'F':
-            decodeNumber(p, k, recno, value);
+        case 'f':
+        case 'N':
+        case 'n':
+            value = false;
             break;
-        case 'D': {
-            bool blank = true, zeros = true, digits = true;
-            for (int i = 0; i < 8; ++i) {
-                blank = blank && isBlank(p[i]);
-                zeros = zeros && (p[i] == '0' || isBlank(p[i]));
-                digits = digits && p[i] >= '0' && p[i] <= '9';
-            }
-            if (blank || zeros) {
-                value = QVariant();
-                break;
-            }
-            QDate date;
-            if (digits)
-                date = QDate((p[0] - '0') * 1000 + (p[1] - '0') * 100 + (p[2] - '0') * 10 + (p[3] - '0'),
-                             (p[4] - '0') * 10 + (p[5] - '0'), (p[6] - '0') * 10 + (p[7] - '0'));
-            if (!date.isValid())
-                readFailure(recno, k, QByteArray(reinterpret_cast<const char*>(p), 8),
-                            QStringLiteral("which is not a date"));
-            value.setValue(date);
-            break;
-        }
-        case 'L':
-            switch (p[0]) {
-            case 'T':
-            case 't':
-            case 'Y':
-            case 'y':
-                value = true;
-                break;
-            case 'F':
-            case 'f':
-            case 'N':
-            case 'n':
-                value = false;
-                break;
-            default:
-                value = QVariant();
-                break;
-            }
-            break;
-        case 'I':
-        case '+':
-            if (level7) {
-                const quint32 raw = quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | p[3];
-                value = raw != 0 ? QVariant(qint32(raw ^ 0x80000000u)) : QVariant();
-            } else {
-                value = qint32(le32(p));
-            }
-            break;
-        case 'M':
-            value = readMemo(p, recno, k);
-            break;
-        case 'O': {
-            quint64 raw = 0;
-            for (int i = 0; i < 8; ++i)
-                raw = raw << 8 | p[i];
-            if (raw == 0) {
-                value = QVariant();
-                break;
-            }
-            raw = (raw & 0x8000000000000000ull) ? raw ^ 0x8000000000000000ull : ~raw;
-            double d;
-            std::memcpy(&d, &raw, 8);
-            value = d;
-            break;
-        }
         default:
             value = QVariant();
             break;
         }
+        break;
+    case 'I':
+    case '+':
+        if (level7) {
+            const quint32 raw = quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | p[3];
+            value = raw != 0 ? QVariant(qint32(raw ^ 0x80000000u)) : QVariant();
+        } else {
+            value = qint32(le32(p));
+        }
+        break;
+    case 'M':
+        value = readMemo(p, recno, k);
+        break;
+    case 'O': {
+        quint64 raw = 0;
+        for (int i = 0; i < 8; ++i)
+            raw = raw << 8 | p[i];
+        if (raw == 0) {
+            value = QVariant();
+            break;
+        }
+        raw = (raw & 0x8000000000000000ull) ? raw ^ 0x8000000000000000ull : ~raw;
+        double d;
+        std::memcpy(&d, &raw, 8);
+        value = d;
+        break;
     }
+    default:
+        value = QVariant();
+        break;
+    }
+}
+
+void DbfFile::Impl::decodeRecord(const unsigned char* rec, quint32 recno, QVariant* out,
+                                 const unsigned char* prev, QString* lastText) const {
+    const int n = fields.size();
+    for (int k = 0; k < n; ++k)
+        decodeValue(rec, recno, k, out[k], prev, lastText);
 }
 
 void DbfFile::Impl::encodeField(int index, const QVariant& value, unsigned char* p) const {
@@ -1194,6 +1202,34 @@ void DbfFile::readAll(const std::function<void(quint32 recno, QVector<QVariant>&
             sink(r, std::move(values));
         }
     }
+}
+
+void DbfFile::readRecords(const std::function<void(quint32 recno, const unsigned char* record)>& sink) const {
+    const quint32 count = d->recordCount;
+    const qint64 recLen = d->recordLength;
+    if (count == 0) return;
+    // A few MiB at a time: big reads, little memory.
+    const qint64 perChunk = std::max<qint64>(1, (4 << 20) / recLen);
+    QByteArray buf(std::min<qint64>(perChunk, count) * recLen, Qt::Uninitialized);
+    for (quint32 r = 0; r < count;) {
+        const qint64 chunk = std::min<qint64>(perChunk, count - r);
+        d->preadAll(buf.data(), chunk * recLen, d->recordOffset(r));
+        const auto* base = reinterpret_cast<const unsigned char*>(buf.constData());
+        for (qint64 i = 0; i < chunk; ++i, ++r) {
+            const unsigned char* rec = base + i * recLen;
+            if (rec[0] != '*') sink(r, rec);
+        }
+    }
+}
+
+QVariant DbfFile::decodeField(const unsigned char* record, quint32 recno, int index) const {
+    QVariant v;
+    if (index >= 0 && index < d->fields.size()) d->decodeValue(record, recno, index, v, nullptr, nullptr);
+    return v;
+}
+
+const CodePage& DbfFile::codePage() const {
+    return *d->codePage;
 }
 
 void DbfFile::checkFits(const QVector<QVariant>& values) const {

@@ -9,6 +9,7 @@
 
 namespace varek {
 
+class CodePage;
 class WriteBatch;
 
 // One field descriptor of a dBASE file.
@@ -78,6 +79,15 @@ public:
     // that cannot be read (garbage in a number or a date) fails with
     // EDatabaseError naming the file, the record and the field.
     void readAll(const std::function<void(quint32 recno, QVector<QVariant>&& values)>& sink) const;
+    // Reads every live record as stored, in file order: the callback gets
+    // the record number and the record's recordLength() bytes (the deletion
+    // flag first, then the fields at their offsets), valid during the call.
+    void readRecords(const std::function<void(quint32 recno, const unsigned char* record)>& sink) const;
+    // The value of one field of such a record, as readAll gives it (the same
+    // errors, naming record recno).
+    QVariant decodeField(const unsigned char* record, quint32 recno, int index) const;
+    // The code page of the file's text (see codePageName).
+    const CodePage& codePage() const;
 
     // Rewrites one record. A value that does not fit its field is refused
     // with EDatabaseError naming the field; nothing is written then.

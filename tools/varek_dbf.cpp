@@ -4,15 +4,14 @@
 // or a line break, quotes doubled. Null values are empty; memo fields show
 // their text from the memo file beside the table.
 #include "core/errors.h"
+#include "dbase/csv.h"
 #include "dbase/dbf.h"
 
 #include <QCoreApplication>
-#include <QLocale>
 #include <QStringList>
-#include <algorithm>
-#include <charconv>
+#include <cerrno>
 #include <cstdio>
-#include <vector>
+#include <cstring>
 
 using namespace varek;
 
@@ -36,30 +35,6 @@ QString versionText(const DbfFile& file) {
         return QStringLiteral("FoxPro with memo");
     default:
         return QStringLiteral("dBASE, 32-byte field descriptors");
-    }
-}
-
-QString csvField(const QString& s) {
-    if (!s.contains(QLatin1Char(',')) && !s.contains(QLatin1Char('"')) && !s.contains(QLatin1Char('\n')) &&
-        !s.contains(QLatin1Char('\r')))
-        return s;
-    QString q = s;
-    q.replace(QLatin1String("\""), QLatin1String("\"\""));
-    return QLatin1Char('"') + q + QLatin1Char('"');
-}
-
-QString valueText(const DbfField& f, const QVariant& v) {
-    if (!v.isValid() || v.isNull()) return QString();
-    switch (v.typeId()) {
-    case QMetaType::QDate:
-        return v.toDate().toString(Qt::ISODate);
-    case QMetaType::Bool:
-        return v.toBool() ? QStringLiteral("T") : QStringLiteral("F");
-    case QMetaType::Double:
-        if (f.decimals > 0) return QString::number(v.toDouble(), 'f', f.decimals);
-        return QString::number(v.toDouble(), 'g', QLocale::FloatingPointShortest);
-    default:
-        return v.toString();
     }
 }
 
@@ -90,119 +65,34 @@ void printHeader(const DbfFile& file) {
     std::fputs(out.toUtf8().constData(), stdout);
 }
 
-// The CSV text being made: appends go to room made beforehand, no check per byte.
-class CsvBuffer {
-public:
-    char* room(size_t n) {
-        if (m_data.size() - m_used < n) [[unlikely]]
-            m_data.resize(std::max(m_data.size() * 2, m_used + n));
-        return m_data.data() + m_used;
-    }
-    void commit(char* end) { m_used = size_t(end - m_data.data()); }
-    void append(const char* p, size_t n) { commit(std::copy(p, p + n, room(n))); }
-    void append(const QByteArray& b) { append(b.constData(), size_t(b.size())); }
-    void push(char c) { *room(1) = c, ++m_used; }
-    size_t size() const { return m_used; }
-    const char* data() const { return m_data.data(); }
-    void clear() { m_used = 0; }
-
-private:
-    std::vector<char> m_data = std::vector<char>(1 << 20);
-    size_t m_used = 0;
+// A failed write of the output: the tool says so and ends with 1.
+struct OutputError {
+    int err;
 };
 
-// Appends text as UTF-8, quoted as csvField quotes it. Text from a table is
-// UTF-16 without surrogates: it is encoded here in one pass; text that needs
-// quotes or holds surrogates takes the general way.
-void appendCsvText(CsvBuffer& out, const QString& s) {
-    const char16_t* p = reinterpret_cast<const char16_t*>(s.constData());
-    const qsizetype n = s.size();
-    char* o = out.room(size_t(n) * 3);
-    for (qsizetype i = 0; i < n; ++i) {
-        const char16_t c = p[i];
-        if (c < 0x80) {
-            if (c == ',' || c == '"' || c == '\n' || c == '\r') return out.append(csvField(s).toUtf8());
-            *o++ = char(c);
-        } else if (c < 0x800) {
-            *o++ = char(0xC0 | c >> 6);
-            *o++ = char(0x80 | (c & 0x3F));
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            return out.append(csvField(s).toUtf8());
-        } else {
-            *o++ = char(0xE0 | c >> 12);
-            *o++ = char(0x80 | (c >> 6 & 0x3F));
-            *o++ = char(0x80 | (c & 0x3F));
-        }
-    }
-    out.commit(o);
-}
-
-template <typename T> void appendNumber(CsvBuffer& out, T v) {
-    char* o = out.room(24);
-    out.commit(std::to_chars(o, o + 24, v).ptr);
-}
-
-void appendValue(CsvBuffer& out, const DbfField& f, const QVariant& v) {
-    // A string, number or date the codec gives is never null.
-    switch (v.typeId()) {
-    case QMetaType::UnknownType:
-        return;
-    case QMetaType::QString:
-        appendCsvText(out, *static_cast<const QString*>(v.constData()));
-        return;
-    case QMetaType::LongLong:
-        appendNumber(out, *static_cast<const qint64*>(v.constData()));
-        return;
-    case QMetaType::Int:
-        appendNumber(out, *static_cast<const int*>(v.constData()));
-        return;
-    case QMetaType::QDate: {
-        int y = 0, m = 0, day = 0;
-        static_cast<const QDate*>(v.constData())->getDate(&y, &m, &day);
-        if (y < 1 || y > 9999) break; // what only the general way knows to print
-        const char buf[10] = {char('0' + y / 1000),
-                              char('0' + y / 100 % 10),
-                              char('0' + y / 10 % 10),
-                              char('0' + y % 10),
-                              '-',
-                              char('0' + m / 10),
-                              char('0' + m % 10),
-                              '-',
-                              char('0' + day / 10),
-                              char('0' + day % 10)};
-        out.append(buf, sizeof buf);
-        return;
-    }
-    default:
-        break;
-    }
-    out.append(csvField(valueText(f, v)).toUtf8());
-}
-
-void flushOut(CsvBuffer& out) {
-    if (out.size() > 0) std::fwrite(out.data(), 1, out.size(), stdout);
-    out.clear();
+void writeOut(const char* data, size_t size) {
+    if (std::fwrite(data, 1, size, stdout) != size) throw OutputError{errno ? errno : EIO};
 }
 
 void printCsv(const DbfFile& file) {
-    QStringList names;
-    for (const DbfField& f : file.fields())
-        names << csvField(f.name);
-    CsvBuffer out;
-    out.append(names.join(QLatin1Char(',')).toUtf8());
-    out.push('\n');
-    constexpr size_t kFlushAt = 512 << 10;
-    const auto& fields = file.fields();
-    file.readAll([&](quint32, QVector<QVariant>&& values) {
-        const QVariant* v = values.constData();
-        for (int i = 0; i < values.size(); ++i) {
-            if (i) out.push(',');
-            appendValue(out, fields[i], v[i]);
-        }
-        out.push('\n');
-        if (out.size() > kFlushAt) flushOut(out);
-    });
-    flushOut(out);
+    writeCsv(file, writeOut);
+}
+
+// Ends the output: what stdio still holds is written and the stream closed;
+// false when any of it failed.
+bool finishOutput(int* err) {
+    errno = 0;
+    const bool failed = std::fflush(stdout) != 0 || std::ferror(stdout);
+    const int flushErr = errno;
+    errno = 0;
+    const bool closeFailed = std::fclose(stdout) != 0;
+    *err = failed ? flushErr : errno;
+    return !failed && !closeFailed;
+}
+
+int outputFailure(int err) {
+    std::fprintf(stderr, "varek-dbf: cannot write the output: %s\n", std::strerror(err ? err : EIO));
+    return 1;
 }
 
 } // namespace
@@ -223,10 +113,13 @@ int main(int argc, char** argv) {
             printCsv(*file);
         else
             printHeader(*file);
+    } catch (const OutputError& e) {
+        return outputFailure(e.err);
     } catch (const VarekError& e) {
         std::fflush(stdout);
         std::fprintf(stderr, "varek-dbf: %s\n", e.what());
         return 1;
     }
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    int err = 0;
+    return finishOutput(&err) ? 0 : outputFailure(err);
 }

@@ -140,3 +140,22 @@ TEST(VarekDbfTool, PrintsHeaderFactsAndLiveRowsAsCsv) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(r.err.contains(dir.filePath("absent.dbf"))) << r.err.toStdString();
 }
+
+TEST(VarekDbfTool, AFailedWriteOfTheOutputIsReportedAndEndsWithOne) {
+    if (!QFile::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    QTemporaryDir dir;
+    const QString path = dir.filePath("t.dbf");
+    DbfFile::create(path, {{"NAME", 'C', 30, 0}}, 0x65);
+    DbfFile::open(path)->appendRecord({QString("Иванов")});
+    // The CSV (one write at the end) and the header facts (stdio's buffer, flushed at exit).
+    for (const QStringList& args : {QStringList{"--csv", path}, QStringList{path}}) {
+        QProcess p;
+        p.setStandardOutputFile("/dev/full");
+        p.start(QStringLiteral(VAREK_BIN_DIR "/varek-dbf"), args);
+        ASSERT_TRUE(p.waitForFinished(30000));
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(p.exitCode(), 1) << args.join(' ').toStdString();
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        EXPECT_TRUE(err.contains("cannot write the output")) << err.toStdString();
+    }
+}

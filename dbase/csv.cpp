@@ -1,0 +1,270 @@
+#include "dbase/csv.h"
+
+#include "dbase/codepage.h"
+#include "dbase/dbf.h"
+
+#include <QDate>
+#include <QLocale>
+#include <QStringList>
+#include <QtEndian>
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstring>
+#include <vector>
+
+namespace varek {
+
+namespace {
+
+QString csvField(const QString& s) {
+    if (!s.contains(QLatin1Char(',')) && !s.contains(QLatin1Char('"')) && !s.contains(QLatin1Char('\n')) &&
+        !s.contains(QLatin1Char('\r')))
+        return s;
+    QString q = s;
+    q.replace(QLatin1String("\""), QLatin1String("\"\""));
+    return QLatin1Char('"') + q + QLatin1Char('"');
+}
+
+// The CSV text being made: appends go to room made beforehand, no check per byte.
+class CsvBuffer {
+public:
+    char* room(size_t n) {
+        if (m_data.size() - m_used < n) [[unlikely]]
+            m_data.resize(std::max(m_data.size() * 2, m_used + n));
+        return m_data.data() + m_used;
+    }
+    void commit(char* end) { m_used = size_t(end - m_data.data()); }
+    void append(const char* p, size_t n) { commit(std::copy(p, p + n, room(n))); }
+    void append(const QByteArray& b) { append(b.constData(), size_t(b.size())); }
+    void push(char c) { *room(1) = c, ++m_used; }
+    size_t size() const { return m_used; }
+    const char* data() const { return m_data.data(); }
+    void clear() { m_used = 0; }
+
+private:
+    std::vector<char> m_data = std::vector<char>(size_t(5) << 20);
+    size_t m_used = 0;
+};
+
+template <typename T> void appendNumber(CsvBuffer& out, T v) {
+    char* o = out.room(24);
+    out.commit(std::to_chars(o, o + 24, v).ptr);
+}
+
+void appendDate(CsvBuffer& out, int y, int m, int day) {
+    const char buf[10] = {char('0' + y / 1000),
+                          char('0' + y / 100 % 10),
+                          char('0' + y / 10 % 10),
+                          char('0' + y % 10),
+                          '-',
+                          char('0' + m / 10),
+                          char('0' + m % 10),
+                          '-',
+                          char('0' + day / 10),
+                          char('0' + day % 10)};
+    out.append(buf, sizeof buf);
+}
+
+QString valueText(const DbfField& f, const QVariant& v) {
+    if (!v.isValid() || v.isNull()) return QString();
+    switch (v.typeId()) {
+    case QMetaType::QDate:
+        return v.toDate().toString(Qt::ISODate);
+    case QMetaType::Bool:
+        return v.toBool() ? QStringLiteral("T") : QStringLiteral("F");
+    case QMetaType::Double:
+        if (f.decimals > 0) return QString::number(v.toDouble(), 'f', f.decimals);
+        return QString::number(v.toDouble(), 'g', QLocale::FloatingPointShortest);
+    default:
+        return v.toString();
+    }
+}
+
+// A value as the codec gives it.
+void appendValue(CsvBuffer& out, const DbfField& f, const QVariant& v) {
+    switch (v.typeId()) {
+    case QMetaType::UnknownType:
+        return;
+    case QMetaType::LongLong:
+        appendNumber(out, *static_cast<const qint64*>(v.constData()));
+        return;
+    case QMetaType::Int:
+        appendNumber(out, *static_cast<const int*>(v.constData()));
+        return;
+    case QMetaType::QDate: {
+        int y = 0, m = 0, day = 0;
+        static_cast<const QDate*>(v.constData())->getDate(&y, &m, &day);
+        if (y < 1 || y > 9999) break; // what only the general way knows to print
+        appendDate(out, y, m, day);
+        return;
+    }
+    default:
+        break;
+    }
+    out.append(csvField(valueText(f, v)).toUtf8());
+}
+
+bool isBlank(unsigned char c) {
+    return c == ' ' || c == 0;
+}
+
+// Each byte of a code page as UTF-8 (up to three bytes), and whether it
+// makes a field need quotes.
+struct Utf8Table {
+    std::array<std::array<char, 4>, 256> bytes{}; // [0] the length
+    std::array<bool, 256> special{};
+
+    explicit Utf8Table(const CodePage& page) {
+        for (int b = 0; b < 256; ++b) {
+            const char16_t c = page.unicodeOf(uchar(b));
+            auto& o = bytes[b];
+            special[b] = c == ',' || c == '"' || c == '\n' || c == '\r' || (c >= 0xD800 && c <= 0xDFFF);
+            if (c < 0x80) {
+                o = {1, char(c), 0, 0};
+            } else if (c < 0x800) {
+                o = {2, char(0xC0 | c >> 6), char(0x80 | (c & 0x3F)), 0};
+            } else {
+                o = {3, char(0xE0 | c >> 12), char(0x80 | (c >> 6 & 0x3F)), char(0x80 | (c & 0x3F))};
+            }
+        }
+    }
+};
+
+class CsvWriter {
+public:
+    CsvWriter(const DbfFile& file, const std::function<void(const char*, size_t)>& out, bool records)
+        : m_file(file), m_fields(file.fields()), m_utf8(file.codePage()), m_out(out), m_records(records) {}
+
+    void run() {
+        QStringList names;
+        for (const DbfField& f : m_fields)
+            names << csvField(f.name);
+        m_buf.append(names.join(QLatin1Char(',')).toUtf8());
+        m_buf.push('\n');
+        const int n = static_cast<int>(m_fields.size());
+        m_file.readRecords([&](quint32 recno, const unsigned char* rec) {
+            for (int k = 0; k < n; ++k) {
+                if (k) m_buf.push(',');
+                field(rec, recno, k);
+            }
+            m_buf.push('\n');
+            if (m_buf.size() > kFlushAt) flush();
+        });
+        flush();
+    }
+
+private:
+    static constexpr size_t kFlushAt = size_t(4) << 20;
+
+    void flush() {
+        if (m_buf.size() > 0) m_out(m_buf.data(), m_buf.size());
+        m_buf.clear();
+    }
+
+    // The codec's value of the field, formatted.
+    void general(const unsigned char* rec, quint32 recno, int k) {
+        appendValue(m_buf, m_fields[k], m_file.decodeField(rec, recno, k));
+    }
+
+    void field(const unsigned char* rec, quint32 recno, int k) {
+        const DbfField& f = m_fields[k];
+        const unsigned char* p = rec + f.offset;
+        if (!m_records) return general(rec, recno, k);
+        switch (f.type) {
+        case 'C':
+            return text(p, f.length) ? void() : general(rec, recno, k);
+        case 'N':
+        case 'F':
+            return f.decimals == 0 && integer(p, f.length) ? void() : general(rec, recno, k);
+        case 'D':
+            return date(p) ? void() : general(rec, recno, k);
+        case 'I':
+            if (!m_file.isLevel7()) {
+                qint32 v;
+                std::memcpy(&v, p, 4); // little-endian, as the machine
+                return appendNumber(m_buf, qFromLittleEndian(v));
+            }
+            return general(rec, recno, k);
+        default:
+            return general(rec, recno, k);
+        }
+    }
+
+    // Text without quotes; false when it needs them (nothing written then).
+    bool text(const unsigned char* p, int length) {
+        int e = length;
+        while (e > 0 && isBlank(p[e - 1]))
+            --e;
+        char* start = m_buf.room(size_t(e) * 3);
+        char* o = start;
+        for (int i = 0; i < e; ++i) {
+            if (m_utf8.special[p[i]]) [[unlikely]]
+                return false;
+            const auto& u = m_utf8.bytes[p[i]];
+            std::memcpy(o, u.data() + 1, 3);
+            o += u[0];
+        }
+        m_buf.commit(o);
+        return true;
+    }
+
+    // An integer of an optional sign and up to 18 digits, blanks around it;
+    // blanks or stars alone are null. False for any other form.
+    bool integer(const unsigned char* p, int length) {
+        int b = 0, e = length;
+        while (b < e && isBlank(p[b]))
+            ++b;
+        while (e > b && isBlank(p[e - 1]))
+            --e;
+        if (b == e) return true;
+        bool stars = true;
+        for (int i = b; i < e && stars; ++i)
+            stars = p[i] == '*';
+        if (stars) return true;
+        int i = b;
+        bool negative = false;
+        if (p[i] == '-' || p[i] == '+') negative = p[i++] == '-';
+        if (i >= e || e - i > 18) return false;
+        qint64 v = 0;
+        for (; i < e; ++i) {
+            if (p[i] < '0' || p[i] > '9') return false;
+            v = v * 10 + (p[i] - '0');
+        }
+        appendNumber(m_buf, negative ? -v : v);
+        return true;
+    }
+
+    // A valid date, or blanks or zeros (null); false for anything else.
+    bool date(const unsigned char* p) {
+        bool blank = true, zeros = true, digits = true;
+        for (int i = 0; i < 8; ++i) {
+            blank = blank && isBlank(p[i]);
+            zeros = zeros && (p[i] == '0' || isBlank(p[i]));
+            digits = digits && p[i] >= '0' && p[i] <= '9';
+        }
+        if (blank || zeros) return true;
+        if (!digits) return false;
+        const int y = (p[0] - '0') * 1000 + (p[1] - '0') * 100 + (p[2] - '0') * 10 + (p[3] - '0');
+        const int m = (p[4] - '0') * 10 + (p[5] - '0'), day = (p[6] - '0') * 10 + (p[7] - '0');
+        if (y < 1 || !QDate::isValid(y, m, day)) return false;
+        appendDate(m_buf, y, m, day);
+        return true;
+    }
+
+    const DbfFile& m_file;
+    const QVector<DbfField>& m_fields;
+    const Utf8Table m_utf8;
+    const std::function<void(const char*, size_t)>& m_out;
+    const bool m_records;
+    CsvBuffer m_buf;
+};
+
+} // namespace
+
+void writeCsv(const DbfFile& file, const std::function<void(const char* data, size_t size)>& out,
+              CsvPath path) {
+    CsvWriter(file, out, path == CsvPath::Records).run();
+}
+
+} // namespace varek
