@@ -2,17 +2,137 @@
 
 #include "register/values.h"
 
+#include <QDate>
+#include <QStringView>
+
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <utility>
 
 namespace varek {
 
+// ---- the text pool ----
+
+RowStore::TextPool::Chars::Chars(Chars&& o) noexcept
+    : m_data(std::exchange(o.m_data, nullptr)), m_size(std::exchange(o.m_size, 0)),
+      m_capacity(std::exchange(o.m_capacity, 0)) {}
+
+RowStore::TextPool::Chars& RowStore::TextPool::Chars::operator=(Chars&& o) noexcept {
+    if (this != &o) {
+        std::free(m_data);
+        m_data = std::exchange(o.m_data, nullptr);
+        m_size = std::exchange(o.m_size, 0);
+        m_capacity = std::exchange(o.m_capacity, 0);
+    }
+    return *this;
+}
+
+RowStore::TextPool::Chars::~Chars() {
+    std::free(m_data);
+}
+
+void RowStore::TextPool::Chars::resize(size_t capacity) {
+    if (capacity == 0) {
+        std::free(m_data);
+        m_data = nullptr;
+        m_capacity = 0;
+        return;
+    }
+    void* p = std::realloc(m_data, capacity * sizeof(char16_t));
+    if (!p) throw std::bad_alloc();
+    m_data = static_cast<char16_t*>(p);
+    m_capacity = capacity;
+}
+
+void RowStore::TextPool::Chars::append(const char16_t* s, size_t n) {
+    if (m_size + n > m_capacity) resize(std::max({m_capacity + m_capacity / 2, m_size + n, size_t(1024)}));
+    if (n) std::memcpy(m_data + m_size, s, n * sizeof(char16_t));
+    m_size += n;
+}
+
+void RowStore::TextPool::Chars::squeeze() {
+    if (m_capacity > m_size) resize(m_size);
+}
+
+void RowStore::TextPool::squeeze() {
+    m_chars.squeeze();
+    m_starts.shrink_to_fit();
+}
+
+size_t RowStore::TextPool::hashOf(const char16_t* s, qsizetype n) {
+    return qHash(QStringView(s, n), 0);
+}
+
+quint32 RowStore::TextPool::find(const char16_t* s, qsizetype n) const {
+    if (m_slots.empty()) return kNone;
+    const size_t mask = m_slots.size() - 1;
+    for (size_t i = hashOf(s, n) & mask;; i = (i + 1) & mask) {
+        const quint32 slot = m_slots[i];
+        if (slot == 0) return kNone;
+        const quint32 id = slot - 1;
+        const quint32 b = m_starts[id], e = m_starts[id + 1];
+        if (e - b == quint32(n) &&
+            (n == 0 || std::memcmp(m_chars.data() + b, s, size_t(n) * sizeof(char16_t)) == 0))
+            return id;
+    }
+}
+
+void RowStore::TextPool::grow() {
+    const size_t size = std::max<size_t>(64, m_slots.size() * 2);
+    m_slots.assign(size, 0);
+    const size_t mask = size - 1;
+    for (quint32 id = 0; id < count(); ++id) {
+        size_t i = hashOf(m_chars.data() + m_starts[id], m_starts[id + 1] - m_starts[id]) & mask;
+        while (m_slots[i] != 0)
+            i = (i + 1) & mask;
+        m_slots[i] = id + 1;
+    }
+}
+
+quint32 RowStore::TextPool::intern(const char16_t* s, qsizetype n) {
+    const quint32 found = find(s, n);
+    if (found != kNone) return found;
+    if ((count() + 1) * 2 > m_slots.size()) grow();
+    const quint32 id = count();
+    m_chars.append(s, size_t(n));
+    m_starts.push_back(static_cast<quint32>(m_chars.size()));
+    const size_t mask = m_slots.size() - 1;
+    size_t i = hashOf(s, n) & mask;
+    while (m_slots[i] != 0)
+        i = (i + 1) & mask;
+    m_slots[i] = id + 1;
+    return id;
+}
+
+QString RowStore::TextPool::text(quint32 id) const {
+    const quint32 b = m_starts[id], e = m_starts[id + 1];
+    if (b == e) return QStringLiteral(""); // empty, not null
+    return QString(reinterpret_cast<const QChar*>(m_chars.data() + b), qsizetype(e - b));
+}
+
+size_t RowStore::TextPool::memoryBytes() const {
+    return m_chars.capacity() * sizeof(char16_t) +
+           (m_starts.capacity() + m_slots.capacity()) * sizeof(quint32);
+}
+
+// ---- rows ----
+
 void RowStore::reset(int fieldCount) {
     m_nf = fieldCount;
-    m_cells = {};
+    m_columns = std::vector<Column>(static_cast<size_t>(fieldCount));
+    m_aside = {};
+    m_size = 0;
     m_recnos = {};
     m_live = {};
     m_liveCount = 0;
     m_indexes.assign(static_cast<size_t>(fieldCount), std::nullopt);
+}
+
+void RowStore::setKind(int field, Kind kind) {
+    if (field < 0 || field >= m_nf || size() > 0) return;
+    m_columns[field].kind = kind;
 }
 
 void RowStore::addIndex(int field, bool numeric) {
@@ -23,9 +143,45 @@ void RowStore::addIndex(int field, bool numeric) {
 }
 
 void RowStore::reserve(size_t rows) {
-    m_cells.reserve(rows * m_nf);
-    m_recnos.reserve(rows);
+    for (Column& c : m_columns) {
+        if (c.kind == Kind::Any)
+            c.any.reserve(rows);
+        else
+            c.cells.reserve(rows);
+    }
     m_live.reserve(rows);
+}
+
+void RowStore::pushRecno(quint32 recno) {
+    if (m_recnos.empty() && recno != quint32(m_size)) {
+        // The first row whose record number is not its id: from now on each is kept.
+        m_recnos.reserve(std::max(m_live.capacity(), size_t(m_size) + 1));
+        for (int id = 0; id < m_size; ++id)
+            m_recnos.push_back(quint32(id));
+    }
+    if (!m_recnos.empty()) m_recnos.push_back(recno);
+    ++m_size;
+}
+
+QVariant RowStore::at(int id, int field) const {
+    const Column& c = m_columns[field];
+    if (c.kind == Kind::Any) return c.any[id];
+    const qint32 x = c.cells[id];
+    if (x == kNull) return QVariant();
+    if (x == kAside) return m_aside.value(asideKey(id, field));
+    switch (c.kind) {
+    case Kind::Text:
+        return QVariant(c.pool.text(quint32(x)));
+    case Kind::Integer:
+        return QVariant::fromValue<qint64>(x);
+    case Kind::Int32:
+        return QVariant::fromValue<qint32>(x);
+    case Kind::Date:
+        return QVariant(QDate::fromJulianDay(x));
+    case Kind::Any:
+        break;
+    }
+    return QVariant();
 }
 
 QVector<QVariant> RowStore::values(int id) const {
@@ -35,19 +191,107 @@ QVector<QVariant> RowStore::values(int id) const {
     return v;
 }
 
+int RowStore::compare(int a, int b, int field) const {
+    const Column& c = m_columns[field];
+    if (c.kind != Kind::Any) {
+        const qint32 x = c.cells[a], y = c.cells[b];
+        if (x != kAside && y != kAside) {
+            if (x == y) return 0;
+            if (x == kNull || y == kNull) return x == kNull ? -1 : 1;
+            if (c.kind != Kind::Text) return x < y ? -1 : 1;
+            return c.pool.view(quint32(x)).compare(c.pool.view(quint32(y)));
+        }
+    }
+    return compareValues(at(a, field), at(b, field));
+}
+
+// The compact cell of a value, or kAside when the column cannot hold it.
+namespace {
+
+qint32 compactInt(qint64 v) {
+    return v > std::numeric_limits<qint32>::min() + 1 && v <= std::numeric_limits<qint32>::max()
+               ? static_cast<qint32>(v)
+               : std::numeric_limits<qint32>::min();
+}
+
+} // namespace
+
+void RowStore::put(int id, int field, const QVariant& v) {
+    Column& c = m_columns[field];
+    if (c.kind == Kind::Any) {
+        c.any[id] = v;
+        return;
+    }
+    qint32& cell = c.cells[id];
+    if (cell == kAside) m_aside.remove(asideKey(id, field));
+    qint32 x = kAside;
+    if (!v.isValid()) {
+        x = kNull;
+    } else {
+        switch (c.kind) {
+        case Kind::Text:
+            if (v.typeId() == QMetaType::QString) {
+                const QString& s = *static_cast<const QString*>(v.constData());
+                if (!s.isNull()) {
+                    if (s.constData() == c.lastText.constData() && s.size() == c.lastText.size() &&
+                        !c.lastText.isNull()) {
+                        x = qint32(c.lastId);
+                    } else {
+                        c.lastId = c.pool.intern(reinterpret_cast<const char16_t*>(s.constData()), s.size());
+                        c.lastText = s;
+                        x = qint32(c.lastId);
+                    }
+                }
+            }
+            break;
+        case Kind::Integer:
+            if (v.typeId() == QMetaType::LongLong) x = compactInt(*static_cast<const qint64*>(v.constData()));
+            break;
+        case Kind::Int32:
+            if (v.typeId() == QMetaType::Int) x = compactInt(*static_cast<const int*>(v.constData()));
+            break;
+        case Kind::Date:
+            if (v.typeId() == QMetaType::QDate) {
+                const QDate& d = *static_cast<const QDate*>(v.constData());
+                if (d.isValid()) x = compactInt(d.toJulianDay());
+            }
+            break;
+        case Kind::Any:
+            break;
+        }
+    }
+    cell = x;
+    if (x == kAside) m_aside.insert(asideKey(id, field), v);
+}
+
+void RowStore::push(int field, QVariant&& v) {
+    Column& c = m_columns[field];
+    const int id = size() - 1; // the row's id is pushed first
+    if (c.kind == Kind::Any) {
+        c.any.push_back(std::move(v));
+        return;
+    }
+    c.cells.push_back(kNull);
+    put(id, field, v);
+}
+
 void RowStore::appendLoaded(quint32 recno, QVector<QVariant>&& v) {
-    for (int f = 0; f < m_nf; ++f)
-        m_cells.push_back(f < v.size() ? std::move(v[f]) : QVariant());
-    m_recnos.push_back(recno);
+    pushRecno(recno);
     m_live.push_back(1);
     ++m_liveCount;
+    for (int f = 0; f < m_nf; ++f)
+        push(f, f < v.size() ? std::move(v[f]) : QVariant());
 }
 
 void RowStore::indexLoaded() {
     for (auto& ix : m_indexes)
-        if (ix) ix->next.assign(m_recnos.size(), -1);
+        if (ix) ix->next.assign(static_cast<size_t>(m_size), -1);
     for (int id = 0; id < size(); ++id)
         indexAdd(id);
+    for (Column& c : m_columns) {
+        c.pool.squeeze();
+        c.lastText = QString();
+    }
 }
 
 int RowStore::append(quint32 recno, QVector<QVariant>&& v) {
@@ -60,7 +304,7 @@ int RowStore::append(quint32 recno, QVector<QVariant>&& v) {
 void RowStore::set(int id, const QVector<QVariant>& v) {
     indexRemove(id);
     for (int f = 0; f < m_nf; ++f)
-        cell(id, f) = v.value(f);
+        put(id, f, v.value(f));
     indexAdd(id);
 }
 
@@ -70,7 +314,7 @@ void RowStore::kill(int id) {
     m_live[id] = 0;
     --m_liveCount;
     for (int f = 0; f < m_nf; ++f)
-        cell(id, f) = QVariant();
+        put(id, f, QVariant());
 }
 
 bool RowStore::indexed(int field) const {
@@ -80,11 +324,12 @@ bool RowStore::indexed(int field) const {
 int RowStore::indexKeyCount(int field) const {
     if (!indexed(field)) return 0;
     const Index& ix = *m_indexes[field];
-    return static_cast<int>(ix.numeric ? ix.ints.size() : ix.texts.size());
+    return ix.numeric ? static_cast<int>(ix.ints.size()) : ix.textKeys;
 }
 
-RowStore::Chain* RowStore::chainOf(Index& ix, const QVariant& key, bool create, bool* usable) {
+RowStore::Chain* RowStore::chainOf(int field, const QVariant& key, bool create, bool* usable) {
     if (usable) *usable = true;
+    Index& ix = *m_indexes[field];
     if (ix.numeric) {
         const auto k = integralOf(key);
         if (!k) {
@@ -96,9 +341,34 @@ RowStore::Chain* RowStore::chainOf(Index& ix, const QVariant& key, bool create, 
         return it == ix.ints.end() ? nullptr : &it.value();
     }
     const QString text = key.toString();
-    if (create) return &ix.texts[text];
-    auto it = ix.texts.find(text);
-    return it == ix.texts.end() ? nullptr : &it.value();
+    TextPool& pool = m_columns[field].pool;
+    const auto* s = reinterpret_cast<const char16_t*>(text.constData());
+    const quint32 id = create ? pool.intern(s, text.size()) : pool.find(s, text.size());
+    if (id == TextPool::kNone) return nullptr;
+    if (create && ix.texts.size() <= id) ix.texts.resize(pool.count());
+    return id < ix.texts.size() ? &ix.texts[id] : nullptr;
+}
+
+RowStore::Chain* RowStore::chainOfCell(int id, int field, bool create) {
+    Index& ix = *m_indexes[field];
+    const Column& c = m_columns[field];
+    if (!ix.numeric && c.kind == Kind::Text && c.cells[id] != kAside) {
+        // The text's number in the pool is its key.
+        const qint32 x = c.cells[id];
+        if (x == kNull) return nullptr;
+        if (create && ix.texts.size() <= size_t(x)) ix.texts.resize(c.pool.count());
+        return size_t(x) < ix.texts.size() ? &ix.texts[size_t(x)] : nullptr;
+    }
+    if (ix.numeric && (c.kind == Kind::Integer || c.kind == Kind::Int32) && c.cells[id] != kAside) {
+        const qint32 x = c.cells[id];
+        if (x == kNull) return nullptr;
+        if (create) return &ix.ints[x];
+        auto it = ix.ints.find(x);
+        return it == ix.ints.end() ? nullptr : &it.value();
+    }
+    const QVariant v = at(id, field);
+    if (isNullValue(v)) return nullptr;
+    return chainOf(field, v, create);
 }
 
 void RowStore::indexAdd(int id) {
@@ -106,24 +376,11 @@ void RowStore::indexAdd(int id) {
         if (!m_indexes[f]) continue;
         Index& ix = *m_indexes[f];
         if (ix.next.size() <= static_cast<size_t>(id))
-            ix.next.resize(std::max(static_cast<size_t>(id) + 1, m_recnos.size()), -1);
+            ix.next.resize(std::max(static_cast<size_t>(id) + 1, static_cast<size_t>(m_size)), -1);
         ix.next[id] = -1;
-        QVariant& v = cell(id, static_cast<int>(f));
-        if (isNullValue(v)) continue;
-        Chain* c = nullptr;
-        if (ix.numeric) {
-            c = chainOf(ix, v, true);
-        } else {
-            // The row keeps the index's copy of the text: rows of one key
-            // share one string (an access table repeats each code).
-            const QString text = v.toString();
-            auto it = ix.texts.find(text);
-            if (it == ix.texts.end()) it = ix.texts.insert(text, Chain{});
-            if (v.typeId() == QMetaType::QString) v = QVariant(it.key());
-            c = &it.value();
-        }
+        Chain* c = chainOfCell(id, static_cast<int>(f), true);
         if (!c) continue;
-        ++c->count;
+        if (c->count++ == 0 && !ix.numeric) ++ix.textKeys;
         if (c->head < 0) {
             c->head = c->tail = id;
         } else if (c->tail < id) {
@@ -148,9 +405,7 @@ void RowStore::indexRemove(int id) {
     for (size_t f = 0; f < m_indexes.size(); ++f) {
         if (!m_indexes[f]) continue;
         Index& ix = *m_indexes[f];
-        const QVariant& v = at(id, static_cast<int>(f));
-        if (isNullValue(v)) continue;
-        Chain* c = chainOf(ix, v, false);
+        Chain* c = chainOfCell(id, static_cast<int>(f), false);
         if (!c) continue;
         int prev = -1, x = c->head;
         while (x >= 0 && x != id) {
@@ -165,10 +420,12 @@ void RowStore::indexRemove(int id) {
         if (c->tail == id) c->tail = prev;
         ix.next[id] = -1;
         if (--c->count == 0) {
-            if (ix.numeric)
-                ix.ints.remove(*integralOf(v));
-            else
-                ix.texts.remove(v.toString());
+            if (ix.numeric) {
+                ix.ints.remove(*integralOf(at(id, static_cast<int>(f))));
+            } else {
+                *c = Chain{};
+                --ix.textKeys;
+            }
         }
     }
 }
@@ -177,17 +434,28 @@ int RowStore::lookup(int field, const QVariant& key, std::vector<int>* out) cons
     if (out) out->clear();
     if (!indexed(field)) return -1;
     if (isNullValue(key)) return 0;
-    Index& ix = const_cast<Index&>(*m_indexes[field]);
     bool usable = true;
-    const Chain* c = const_cast<RowStore*>(this)->chainOf(ix, key, false, &usable);
+    const Chain* c = const_cast<RowStore*>(this)->chainOf(field, key, false, &usable);
     if (!usable) return -1;
-    if (!c) return 0;
+    if (!c || c->count == 0) return 0;
     if (out) {
+        const Index& ix = *m_indexes[field];
         out->reserve(c->count);
         for (int x = c->head; x >= 0; x = ix.next[x])
             out->push_back(x);
     }
     return c->count;
+}
+
+size_t RowStore::memoryBytes() const {
+    size_t n = m_recnos.capacity() * sizeof(quint32) + m_live.capacity();
+    for (const Column& c : m_columns)
+        n += c.cells.capacity() * sizeof(qint32) + c.any.capacity() * sizeof(QVariant) + c.pool.memoryBytes();
+    for (const auto& ix : m_indexes)
+        if (ix)
+            n += ix->next.capacity() * sizeof(int) + ix->texts.capacity() * sizeof(Chain) +
+                 size_t(ix->ints.capacity()) * (sizeof(qint64) + sizeof(Chain) + 8);
+    return n;
 }
 
 } // namespace varek

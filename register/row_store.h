@@ -2,9 +2,11 @@
 
 #include <QHash>
 #include <QString>
+#include <QStringView>
 #include <QVariant>
 #include <QVector>
 
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -13,35 +15,56 @@ namespace varek {
 // The rows of one table in memory and their hash indexes, apart from what a
 // dataset does with them (current row, edit buffer, presentation order).
 //
-// All fields of a row stand side by side in one array (no allocation per
-// row). A row's id is its position: ids are stable while the table is open,
-// and deleted rows stay as dead ids. Each row remembers its record number in
-// the file. Indexed fields keep, for each key, the chain of its live rows in
-// id order; a text key's rows share one string with the index.
+// The rows are kept by column, compactly: a field of a kind told by
+// setKind keeps 4 bytes per row (the integer, the date's day number, or the
+// number of a text in the column's pool, where each distinct text is kept
+// once in UTF-16), and values are made on access. A value that the column's
+// kind does not hold (another type, a number beyond 32 bits, a null string)
+// is kept aside as it is, so every value reads back exactly as it was put.
+// Fields of other kinds keep one QVariant per row.
+//
+// A row's id is its position: ids are stable while the table is open, and
+// deleted rows stay as dead ids. Each row remembers its record number in the
+// file. Indexed fields keep, for each key, the chain of its live rows in id
+// order.
 class RowStore {
 public:
-    // Drops every row and index and sets the number of fields.
+    // How a field's values are kept.
+    enum class Kind {
+        Any,     // one QVariant per row
+        Text,    // QString
+        Integer, // qint64 (numbers without decimals)
+        Int32,   // qint32
+        Date,    // QDate
+    };
+
+    // Drops every row and index and sets the number of fields (all Any).
     void reset(int fieldCount);
+    // Sets how a field is kept. Call before adding rows.
+    void setKind(int field, Kind kind);
     // Indexes a field; numeric keys are compared as integers. Call before
     // adding rows.
     void addIndex(int field, bool numeric);
     void reserve(size_t rows);
 
     int fieldCount() const { return m_nf; }
-    int size() const { return static_cast<int>(m_recnos.size()); } // ids, dead ones included
+    int size() const { return m_size; } // ids, dead ones included
     int liveCount() const { return m_liveCount; }
     bool live(int id) const { return id >= 0 && id < size() && m_live[id]; }
-    quint32 recno(int id) const { return m_recnos[id]; }
-    const QVariant& at(int id, int field) const { return m_cells[static_cast<size_t>(id) * m_nf + field]; }
+    quint32 recno(int id) const { return m_recnos.empty() ? quint32(id) : m_recnos[id]; }
+    QVariant at(int id, int field) const;
     // A field's value, null for a field outside the row.
     QVariant get(int id, int field) const { return field >= 0 && field < m_nf ? at(id, field) : QVariant(); }
     QVector<QVariant> values(int id) const;
+    // compareValues of a field of two rows, without making the values.
+    int compare(int a, int b, int field) const;
 
     // Adds a live row (file record recno) and indexes it; returns its id.
     int append(quint32 recno, QVector<QVariant>&& values);
     // Loading a file: rows added with appendLoaded are indexed all at once by
     // indexLoaded, which is quicker than indexing row by row.
     void appendLoaded(quint32 recno, QVector<QVariant>&& values);
+    // Also gives back the room the loading kept spare.
     void indexLoaded();
     // Replaces a live row's values and indexes it anew.
     void set(int id, const QVector<QVariant>& values);
@@ -56,7 +79,59 @@ public:
     // index); else the number of rows, their ids put into out when given.
     int lookup(int field, const QVariant& key, std::vector<int>* out) const;
 
+    // Bytes held by the rows and indexes (for benchmarks).
+    size_t memoryBytes() const;
+
 private:
+    // Distinct texts of a column, each kept once.
+    class TextPool {
+    public:
+        static constexpr quint32 kNone = 0xFFFFFFFFu;
+        quint32 find(const char16_t* s, qsizetype n) const;
+        quint32 intern(const char16_t* s, qsizetype n);
+        QString text(quint32 id) const;
+        QStringView view(quint32 id) const {
+            return QStringView(m_chars.data() + m_starts[id], qsizetype(m_starts[id + 1] - m_starts[id]));
+        }
+        quint32 count() const { return static_cast<quint32>(m_starts.size() - 1); }
+        size_t memoryBytes() const;
+        void squeeze();
+
+    private:
+        // The characters of every text, one after the other. Grown and
+        // squeezed with realloc, which moves big blocks without copying.
+        class Chars {
+        public:
+            Chars() = default;
+            Chars(Chars&& o) noexcept;
+            Chars& operator=(Chars&& o) noexcept;
+            ~Chars();
+            const char16_t* data() const { return m_data; }
+            size_t size() const { return m_size; }
+            size_t capacity() const { return m_capacity; }
+            void append(const char16_t* s, size_t n);
+            void squeeze();
+
+        private:
+            void resize(size_t capacity);
+            char16_t* m_data = nullptr;
+            size_t m_size = 0;
+            size_t m_capacity = 0;
+        };
+        static size_t hashOf(const char16_t* s, qsizetype n);
+        void grow();
+        Chars m_chars;
+        std::vector<quint32> m_starts{0}; // text i is [m_starts[i], m_starts[i + 1])
+        std::vector<quint32> m_slots;     // open addressing: id + 1, 0 free
+    };
+    struct Column {
+        Kind kind = Kind::Any;
+        std::vector<qint32> cells; // compact kinds
+        std::vector<QVariant> any; // Kind::Any
+        TextPool pool;             // Kind::Text, and the keys of a text index
+        QString lastText;          // the text put last and its number: the codec
+        quint32 lastId = 0;        // shares the string of repeated texts
+    };
     struct Chain {
         int head = -1;
         int tail = -1;
@@ -65,20 +140,33 @@ private:
     struct Index {
         bool numeric = false;
         QHash<qint64, Chain> ints;
-        QHash<QString, Chain> texts;
+        std::vector<Chain> texts; // by the number of the text in the column's pool
+        int textKeys = 0;
         std::vector<int> next; // the chains, linked through one int per row
     };
 
-    QVariant& cell(int id, int field) { return m_cells[static_cast<size_t>(id) * m_nf + field]; }
+    // Cell markers of the compact kinds; a value equal to one is kept aside.
+    static constexpr qint32 kAside = std::numeric_limits<qint32>::min();
+    static constexpr qint32 kNull = std::numeric_limits<qint32>::min() + 1;
+
+    void put(int id, int field, const QVariant& v);
+    void push(int field, QVariant&& v);
+    void pushRecno(quint32 recno);
+    quint64 asideKey(int id, int field) const { return quint64(id) * quint64(m_nf) + quint64(field); }
     // The chain of a key: nullptr when absent; *usable false when the key
     // cannot be looked up in this index.
-    Chain* chainOf(Index& ix, const QVariant& key, bool create, bool* usable = nullptr);
+    Chain* chainOf(int field, const QVariant& key, bool create, bool* usable = nullptr);
+    // The chain of a stored cell.
+    Chain* chainOfCell(int id, int field, bool create);
+    void chainDropped(Index& ix, int field, int id);
     void indexAdd(int id);
     void indexRemove(int id);
 
     int m_nf = 0;
-    std::vector<QVariant> m_cells;
-    std::vector<quint32> m_recnos;
+    std::vector<Column> m_columns;
+    QHash<quint64, QVariant> m_aside; // values the compact columns do not hold
+    int m_size = 0;
+    std::vector<quint32> m_recnos; // empty while every row's record number is its id
     std::vector<char> m_live;
     int m_liveCount = 0;
     std::vector<std::optional<Index>> m_indexes; // by field position

@@ -18,6 +18,29 @@
 
 namespace varek {
 
+namespace {
+
+// How the rows keep a field's values: the kinds the codec reads compactly.
+RowStore::Kind storeKind(const DbfField& f) {
+    switch (f.type) {
+    case 'C':
+    case 'M':
+        return RowStore::Kind::Text;
+    case 'N':
+    case 'F':
+        return f.decimals == 0 ? RowStore::Kind::Integer : RowStore::Kind::Any;
+    case 'I':
+    case '+':
+        return RowStore::Kind::Int32;
+    case 'D':
+        return RowStore::Kind::Date;
+    default:
+        return RowStore::Kind::Any;
+    }
+}
+
+} // namespace
+
 struct Table::Impl {
     Table* q = nullptr;
     QString fileName;
@@ -59,7 +82,7 @@ struct Table::Impl {
 
     bool less(int a, int b) const {
         if (orderField >= 0) {
-            const int c = compareValues(rows.at(a, orderField), rows.at(b, orderField));
+            const int c = rows.compare(a, b, orderField);
             if (c != 0) return c < 0;
         }
         return a < b;
@@ -240,6 +263,8 @@ void Table::open() {
         }
         if (d->openCheck) d->openCheck(*d->file);
         d->rows.reset(static_cast<int>(d->fields.size()));
+        for (int f = 0; f < d->fields.size(); ++f)
+            d->rows.setKind(f, storeKind(d->fields[f]));
         for (const QString& n : d->indexedNames) {
             const int f = d->file->fieldIndex(n);
             if (f >= 0) d->rows.addIndex(f, isNumericType(d->fields[f].type));

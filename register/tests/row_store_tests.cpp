@@ -1,0 +1,213 @@
+// The rows kept by column: every value reads back exactly as it was put
+// (type, value, null or empty), through appends, rewrites and deletes, and
+// the indexes and the ordering agree with the values.
+#include "dbase/dbf.h"
+#include "register/row_store.h"
+#include "register/table.h"
+#include "register/values.h"
+
+#include <QDate>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <limits>
+
+using namespace varek;
+using Kind = RowStore::Kind;
+
+namespace {
+
+constexpr qint64 kMin32 = std::numeric_limits<qint32>::min();
+constexpr qint64 kMax32 = std::numeric_limits<qint32>::max();
+
+bool same(const QVariant& a, const QVariant& b) {
+    if (a.typeId() != b.typeId() || a.isValid() != b.isValid()) return false;
+    if (a.typeId() == QMetaType::QString && a.toString().isNull() != b.toString().isNull()) return false;
+    return a == b;
+}
+
+struct Case {
+    Kind kind;
+    QVariant value;
+};
+
+// Values of each kind of column, and values the column's kind does not hold.
+const std::vector<Case>& cases() {
+    static const std::vector<Case> all = {
+        {Kind::Text, QString("")},
+        {Kind::Text, QString()},
+        {Kind::Text, QString("Иванов  ")},
+        {Kind::Text, QString("ёлка Ёж")},
+        {Kind::Text, QString(254, QChar(u'ж'))},
+        {Kind::Text, QString("строка 1\r\nстрока 2")},
+        {Kind::Text, QVariant()},
+        {Kind::Text, QVariant::fromValue<qint64>(5)},
+        {Kind::Text, QDate(2024, 1, 31)},
+        {Kind::Integer, QVariant::fromValue<qint64>(0)},
+        {Kind::Integer, QVariant::fromValue<qint64>(-1)},
+        {Kind::Integer, QVariant::fromValue<qint64>(kMax32)},
+        {Kind::Integer, QVariant::fromValue<qint64>(kMin32)},
+        {Kind::Integer, QVariant::fromValue<qint64>(kMin32 + 1)},
+        {Kind::Integer, QVariant::fromValue<qint64>(1LL << 40)},
+        {Kind::Integer, QVariant::fromValue<qint64>(-(1LL << 40))},
+        {Kind::Integer, QVariant()},
+        {Kind::Integer, QVariant::fromValue<qint32>(7)},
+        {Kind::Integer, QString("12")},
+        {Kind::Integer, 1.5},
+        {Kind::Int32, QVariant::fromValue<qint32>(-7)},
+        {Kind::Int32, QVariant::fromValue<qint32>(std::numeric_limits<qint32>::min())},
+        {Kind::Int32, QVariant()},
+        {Kind::Int32, QVariant::fromValue<qint64>(5)},
+        {Kind::Date, QDate(2024, 2, 29)},
+        {Kind::Date, QDate(1, 1, 1)},
+        {Kind::Date, QDate(9999, 12, 31)},
+        {Kind::Date, QDate()},
+        {Kind::Date, QVariant()},
+        {Kind::Date, QString("31.01.2024")},
+        {Kind::Any, true},
+        {Kind::Any, 2.5},
+        {Kind::Any, QVariant()},
+    };
+    return all;
+}
+
+} // namespace
+
+TEST(RowStore, EveryValueReadsBackExactlyThroughAppendsRewritesAndDeletes) {
+    for (const Kind kind : {Kind::Text, Kind::Integer, Kind::Int32, Kind::Date, Kind::Any}) {
+        std::vector<QVariant> values;
+        for (const Case& c : cases())
+            if (c.kind == kind) values.push_back(c.value);
+        RowStore rows;
+        rows.reset(2);
+        rows.setKind(0, kind);
+        rows.setKind(1, Kind::Integer);
+        for (size_t i = 0; i < values.size(); ++i) {
+            QVector<QVariant> row{values[i], QVariant::fromValue<qint64>(qint64(i))};
+            if (i % 2)
+                rows.appendLoaded(quint32(i), std::move(row));
+            else
+                rows.append(quint32(i), std::move(row));
+        }
+        for (int id = 0; id < rows.size(); ++id) {
+            SCOPED_TRACE(values[id].toString().toStdString());
+            EXPECT_TRUE(same(rows.at(id, 0), values[id])) << int(kind);
+            EXPECT_EQ(rows.at(id, 1).toLongLong(), id);
+        }
+        // Each row rewritten with its neighbour's value, then with its own again.
+        const int n = rows.size();
+        for (int id = 0; id < n; ++id)
+            rows.set(id, {values[(id + 1) % n], QVariant()});
+        for (int id = 0; id < n; ++id)
+            EXPECT_TRUE(same(rows.at(id, 0), values[(id + 1) % n])) << int(kind) << " row " << id;
+        for (int id = 0; id < n; ++id)
+            rows.set(id, {values[id], QVariant()});
+        for (int id = 0; id < n; ++id) {
+            EXPECT_TRUE(same(rows.at(id, 0), values[id])) << int(kind) << " row " << id;
+            EXPECT_FALSE(rows.at(id, 1).isValid());
+        }
+        rows.kill(0);
+        EXPECT_FALSE(rows.live(0));
+        EXPECT_FALSE(rows.at(0, 0).isValid());
+        EXPECT_EQ(rows.liveCount(), n - 1);
+        EXPECT_TRUE(same(rows.values(1)[0], values[1]));
+    }
+}
+
+TEST(RowStore, CompareOfTwoRowsAgreesWithTheirValues) {
+    for (const Kind kind : {Kind::Text, Kind::Integer, Kind::Int32, Kind::Date}) {
+        RowStore rows;
+        rows.reset(1);
+        rows.setKind(0, kind);
+        std::vector<QVariant> values;
+        for (const Case& c : cases())
+            if (c.kind == kind) values.push_back(c.value);
+        if (kind == Kind::Text) values.push_back(QString("ёлка Ёж")); // the same text twice
+        for (const QVariant& v : values)
+            rows.appendLoaded(0, {v});
+        const auto sign = [](int x) { return x < 0 ? -1 : (x > 0 ? 1 : 0); };
+        for (int a = 0; a < rows.size(); ++a)
+            for (int b = 0; b < rows.size(); ++b)
+                EXPECT_EQ(sign(rows.compare(a, b, 0)), sign(compareValues(rows.at(a, 0), rows.at(b, 0))))
+                    << values[a].toString().toStdString() << " / " << values[b].toString().toStdString();
+    }
+}
+
+TEST(RowStore, IndexesFindRowsByTextAndNumberAcrossChanges) {
+    RowStore rows;
+    rows.reset(2);
+    rows.setKind(0, Kind::Text);
+    rows.setKind(1, Kind::Integer);
+    rows.addIndex(0, false);
+    rows.addIndex(1, true);
+    const qint64 big = 1LL << 40;
+    rows.appendLoaded(0, {QString("A"), QVariant::fromValue<qint64>(1)});
+    rows.appendLoaded(1, {QString("B"), QVariant::fromValue<qint64>(big)});
+    rows.appendLoaded(2, {QString("A"), QVariant::fromValue<qint64>(1)});
+    rows.appendLoaded(3, {QVariant::fromValue<qint64>(5), QVariant()}); // a number in a text field
+    rows.indexLoaded();
+    std::vector<int> ids;
+    EXPECT_EQ(rows.lookup(0, QString("A"), &ids), 2);
+    EXPECT_EQ(ids, (std::vector<int>{0, 2}));
+    EXPECT_EQ(rows.lookup(0, QString("5"), &ids), 1);
+    EXPECT_EQ(ids, (std::vector<int>{3}));
+    EXPECT_EQ(rows.lookup(0, QString("нет"), &ids), 0);
+    EXPECT_EQ(rows.lookup(1, QVariant::fromValue<qint32>(1), nullptr), 2);
+    EXPECT_EQ(rows.lookup(1, QVariant::fromValue<qint64>(big), &ids), 1);
+    EXPECT_EQ(rows.lookup(1, QString("x"), nullptr), -1);
+    EXPECT_EQ(rows.indexKeyCount(0), 3);
+    EXPECT_EQ(rows.indexKeyCount(1), 2);
+
+    const int added = rows.append(4, {QString("A"), QVariant::fromValue<qint64>(big)});
+    EXPECT_EQ(rows.lookup(0, QString("A"), &ids), 3);
+    EXPECT_EQ(ids.back(), added);
+    rows.set(0, {QString("C"), QVariant::fromValue<qint64>(big)});
+    rows.kill(2);
+    EXPECT_EQ(rows.lookup(0, QString("A"), &ids), 1);
+    EXPECT_EQ(ids, (std::vector<int>{added}));
+    EXPECT_EQ(rows.lookup(1, QVariant::fromValue<qint64>(1), nullptr), 0);
+    EXPECT_EQ(rows.lookup(1, QVariant::fromValue<qint64>(big), &ids), 3);
+    EXPECT_EQ(ids, (std::vector<int>{0, 1, added}));
+    EXPECT_EQ(rows.indexKeyCount(0), 4); // A, B, C and "5"
+    EXPECT_EQ(rows.indexKeyCount(1), 1);
+    rows.kill(1);
+    rows.kill(3);
+    EXPECT_EQ(rows.indexKeyCount(0), 2);
+    EXPECT_EQ(rows.lookup(0, QString("B"), nullptr), 0);
+}
+
+TEST(RowStore, ATableHoldsExactlyWhatTheCodecReads) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("t.dbf");
+    DbfFile::create(path,
+                    {{"NAME", 'C', 20, 0},
+                     {"NUM", 'N', 20, 0},
+                     {"PRICE", 'N', 9, 2},
+                     {"DAY", 'D', 8, 0},
+                     {"OK", 'L', 1, 0},
+                     {"CNT", 'I', 4, 0}},
+                    0x65);
+    {
+        auto file = DbfFile::open(path);
+        file->appendRecords({
+            {QString("Ёлка  "), qint64(-42), 12.5, QDate(2024, 2, 29), true, 7},
+            {QVariant(), QVariant(), QVariant(), QVariant(), QVariant(), QVariant()},
+            {QString("ёж"), qint64(1) << 50, -0.5, QDate(1, 1, 1), false, -1},
+            {QString("ёж"), qint64(kMin32), 0.0, QDate(9999, 12, 31), QVariant(), 0},
+        });
+    }
+    std::vector<QVector<QVariant>> read;
+    DbfFile::open(path)->readAll([&](quint32, QVector<QVariant>&& v) { read.push_back(v); });
+    Table table;
+    table.setFileName(path);
+    table.setIndexedFields({"NAME", "NUM"});
+    table.open();
+    ASSERT_EQ(table.storedRowCount(), int(read.size()));
+    for (int id = 0; id < table.storedRowCount(); ++id)
+        for (int f = 0; f < read[id].size(); ++f)
+            EXPECT_TRUE(same(table.storedValue(id, f), read[id][f]))
+                << "row " << id << " field " << f << ": " << read[id][f].toString().toStdString();
+    std::vector<int> ids;
+    EXPECT_EQ(table.lookup(0, QString("ёж"), &ids), 2);
+    EXPECT_EQ(table.lookup(1, qint64(1) << 50, &ids), 1);
+}
