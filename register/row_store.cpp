@@ -158,8 +158,10 @@ void RowStore::pushRecno(quint32 recno) {
         m_recnos.reserve(std::max(m_live.capacity(), size_t(m_size) + 1));
         for (int id = 0; id < m_size; ++id)
             m_recnos.push_back(quint32(id));
+        m_recnos.push_back(recno);
+    } else if (!m_recnos.empty()) {
+        m_recnos.push_back(recno);
     }
-    if (!m_recnos.empty()) m_recnos.push_back(recno);
     ++m_size;
 }
 

@@ -211,3 +211,25 @@ TEST(RowStore, ATableHoldsExactlyWhatTheCodecReads) {
     EXPECT_EQ(table.lookup(0, QString("ёж"), &ids), 2);
     EXPECT_EQ(table.lookup(1, qint64(1) << 50, &ids), 1);
 }
+
+TEST(RowStore, EachRowKeepsItsRecordNumberWhateverTheDeletedRecordsBeforeIt) {
+    // Record numbers as a load gives them (deleted records skipped), then appends.
+    const std::vector<std::vector<quint32>> cases = {
+        {0, 1, 2, 3}, {1, 2, 3}, {0, 1, 3, 4}, {0, 1, 2, 9}, {5}, {},
+    };
+    for (const auto& loaded : cases) {
+        RowStore rows;
+        rows.reset(1);
+        rows.setKind(0, Kind::Integer);
+        for (quint32 r : loaded)
+            rows.appendLoaded(r, {QVariant::fromValue<qint64>(r)});
+        rows.indexLoaded();
+        const quint32 next = loaded.empty() ? 0 : loaded.back() + 1;
+        const int a = rows.append(next, {QVariant()});
+        const int b = rows.append(next + 3, {QVariant()});
+        for (size_t id = 0; id < loaded.size(); ++id)
+            EXPECT_EQ(rows.recno(int(id)), loaded[id]) << "row " << id << " of " << loaded.size();
+        EXPECT_EQ(rows.recno(a), next);
+        EXPECT_EQ(rows.recno(b), next + 3);
+    }
+}
