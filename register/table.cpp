@@ -248,6 +248,12 @@ void Table::setIndexedFields(const QStringList& names) {
 
 void Table::open() {
     if (active()) return;
+    load();
+    finishOpen();
+}
+
+void Table::load() {
+    if (active()) return;
     d->clear();
     d->file = DbfFile::open(d->fileName, DbfFile::Memos::Required);
     d->file->setBatch(d->batch);
@@ -288,6 +294,10 @@ void Table::open() {
         d->clear();
         throw;
     }
+}
+
+void Table::finishOpen() {
+    if (active() || !d->file) return;
     ++d->generation;
     setState(State::Browse);
     d->present(true);
@@ -308,7 +318,10 @@ void Table::reload() {
 }
 
 void Table::close() {
-    if (!active()) return;
+    if (!active()) {
+        d->clear(); // a load that was not opened
+        return;
+    }
     setState(State::Inactive);
     d->clear();
     setEofBof(true, true);

@@ -29,6 +29,12 @@ public:
     void setOpenCheck(std::function<void(const DbfFile&)> check);
 
     void open() override; // reads the file; fails with EDatabaseError naming the file
+    // open() in two steps: load() reads the file into memory and announces
+    // nothing, so it may run on another thread while nothing else uses the
+    // table; finishOpen(), on the table's thread, then opens it with the
+    // events of an opening. A failed load leaves the table closed.
+    void load();
+    void finishOpen();
     void close() override;
 
     int recordCount() const override;

@@ -13,6 +13,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <future>
+
 namespace varek {
 
 namespace {
@@ -131,10 +133,19 @@ void VarekRegister::open(const QString& dataDir) {
     d->ds4.suspend();
     d->ds1.suspend();
     try {
-        d->obj.open();
-        d->ctrl.open();
-        d->tokens.open();
-        d->tc.open();
+        // The access table, the largest by far, is read on a second thread
+        // while the other three are read here; it opens once both are done.
+        auto tcRead = std::async(std::launch::async, [this] { d->tc.load(); });
+        try {
+            d->obj.open();
+            d->ctrl.open();
+            d->tokens.open();
+        } catch (...) {
+            tcRead.wait();
+            throw;
+        }
+        tcRead.get();
+        d->tc.finishOpen();
         d->ds4.resume();
         d->ds1.resume();
     } catch (...) {

@@ -22,6 +22,7 @@ int main(int argc, char** argv) {
     if (early >= 0) return early;
     QApplication app(argc, argv);
     varek::setApplicationIdentity(app);
+    varek::reportFirstPaintWhenAsked(app);
     QTranslator qtTexts;
     varek::loadQtTranslations(qtTexts, QLocale::system());
     {

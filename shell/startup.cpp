@@ -3,6 +3,7 @@
 #include "core/messages.h"
 #include "register/register_schema.h"
 
+#include <QAbstractItemView>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -10,8 +11,10 @@
 #include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QTimer>
 #include <QTranslator>
 #include <cstdio>
+#include <ctime>
 
 #ifndef VAREK_VERSION
 #define VAREK_VERSION "0"
@@ -101,6 +104,45 @@ void prepareRegisterPlace(Messages& messages, const AppPlaces& places) {
                              .arg(QDir::toNativeSeparators(data));
     if (!messages.question(text)) return;
     guarded(messages, [&data] { createRegisterFiles(data); });
+}
+
+} // namespace varek
+
+namespace varek {
+
+namespace {
+
+// Waits for the first paint of an item view's viewport while its view shows rows.
+class FirstPaintReporter : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (m_done || event->type() != QEvent::Paint) return false;
+        auto* w = qobject_cast<QWidget*>(watched);
+        auto* view = w ? qobject_cast<QAbstractItemView*>(w->parentWidget()) : nullptr;
+        if (!view || view->viewport() != w || !view->model() || view->model()->rowCount() == 0 ||
+            !view->isVisible())
+            return false;
+        m_done = true;
+        timespec ts{};
+        clock_gettime(CLOCK_MONOTONIC, &ts);
+        std::printf("first-paint %lld\n", static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec);
+        std::fflush(stdout);
+        QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+        return false;
+    }
+
+private:
+    bool m_done = false;
+};
+
+} // namespace
+
+void reportFirstPaintWhenAsked(QGuiApplication& app) {
+    if (qEnvironmentVariableIsEmpty("VAREK_FIRST_PAINT_REPORT")) return;
+    app.installEventFilter(new FirstPaintReporter(&app));
 }
 
 } // namespace varek

@@ -39,4 +39,10 @@ QLocale loadQtTranslations(QTranslator& translator, const QLocale& userLocale);
 // executable nothing is asked or made.
 void prepareRegisterPlace(Messages& messages, const AppPlaces& places);
 
+// For the window start benchmark (bench/window_start_bench): when the
+// environment variable VAREK_FIRST_PAINT_REPORT is set, the first paint of a
+// grid that shows rows prints "first-paint NS" on stdout, NS being the
+// monotonic clock (CLOCK_MONOTONIC) in nanoseconds, and ends the event loop.
+void reportFirstPaintWhenAsked(QGuiApplication& app);
+
 } // namespace varek
