@@ -5,6 +5,7 @@
 #include "dbase/dbf.h"
 #include "register/data_link.h"
 #include "register/row_store.h"
+#include "register/table_store.h"
 #include "register/values.h"
 
 #include <QDateTime>
@@ -25,7 +26,10 @@ struct Table::Impl {
     QStringList indexedNames;
     std::function<void(const DbfFile&)> openCheck;
 
-    std::unique_ptr<DbfFile> file;
+    // The store the rows are read from and written through: a dBASE file
+    // made from fileName at each opening, or one given by setStore.
+    std::unique_ptr<TableStore> file;
+    bool storeGiven = false;
     WriteBatch* batch = nullptr;
     QVector<DbfField> fields;
     QStringList names;
@@ -183,7 +187,7 @@ struct Table::Impl {
     }
 
     void clear() {
-        file.reset();
+        if (!storeGiven) file.reset();
         fields.clear();
         names.clear();
         rows.reset(0);
@@ -205,6 +209,20 @@ Table::~Table() = default;
 
 void Table::setFileName(const QString& path) {
     d->fileName = path;
+    if (d->storeGiven) {
+        d->file.reset();
+        d->storeGiven = false;
+    }
+}
+
+void Table::setStore(std::unique_ptr<TableStore> store) {
+    d->file = std::move(store);
+    d->storeGiven = d->file != nullptr;
+    if (d->file) d->fileName = d->file->displayName();
+}
+
+TableStore* Table::store() const {
+    return d->file.get();
 }
 
 QString Table::fileName() const {
@@ -226,19 +244,20 @@ void Table::setIndexedFields(const QStringList& names) {
 void Table::open() {
     if (active()) return;
     d->clear();
-    d->file = DbfFile::open(d->fileName, DbfFile::Memos::Required);
-    d->file->setBatch(d->batch);
+    if (!d->storeGiven) d->file = std::make_unique<DbfTableStore>(d->fileName);
     try {
+        d->file->setBatch(d->batch);
+        d->file->open();
         d->fields = d->file->fields();
         for (const DbfField& f : d->fields)
             d->names << f.name.toLower();
         for (const QString& r : d->required) {
             if (d->file->fieldIndex(r) < 0) {
-                throw EDatabaseError(QStringLiteral("В таблице %1 нет поля %2.")
-                                         .arg(QFileInfo(d->fileName).fileName(), r.toUpper()));
+                throw EDatabaseError(
+                    QStringLiteral("В таблице %1 нет поля %2.").arg(d->file->displayName(), r.toUpper()));
             }
         }
-        if (d->openCheck) d->openCheck(*d->file);
+        if (d->openCheck && d->file->dbfFile()) d->openCheck(*d->file->dbfFile());
         d->rows.reset(static_cast<int>(d->fields.size()));
         for (const QString& n : d->indexedNames) {
             const int f = d->file->fieldIndex(n);
@@ -247,10 +266,10 @@ void Table::open() {
         d->orderField = d->detailFieldName.isEmpty() ? -1 : d->file->fieldIndex(d->detailFieldName);
         if (!d->detailFieldName.isEmpty() && d->orderField < 0) {
             throw EDatabaseError(QStringLiteral("В таблице %1 нет поля %2.")
-                                     .arg(QFileInfo(d->fileName).fileName(), d->detailFieldName.toUpper()));
+                                     .arg(d->file->displayName(), d->detailFieldName.toUpper()));
         }
-        d->rows.reserve(d->file->recordCount() + 64);
-        d->file->readAll([this](quint32 recno, QVector<QVariant>&& values) {
+        d->rows.reserve(d->file->sizeHint() + 64);
+        d->file->load([this](quint32 recno, QVector<QVariant>&& values) {
             d->rows.appendLoaded(recno, std::move(values));
         });
         d->rows.indexLoaded();
@@ -277,9 +296,26 @@ void Table::setWriteBatch(WriteBatch* batch) {
 void Table::reload() {
     if (!active()) return;
     const int row = recNo();
+    const int id = d->presentedId(d->cur);
+    const std::optional<quint32> key = id >= 0 ? std::optional<quint32>(d->rows.recno(id)) : std::nullopt;
     close();
     open();
-    if (row >= 0 && recordCount() > 0) setRecNo(std::min(row, recordCount() - 1));
+    if (row < 0 || recordCount() == 0) return;
+    // The row that was current, found by its key (the same record or
+    // database row), else the same position.
+    if (key) {
+        for (int i = 0; i < d->rows.size(); ++i) {
+            if (d->rows.live(i) && d->rows.recno(i) == *key) {
+                const int pos = d->positionOf(i);
+                if (pos >= 0) {
+                    setRecNo(pos);
+                    return;
+                }
+                break;
+            }
+        }
+    }
+    setRecNo(std::min(row, recordCount() - 1));
 }
 
 void Table::close() {
@@ -373,13 +409,13 @@ void Table::post() {
     int id = -1;
     if (state() == State::Edit) {
         id = d->presentedId(d->cur);
-        d->file->writeRecord(d->rows.recno(id), d->buffer);
+        d->file->update(d->rows.recno(id), d->buffer);
         d->eraseFrom(d->all, id);
         d->rows.set(id, d->buffer);
         d->insertSorted(d->all, id);
         d->insertReturnPos = d->cur;
     } else {
-        const quint32 recno = d->file->appendRecord(d->buffer);
+        const quint32 recno = d->file->append(d->buffer);
         id = d->rows.append(recno, QVector<QVariant>(d->buffer));
         d->insertSorted(d->all, id);
     }
@@ -425,7 +461,7 @@ void Table::deleteRecord() {
     }
     requireRows();
     const int id = d->presentedId(d->cur);
-    d->file->deleteRecord(d->rows.recno(id));
+    d->file->remove(d->rows.recno(id));
     d->buffer.clear();
     setState(State::Browse);
     d->eraseFrom(d->all, id);
@@ -475,7 +511,7 @@ int Table::deleteMatching(const QString& name, const QVariantList& values) {
     };
     try {
         for (; done < ids.size(); ++done)
-            d->file->deleteRecord(d->rows.recno(ids[done]));
+            d->file->remove(d->rows.recno(ids[done]));
     } catch (...) {
         forget();
         throw;
