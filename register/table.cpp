@@ -296,26 +296,34 @@ void Table::setWriteBatch(WriteBatch* batch) {
 void Table::reload() {
     if (!active()) return;
     const int row = recNo();
-    const int id = d->presentedId(d->cur);
-    const std::optional<quint32> key = id >= 0 ? std::optional<quint32>(d->rows.recno(id)) : std::nullopt;
+    const std::optional<quint32> key = currentKey();
     close();
     open();
     if (row < 0 || recordCount() == 0) return;
     // The row that was current, found by its key (the same record or
     // database row), else the same position.
-    if (key) {
-        for (int i = 0; i < d->rows.size(); ++i) {
-            if (d->rows.live(i) && d->rows.recno(i) == *key) {
-                const int pos = d->positionOf(i);
-                if (pos >= 0) {
-                    setRecNo(pos);
-                    return;
-                }
-                break;
-            }
+    if (key && moveToKey(*key)) return;
+    setRecNo(std::min(row, recordCount() - 1));
+}
+
+std::optional<quint32> Table::currentKey() const {
+    if (state() == State::Insert) return std::nullopt;
+    const int id = d->presentedId(d->cur);
+    if (id < 0 || !d->rows.live(id)) return std::nullopt;
+    return d->rows.recno(id);
+}
+
+bool Table::moveToKey(quint32 key) {
+    if (!active() || state() != State::Browse) return false;
+    for (int i = 0; i < d->rows.size(); ++i) {
+        if (d->rows.live(i) && d->rows.recno(i) == key) {
+            const int pos = d->positionOf(i);
+            if (pos < 0) return false;
+            setRecNo(pos);
+            return true;
         }
     }
-    setRecNo(std::min(row, recordCount() - 1));
+    return false;
 }
 
 void Table::close() {

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace varek {
@@ -71,6 +72,11 @@ public:
     // current row where it is still there (by its record or row id), else
     // its position; fires the events of an opening.
     void reload();
+    // The store's key of the current row (record number, row id); none on
+    // no row or while a row is inserted.
+    std::optional<quint32> currentKey() const;
+    // Makes the row of a key current when it is presented; false otherwise.
+    bool moveToKey(quint32 key);
 
     // Width of a field for editors (see DbfFile::fieldWidth).
     int fieldWidth(const QString& name) const;

@@ -115,6 +115,9 @@ ObjectsOperations::ObjectsOperations(VarekRegister& reg, Messages& messages, QWi
 qint32 ObjectsOperations::NextObjNum() {
     Table& obj = m_reg.taObj();
     obj.requireActive();
+    // A register shared on a server takes the number there.
+    if (const auto shared = m_reg.nextNumber(obj, field::objNum))
+        return nextNumber(*shared, QStringLiteral("объектов"));
     qint64 n = 1;
     {
         LinkSuspension suspended(m_reg.dataSource3());
@@ -126,6 +129,8 @@ qint32 ObjectsOperations::NextObjNum() {
 qint32 ObjectsOperations::NextSerNum() {
     Table& ctrl = m_reg.taCtrl();
     ctrl.requireActive();
+    if (const auto shared = m_reg.nextNumber(ctrl, field::serNum))
+        return nextNumber(*shared, QStringLiteral("контроллеров"));
     qint64 n = 1;
     {
         LinkSuspension suspended(m_reg.dataSource4());
