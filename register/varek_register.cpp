@@ -65,6 +65,10 @@ struct VarekRegister::Impl {
     std::unique_ptr<QSocketNotifier> notifier;
     QSet<QString> pending; // tables other workstations changed, not yet read anew
     QTimer retry;          // reads them once the current row's editing is over
+    // libpq reads the notifications that come with a statement's answer
+    // into its own queue, where the socket notifier cannot see them: they
+    // are looked for now and then as well.
+    QTimer poll;
     bool unitFailed = false;
 
     Table* tableNamed(const QString& name) {
@@ -126,6 +130,8 @@ VarekRegister::VarekRegister(QObject* parent) : QObject(parent), d(std::make_uni
     d->retry.setSingleShot(true);
     d->retry.setInterval(200);
     connect(&d->retry, &QTimer::timeout, this, [this] { processNotifications(); });
+    d->poll.setInterval(250);
+    connect(&d->poll, &QTimer::timeout, this, [this] { processNotifications(); });
 }
 
 VarekRegister::~VarekRegister() {
@@ -226,47 +232,55 @@ void VarekRegister::watchNotifications() {
     const int fd = d->pg->connection().socket();
     if (fd < 0) return;
     d->notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    d->poll.start();
     connect(d->notifier.get(), &QSocketNotifier::activated, this, [this] { processNotifications(); });
 }
 
 void VarekRegister::processNotifications() {
     if (!d->pg) return;
-    if (d->pg->usable()) {
-        try {
-            const int own = d->pg->connection().backendPid();
-            for (const PgConnection::Notification& n : d->pg->connection().takeNotifications()) {
-                const QStringList parts = n.payload.split(QLatin1Char(' '));
-                if (parts.size() != 2 || parts[1].toInt() == own) continue;
-                if (d->tableNamed(parts[0])) d->pending.insert(parts[0]);
+    // Reading tables takes statements, whose answers may bring further
+    // notifications: until none is left.
+    for (int round = 0; round < 8; ++round) {
+        if (d->pg->usable()) {
+            try {
+                const int own = d->pg->connection().backendPid();
+                for (const PgConnection::Notification& n : d->pg->connection().takeNotifications()) {
+                    const QStringList parts = n.payload.split(QLatin1Char(' '));
+                    if (parts.size() != 2 || parts[1].toInt() == own) continue;
+                    if (d->tableNamed(parts[0])) d->pending.insert(parts[0]);
+                }
+            } catch (const EDatabaseError&) {
+                // The link is lost: the next unit connects again and reads every table.
+                d->pg->noteFailure();
+                d->notifier.reset();
+                return;
             }
+        }
+        if (d->pending.isEmpty()) return;
+        // Never while a unit is open (its end reads them) or a row is being
+        // edited (the typing would be lost): later.
+        if (d->unitDepth > 0) return;
+        for (Table* t : {&d->obj, &d->ctrl, &d->tokens, &d->tc}) {
+            if (t->state() == Dataset::State::Edit || t->state() == Dataset::State::Insert) {
+                d->retry.start();
+                return;
+            }
+        }
+        QStringList names;
+        for (const char* n : {"obj", "ctrl", "tokens", "tc"})
+            if (d->pending.contains(QLatin1String(n))) names << QLatin1String(n);
+        d->pending.clear();
+        try {
+            reloadTables(names);
         } catch (const EDatabaseError&) {
-            // The link is lost: the next unit connects again and reads every table.
+            // Read again later (or after connecting again).
+            for (const QString& n : names)
+                d->pending.insert(n);
             d->pg->noteFailure();
-            d->notifier.reset();
             return;
         }
+        emit tablesReloaded();
     }
-    if (d->pending.isEmpty()) return;
-    // Never while a unit is open (its end reads them) or a row is being
-    // edited (the typing would be lost): later.
-    if (d->unitDepth > 0) return;
-    for (Table* t : {&d->obj, &d->ctrl, &d->tokens, &d->tc}) {
-        if (t->state() == Dataset::State::Edit || t->state() == Dataset::State::Insert) {
-            d->retry.start();
-            return;
-        }
-    }
-    QStringList names;
-    for (const char* n : {"obj", "ctrl", "tokens", "tc"})
-        if (d->pending.contains(QLatin1String(n))) names << QLatin1String(n);
-    d->pending.clear();
-    try {
-        reloadTables(names);
-    } catch (const EDatabaseError&) {
-        d->pg->noteFailure();
-        return;
-    }
-    emit tablesReloaded();
 }
 
 void VarekRegister::reloadTables(const QStringList& names) {
@@ -398,6 +412,10 @@ void VarekRegister::abandonUnit() {
     d->pg->setUnitOpen(false);
     d->unitFailed = false;
     undoDatabaseUnit();
+    try {
+        processNotifications();
+    } catch (...) {
+    }
 }
 
 void VarekRegister::undoDatabaseUnit() {
@@ -427,6 +445,7 @@ void VarekRegister::close() {
     }
     d->notifier.reset();
     d->retry.stop();
+    d->poll.stop();
     d->pending.clear();
     d->ctrlToken.close();
     d->tokenCtrl.close();
