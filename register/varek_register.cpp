@@ -306,6 +306,8 @@ void VarekRegister::reloadTables(const QStringList& names) {
 
 void VarekRegister::refresh() {
     if (!d->pg) return;
+    d->pg->rollback();
+    d->pending.clear();
     reloadTables({QStringLiteral("*")});
 }
 

@@ -83,8 +83,10 @@ public:
 
     // Reads the tables anew from the database after a save was refused
     // because another workstation changed the row (ERowChanged), keeping the
-    // current rows; the operation may then save again. Nothing for a
-    // register in the data directory.
+    // current rows; the operation may then save again. What the open unit
+    // wrote before is undone (the operations call it before their first
+    // write or on it), the unit stays open. Nothing for a register in the
+    // data directory.
     void refresh();
 
     // Processes the changes other workstations announced (the socket
