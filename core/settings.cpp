@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -299,6 +300,62 @@ void writePortNumbers(Settings& settings) {
     settings.writeStrings(QString::fromLatin1(portSection),
                           {{QString::fromLatin1(comZintorKey), QString::number(ComZintor)},
                            {QString::fromLatin1(comTokenKey), QString::number(ComToken)}});
+}
+
+bool connectionHasPassword(const QString& connection) {
+    const QString c = connection.trimmed();
+    if (c.startsWith(QLatin1String("postgresql://"), Qt::CaseInsensitive) ||
+        c.startsWith(QLatin1String("postgres://"), Qt::CaseInsensitive)) {
+        // The authority's user:password@, or password= among the parameters.
+        const qsizetype start = c.indexOf(QLatin1String("://")) + 3;
+        qsizetype end = c.indexOf(QLatin1Char('/'), start);
+        const qsizetype query = c.indexOf(QLatin1Char('?'), start);
+        if (end < 0 || (query >= 0 && query < end)) end = query;
+        const QString authority = c.mid(start, end < 0 ? -1 : end - start);
+        const qsizetype at = authority.lastIndexOf(QLatin1Char('@'));
+        if (at >= 0 && authority.left(at).contains(QLatin1Char(':'))) return true;
+        if (query >= 0) {
+            for (const QString& p : c.mid(query + 1).split(QLatin1Char('&')))
+                if (p.section(QLatin1Char('='), 0, 0)
+                        .trimmed()
+                        .compare(QLatin1String("password"), Qt::CaseInsensitive) == 0)
+                    return true;
+        }
+        return false;
+    }
+    static const QRegularExpression keyword(QStringLiteral("(^|\\s)password\\s*="),
+                                            QRegularExpression::CaseInsensitiveOption);
+    return keyword.match(c).hasMatch();
+}
+
+RegisterBackend readRegisterBackend(const Settings& settings) {
+    const QString section = QString::fromLatin1(registerSection);
+    RegisterBackend b;
+    const QString kind =
+        settings.readString(section, QString::fromLatin1(backendKey)).value_or(QString()).trimmed();
+    if (kind.isEmpty() || kind.compare(QLatin1String("dbase"), Qt::CaseInsensitive) == 0) return b;
+    if (kind.compare(QLatin1String("postgresql"), Qt::CaseInsensitive) != 0)
+        throw EConvertError(
+            QStringLiteral("В файле настроек %1, раздел [Register]: Backend=%2 — такого хранилища "
+                           "реестра нет. Напишите Backend=dbase (каталог Data) или "
+                           "Backend=postgresql.")
+                .arg(settings.path(), kind));
+    b.kind = RegisterBackend::Kind::Database;
+    b.connection =
+        settings.readString(section, QString::fromLatin1(connectionKey)).value_or(QString()).trimmed();
+    if (b.connection.isEmpty())
+        throw EConvertError(
+            QStringLiteral("В файле настроек %1, раздел [Register]: для Backend=postgresql нужна "
+                           "строка Connection=, например Connection=postgresql://сервер/varek "
+                           "или Connection=service=varek.")
+                .arg(settings.path()));
+    if (connectionHasPassword(b.connection))
+        throw EConvertError(
+            QStringLiteral("В файле настроек %1, раздел [Register]: строка Connection содержит "
+                           "пароль. Пароль в файле настроек не хранится: уберите его оттуда и "
+                           "запишите в ~/.pgpass или в файл служб PostgreSQL (pg_service.conf).")
+                .arg(settings.path()));
+    return b;
 }
 
 } // namespace varek

@@ -68,4 +68,25 @@ void readPortNumbers(const Settings& settings);
 // Writes ComZintor, then ComToken, in decimal.
 void writePortNumbers(Settings& settings);
 
+// Where the register lives: section "Register", key "Backend" ("dbase", the
+// data directory, when missing, or "postgresql") and key "Connection" (a
+// libpq URL or keyword string, or "service=NAME"). The settings never hold
+// a password: it belongs in ~/.pgpass or the service file.
+inline constexpr const char* registerSection = "Register";
+inline constexpr const char* backendKey = "Backend";
+inline constexpr const char* connectionKey = "Connection";
+
+struct RegisterBackend {
+    enum class Kind { Directory, Database };
+    Kind kind = Kind::Directory;
+    QString connection; // Database: the connection string
+};
+// Reads the section; fails with EConvertError (a Russian message that says
+// what to write) on another Backend, on postgresql without Connection, and
+// on a Connection that carries a password.
+RegisterBackend readRegisterBackend(const Settings& settings);
+// True when a connection string carries a password (a URL's user:password@
+// or a password keyword).
+bool connectionHasPassword(const QString& connection);
+
 } // namespace varek

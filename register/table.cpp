@@ -5,6 +5,7 @@
 #include "dbase/dbf.h"
 #include "register/data_link.h"
 #include "register/row_store.h"
+#include "register/table_store.h"
 #include "register/values.h"
 
 #include <QDateTime>
@@ -48,7 +49,10 @@ struct Table::Impl {
     QStringList indexedNames;
     std::function<void(const DbfFile&)> openCheck;
 
-    std::unique_ptr<DbfFile> file;
+    // The store the rows are read from and written through: a dBASE file
+    // made from fileName at each opening, or one given by setStore.
+    std::unique_ptr<TableStore> file;
+    bool storeGiven = false;
     WriteBatch* batch = nullptr;
     QVector<DbfField> fields;
     QStringList names;
@@ -206,7 +210,7 @@ struct Table::Impl {
     }
 
     void clear() {
-        file.reset();
+        if (!storeGiven) file.reset();
         fields.clear();
         names.clear();
         rows.reset(0);
@@ -228,6 +232,20 @@ Table::~Table() = default;
 
 void Table::setFileName(const QString& path) {
     d->fileName = path;
+    if (d->storeGiven) {
+        d->file.reset();
+        d->storeGiven = false;
+    }
+}
+
+void Table::setStore(std::unique_ptr<TableStore> store) {
+    d->file = std::move(store);
+    d->storeGiven = d->file != nullptr;
+    if (d->file) d->fileName = d->file->displayName();
+}
+
+TableStore* Table::store() const {
+    return d->file.get();
 }
 
 QString Table::fileName() const {
@@ -255,19 +273,20 @@ void Table::open() {
 void Table::load() {
     if (active()) return;
     d->clear();
-    d->file = DbfFile::open(d->fileName, DbfFile::Memos::Required);
-    d->file->setBatch(d->batch);
+    if (!d->storeGiven) d->file = std::make_unique<DbfTableStore>(d->fileName);
     try {
+        d->file->setBatch(d->batch);
+        d->file->open();
         d->fields = d->file->fields();
         for (const DbfField& f : d->fields)
             d->names << f.name.toLower();
         for (const QString& r : d->required) {
             if (d->file->fieldIndex(r) < 0) {
-                throw EDatabaseError(QStringLiteral("В таблице %1 нет поля %2.")
-                                         .arg(QFileInfo(d->fileName).fileName(), r.toUpper()));
+                throw EDatabaseError(
+                    QStringLiteral("В таблице %1 нет поля %2.").arg(d->file->displayName(), r.toUpper()));
             }
         }
-        if (d->openCheck) d->openCheck(*d->file);
+        if (d->openCheck && d->file->dbfFile()) d->openCheck(*d->file->dbfFile());
         d->rows.reset(static_cast<int>(d->fields.size()));
         for (int f = 0; f < d->fields.size(); ++f)
             d->rows.setKind(f, storeKind(d->fields[f]));
@@ -278,10 +297,10 @@ void Table::load() {
         d->orderField = d->detailFieldName.isEmpty() ? -1 : d->file->fieldIndex(d->detailFieldName);
         if (!d->detailFieldName.isEmpty() && d->orderField < 0) {
             throw EDatabaseError(QStringLiteral("В таблице %1 нет поля %2.")
-                                     .arg(QFileInfo(d->fileName).fileName(), d->detailFieldName.toUpper()));
+                                     .arg(d->file->displayName(), d->detailFieldName.toUpper()));
         }
-        d->rows.reserve(d->file->recordCount() + 64);
-        d->file->readAll([this](quint32 recno, QVector<QVariant>&& values) {
+        d->rows.reserve(d->file->sizeHint() + 64);
+        d->file->load([this](quint32 recno, QVector<QVariant>&& values) {
             d->rows.appendLoaded(recno, std::move(values));
         });
         d->rows.indexLoaded();
@@ -312,9 +331,34 @@ void Table::setWriteBatch(WriteBatch* batch) {
 void Table::reload() {
     if (!active()) return;
     const int row = recNo();
+    const std::optional<quint32> key = currentKey();
     close();
     open();
-    if (row >= 0 && recordCount() > 0) setRecNo(std::min(row, recordCount() - 1));
+    if (row < 0 || recordCount() == 0) return;
+    // The row that was current, found by its key (the same record or
+    // database row), else the same position.
+    if (key && moveToKey(*key)) return;
+    setRecNo(std::min(row, recordCount() - 1));
+}
+
+std::optional<quint32> Table::currentKey() const {
+    if (state() == State::Insert) return std::nullopt;
+    const int id = d->presentedId(d->cur);
+    if (id < 0 || !d->rows.live(id)) return std::nullopt;
+    return d->rows.recno(id);
+}
+
+bool Table::moveToKey(quint32 key) {
+    if (!active() || state() != State::Browse) return false;
+    for (int i = 0; i < d->rows.size(); ++i) {
+        if (d->rows.live(i) && d->rows.recno(i) == key) {
+            const int pos = d->positionOf(i);
+            if (pos < 0) return false;
+            setRecNo(pos);
+            return true;
+        }
+    }
+    return false;
 }
 
 void Table::close() {
@@ -411,13 +455,13 @@ void Table::post() {
     int id = -1;
     if (state() == State::Edit) {
         id = d->presentedId(d->cur);
-        d->file->writeRecord(d->rows.recno(id), d->buffer);
+        d->file->update(d->rows.recno(id), d->buffer);
         d->eraseFrom(d->all, id);
         d->rows.set(id, d->buffer);
         d->insertSorted(d->all, id);
         d->insertReturnPos = d->cur;
     } else {
-        const quint32 recno = d->file->appendRecord(d->buffer);
+        const quint32 recno = d->file->append(d->buffer);
         id = d->rows.append(recno, QVector<QVariant>(d->buffer));
         d->insertSorted(d->all, id);
     }
@@ -463,7 +507,7 @@ void Table::deleteRecord() {
     }
     requireRows();
     const int id = d->presentedId(d->cur);
-    d->file->deleteRecord(d->rows.recno(id));
+    d->file->remove(d->rows.recno(id));
     d->buffer.clear();
     setState(State::Browse);
     d->eraseFrom(d->all, id);
@@ -513,7 +557,7 @@ int Table::deleteMatching(const QString& name, const QVariantList& values) {
     };
     try {
         for (; done < ids.size(); ++done)
-            d->file->deleteRecord(d->rows.recno(ids[done]));
+            d->file->remove(d->rows.recno(ids[done]));
     } catch (...) {
         forget();
         throw;

@@ -4,12 +4,14 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace varek {
 
 class DataLink;
 class DbfFile;
+class TableStore;
 class WriteBatch;
 
 // A dBASE table held in memory, written through record by record.
@@ -19,8 +21,14 @@ public:
     explicit Table(QObject* parent = nullptr);
     ~Table() override;
 
+    // The dBASE file the table opens (a store over it is made at each opening).
     void setFileName(const QString& path);
+    // The name of the file, or of the store given.
     QString fileName() const;
+    // Another store for the rows (a table of the PostgreSQL register); the
+    // table keeps it across openings until setFileName.
+    void setStore(std::unique_ptr<TableStore> store);
+    TableStore* store() const;
 
     // Fields that must exist; opening fails with an error naming the file and the field otherwise.
     void setRequiredFields(const QStringList& names);
@@ -66,9 +74,15 @@ public:
     // While batch is set, the table's writes wait in it (see WriteBatch);
     // null: every write is durable when it returns. Kept across openings.
     void setWriteBatch(WriteBatch* batch);
-    // Reads the file anew (the rows in memory are dropped), keeping the
-    // current row's position where it can; fires the events of an opening.
+    // Reads the store anew (the rows in memory are dropped), keeping the
+    // current row where it is still there (by its record or row id), else
+    // its position; fires the events of an opening.
     void reload();
+    // The store's key of the current row (record number, row id); none on
+    // no row or while a row is inserted.
+    std::optional<quint32> currentKey() const;
+    // Makes the row of a key current when it is presented; false otherwise.
+    bool moveToKey(quint32 key);
 
     // Width of a field for editors (see DbfFile::fieldWidth).
     int fieldWidth(const QString& name) const;

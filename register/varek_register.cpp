@@ -5,13 +5,19 @@
 #include "dbase/write_batch.h"
 #include "register/data_link.h"
 #include "register/dir_lock.h"
+#include "register/pg_table_store.h"
 #include "register/register_schema.h"
 #include "register/sql_views.h"
 #include "register/table.h"
 #include "register/view.h"
 
+#include "pg/connection.h"
+
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
+#include <QSocketNotifier>
+#include <QTimer>
 
 #include <future>
 
@@ -55,6 +61,25 @@ struct VarekRegister::Impl {
     std::unique_ptr<WriteBatch> batch;
     int unitDepth = 0;
     QString keyCount = QStringLiteral("Всего:");
+
+    // The register on a PostgreSQL server.
+    std::unique_ptr<PgSession> pg;
+    std::unique_ptr<QSocketNotifier> notifier;
+    QSet<QString> pending; // tables other workstations changed, not yet read anew
+    QTimer retry;          // reads them once the current row's editing is over
+    // libpq reads the notifications that come with a statement's answer
+    // into its own queue, where the socket notifier cannot see them: they
+    // are looked for now and then as well.
+    QTimer poll;
+    bool unitFailed = false;
+
+    Table* tableNamed(const QString& name) {
+        if (name == QLatin1String("obj")) return &obj;
+        if (name == QLatin1String("ctrl")) return &ctrl;
+        if (name == QLatin1String("tokens")) return &tokens;
+        if (name == QLatin1String("tc")) return &tc;
+        return nullptr;
+    }
 };
 
 VarekRegister::VarekRegister(QObject* parent) : QObject(parent), d(std::make_unique<Impl>()) {
@@ -103,6 +128,12 @@ VarekRegister::VarekRegister(QObject* parent) : QObject(parent), d(std::make_uni
     // taTokensAfterOpen, and after every change of the keys' rows.
     connect(&d->tokens, &Dataset::afterOpen, this, updateCount);
     connect(&d->tokens, &Dataset::rowsReset, this, updateCount);
+
+    d->retry.setSingleShot(true);
+    d->retry.setInterval(200);
+    connect(&d->retry, &QTimer::timeout, this, [this] { processNotifications(); });
+    d->poll.setInterval(250);
+    connect(&d->poll, &QTimer::timeout, this, [this] { processNotifications(); });
 }
 
 VarekRegister::~VarekRegister() {
@@ -111,6 +142,7 @@ VarekRegister::~VarekRegister() {
 
 void VarekRegister::open(const QString& dataDir) {
     close();
+    d->pg.reset();
     QString dir = dataDir;
     if (!dir.endsWith(QLatin1Char('/'))) dir += QLatin1Char('/');
     d->lock.acquire(dir);
@@ -156,9 +188,173 @@ void VarekRegister::open(const QString& dataDir) {
     }
 }
 
+void VarekRegister::openDatabase(const QString& conninfo) {
+    close();
+    d->dir.clear();
+    d->pg = std::make_unique<PgSession>(conninfo);
+    const std::pair<Table*, const char*> tables[] = {
+        {&d->obj, "obj"}, {&d->ctrl, "ctrl"}, {&d->tokens, "tokens"}, {&d->tc, "tc"}};
+    for (const auto& [table, name] : tables) {
+        const QString n = QString::fromLatin1(name);
+        table->setStore(
+            std::make_unique<PgTableStore>(*d->pg, n, *registerTable(n + QStringLiteral(".dbf"))));
+    }
+    d->ds4.suspend();
+    d->ds1.suspend();
+    try {
+        d->pg->connect();
+        watchNotifications();
+        d->obj.open();
+        d->ctrl.open();
+        d->tokens.open();
+        d->tc.open();
+        d->ds4.resume();
+        d->ds1.resume();
+    } catch (...) {
+        close();
+        d->pg.reset();
+        d->ds4.resume();
+        d->ds1.resume();
+        throw;
+    }
+}
+
+VarekRegister::Backend VarekRegister::backend() const {
+    if (d->pg) return Backend::Database;
+    if (!d->dir.isEmpty()) return Backend::Directory;
+    return Backend::None;
+}
+
+QString VarekRegister::backendDescription() const {
+    switch (backend()) {
+    case Backend::Database:
+        return QStringLiteral("PostgreSQL ") + d->pg->displayName();
+    case Backend::Directory:
+        return QStringLiteral("каталог ") + QDir::toNativeSeparators(d->dir);
+    case Backend::None:
+        break;
+    }
+    return QString();
+}
+
+void VarekRegister::watchNotifications() {
+    d->notifier.reset();
+    if (!d->pg) return;
+    const int fd = d->pg->connection().socket();
+    if (fd < 0) return;
+    d->notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    d->poll.start();
+    connect(d->notifier.get(), &QSocketNotifier::activated, this, [this] { processNotifications(); });
+}
+
+void VarekRegister::processNotifications() {
+    if (!d->pg) return;
+    // Reading tables takes statements, whose answers may bring further
+    // notifications: until none is left.
+    for (int round = 0; round < 8; ++round) {
+        if (d->pg->usable()) {
+            try {
+                const int own = d->pg->connection().backendPid();
+                for (const PgConnection::Notification& n : d->pg->connection().takeNotifications()) {
+                    const QStringList parts = n.payload.split(QLatin1Char(' '));
+                    if (parts.size() != 2 || parts[1].toInt() == own) continue;
+                    if (d->tableNamed(parts[0])) d->pending.insert(parts[0]);
+                }
+            } catch (const EDatabaseError&) {
+                // The link is lost: the next unit connects again and reads every table.
+                d->pg->noteFailure();
+                d->notifier.reset();
+                return;
+            }
+        }
+        if (d->pending.isEmpty()) return;
+        // Never while a unit is open (its end reads them) or a row is being
+        // edited (the typing would be lost): later.
+        if (d->unitDepth > 0) return;
+        for (Table* t : {&d->obj, &d->ctrl, &d->tokens, &d->tc}) {
+            if (t->state() == Dataset::State::Edit || t->state() == Dataset::State::Insert) {
+                d->retry.start();
+                return;
+            }
+        }
+        QStringList names;
+        for (const char* n : {"obj", "ctrl", "tokens", "tc"})
+            if (d->pending.contains(QLatin1String(n))) names << QLatin1String(n);
+        d->pending.clear();
+        try {
+            reloadTables(names);
+        } catch (const EDatabaseError&) {
+            // Read again later (or after connecting again).
+            for (const QString& n : names)
+                d->pending.insert(n);
+            d->pg->noteFailure();
+            return;
+        }
+        emit tablesReloaded();
+    }
+}
+
+void VarekRegister::reloadTables(const QStringList& names) {
+    Table* const all[] = {&d->obj, &d->ctrl, &d->tokens, &d->tc};
+    std::optional<quint32> keys[4];
+    // A row left half-written by a refused save goes: the rows are read anew.
+    for (Table* t : all)
+        if (t->state() == Dataset::State::Edit || t->state() == Dataset::State::Insert) t->cancel();
+    for (int i = 0; i < 4; ++i)
+        keys[i] = all[i]->active() ? all[i]->currentKey() : std::nullopt;
+    // The views run once, after the last table.
+    LinkSuspension views4(d->ds4);
+    LinkSuspension views1(d->ds1);
+    for (int i = 0; i < 4; ++i) {
+        if (!names.contains(all[i]->fileName()) && !names.contains(QStringLiteral("*"))) continue;
+        if (all[i]->active()) all[i]->reload();
+    }
+    // The controllers follow the current object: the one that was current
+    // is made current again when it is still among them.
+    for (int i = 0; i < 4; ++i)
+        if (keys[i] && all[i]->active() && all[i]->currentKey() != keys[i]) all[i]->moveToKey(*keys[i]);
+}
+
+void VarekRegister::refresh() {
+    if (!d->pg) return;
+    d->pg->rollback();
+    d->pending.clear();
+    reloadTables({QStringLiteral("*")});
+}
+
+std::optional<qint64> VarekRegister::nextNumber(Table& table, const QString& field) {
+    if (!d->pg) return std::nullopt;
+    const QString name = table.fileName();
+    if (!d->tableNamed(name)) return std::nullopt;
+    return d->pg->run([&] {
+        PgConnection& c = d->pg->connection();
+        // Adds to the table wait for this unit's end from here on; the
+        // highest number then counts every row committed before.
+        if (d->pg->inTransaction())
+            c.exec(QStringLiteral("LOCK TABLE %1 IN SHARE ROW EXCLUSIVE MODE").arg(name));
+        const PgResult r =
+            c.exec(QStringLiteral("SELECT coalesce(max(%1), 0)::bigint + 1 FROM %2").arg(field, name));
+        return r.integer(0, 0);
+    });
+}
+
 void VarekRegister::beginUnit() {
     if (d->unitDepth > 0) {
         ++d->unitDepth;
+        return;
+    }
+    if (d->pg) {
+        // A link lost since the last unit: connect again and read every
+        // table, which may have changed meanwhile.
+        if (!d->pg->usable()) {
+            d->pg->connect();
+            watchNotifications();
+            d->pending.clear();
+            reloadTables({QStringLiteral("*")});
+        }
+        ++d->unitDepth;
+        d->unitFailed = false;
+        d->pg->setUnitOpen(true);
         return;
     }
     // A unit whose writing into the files failed half-way left its journal
@@ -172,6 +368,23 @@ void VarekRegister::beginUnit() {
 
 void VarekRegister::endUnit() {
     if (d->unitDepth == 0 || --d->unitDepth > 0) return;
+    if (d->pg) {
+        d->pg->setUnitOpen(false);
+        if (d->unitFailed) {
+            // An inner unit was abandoned: none of it stays.
+            d->unitFailed = false;
+            undoDatabaseUnit();
+            return;
+        }
+        try {
+            d->pg->commit();
+        } catch (...) {
+            undoDatabaseUnit();
+            throw;
+        }
+        processNotifications();
+        return;
+    }
     std::unique_ptr<WriteBatch> batch = std::move(d->batch);
     for (Table* t : {&d->obj, &d->ctrl, &d->tokens, &d->tc})
         t->setWriteBatch(nullptr);
@@ -196,6 +409,41 @@ void VarekRegister::endUnit() {
     }
 }
 
+void VarekRegister::abandonUnit() {
+    if (d->unitDepth == 0) return;
+    if (!d->pg) {
+        try {
+            endUnit();
+        } catch (...) {
+        }
+        return;
+    }
+    if (--d->unitDepth > 0) {
+        d->unitFailed = true;
+        return;
+    }
+    d->pg->setUnitOpen(false);
+    d->unitFailed = false;
+    undoDatabaseUnit();
+    try {
+        processNotifications();
+    } catch (...) {
+    }
+}
+
+void VarekRegister::undoDatabaseUnit() {
+    // The rows in memory went ahead of the database: read them anew (when
+    // the link is lost, the next unit does, after connecting again).
+    d->pg->rollback();
+    d->pending.clear();
+    if (!d->pg->usable()) return;
+    try {
+        reloadTables({QStringLiteral("*")});
+    } catch (...) {
+        d->pg->noteFailure();
+    }
+}
+
 bool VarekRegister::unitOpen() const {
     return d->unitDepth > 0;
 }
@@ -208,6 +456,10 @@ void VarekRegister::close() {
         } catch (...) {
         }
     }
+    d->notifier.reset();
+    d->retry.stop();
+    d->poll.stop();
+    d->pending.clear();
     d->ctrlToken.close();
     d->tokenCtrl.close();
     d->obj.close();

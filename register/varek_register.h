@@ -4,6 +4,7 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace varek {
 
@@ -25,6 +26,17 @@ public:
     // order, running the handlers. Throws on any failure (the caller shows the
     // failed-start message). Also takes the advisory lock on the directory.
     void open(const QString& dataDir);
+    // Opens the register kept on a PostgreSQL server (conninfo: a libpq URL
+    // or "service=NAME"): connects, checks the version of its tables, reads
+    // the four tables and listens for the changes other workstations make,
+    // reading the changed tables anew (see below). No lock: the server keeps
+    // the workstations apart. Throws EPgError with the Russian reason.
+    void openDatabase(const QString& conninfo);
+    enum class Backend { None, Directory, Database };
+    Backend backend() const;
+    // The register as the operator knows it: "каталог /path/Data/" or
+    // "PostgreSQL «db» на host:port".
+    QString backendDescription() const;
     // Closes every table and view ("closing the session") and releases the lock.
     void close();
 
@@ -55,7 +67,31 @@ public:
     // Ends a unit; the outermost commits. A failed commit leaves the files as
     // they were, reads the tables anew from them and throws.
     void endUnit();
+    // Ends a unit left by an error. A register in the data directory keeps
+    // what was done (as endUnit); one on a PostgreSQL server undoes the
+    // whole unit (its transaction is rolled back) and reads the tables anew.
+    // Never throws.
+    void abandonUnit();
     bool unitOpen() const;
+
+    // The next free number of a field (obj_num of the objects, ser_num of
+    // the controllers) taken in the database, inside the unit's
+    // transaction, so that two workstations adding at once never get the
+    // same one; none for a register in the data directory, whose operations
+    // count over their rows.
+    std::optional<qint64> nextNumber(Table& table, const QString& field);
+
+    // Reads the tables anew from the database after a save was refused
+    // because another workstation changed the row (ERowChanged), keeping the
+    // current rows; the operation may then save again. What the open unit
+    // wrote before is undone (the operations call it before their first
+    // write or on it), the unit stays open. Nothing for a register in the
+    // data directory.
+    void refresh();
+
+    // Processes the changes other workstations announced (the socket
+    // notifier does this by itself in a running event loop); tests.
+    void processNotifications();
 
     // "Всего:" before the keys table is opened, "Всего N" afterwards, kept up to
     // date with the number of keys.
@@ -63,26 +99,30 @@ public:
 
 signals:
     void keyCountChanged(const QString& text);
+    // Tables were read anew because another workstation changed them.
+    void tablesReloaded();
 
 private:
+    void watchNotifications();
+    // Reads the named tables ("*": all four) anew, keeping the current rows
+    // where they are still there; the views run once afterwards.
+    void reloadTables(const QStringList& names);
+    void undoDatabaseUnit();
+
     struct Impl;
     std::unique_ptr<Impl> d;
 };
 
 // Opens a unit of work on the register for the life of the scope. commit()
 // ends it (throwing when the writes could not be made durable); a scope left
-// by an exception ends it too, keeping what was done, as a write without a
-// unit would have, and a failure then is left to the error already on its way.
+// by an exception abandons it (see abandonUnit: in the data directory what
+// was done is kept, as a write without a unit would have, and a failure then
+// is left to the error already on its way; on a server all of it is undone).
 class DurableUnit {
 public:
     explicit DurableUnit(VarekRegister& reg) : m_reg(reg) { m_reg.beginUnit(); }
     ~DurableUnit() {
-        if (m_open) {
-            try {
-                m_reg.endUnit();
-            } catch (...) {
-            }
-        }
+        if (m_open) m_reg.abandonUnit();
     }
     DurableUnit(const DurableUnit&) = delete;
     DurableUnit& operator=(const DurableUnit&) = delete;

@@ -406,8 +406,13 @@ QWidget* TTVarekLocal::buildSettingsPage() {
             m_laComDevice);
     makeRow(1, "laComToken", QStringLiteral("Ком-порт считывателя Orvan"), "cbComToken", "laComTokenDevice",
             m_cbComToken, m_laComTokenDevice);
+    // Where the register lives: its directory or its database server.
+    m_laRegister = new QLabel(QStringLiteral("Реестр: не открыт"));
+    m_laRegister->setObjectName(QStringLiteral("laRegister"));
+    m_laRegister->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    grid->addWidget(m_laRegister, 2, 0, 1, 3);
     grid->setColumnStretch(3, 1);
-    grid->setRowStretch(2, 1);
+    grid->setRowStretch(3, 1);
     connectPortBox(m_cbCom, &TTVarekLocal::cbComChange);
     connectPortBox(m_cbComToken, &TTVarekLocal::cbComTokenChange);
     m_laComDevice->setText(deviceLabelText(0));
@@ -514,6 +519,31 @@ bool TTVarekLocal::FormCreate() {
     if (!portsRead) return true; // the window opens over an empty register
 
     const QString dir = dataDir();
+    // The register on a PostgreSQL server when the settings say so.
+    RegisterBackend backend;
+    bool settingsRead = false;
+    try {
+        backend = readRegisterBackend(m_iniStore);
+        settingsRead = true;
+        if (backend.kind == RegisterBackend::Kind::Database) m_register->openDatabase(backend.connection);
+    } catch (const std::exception& e) {
+        const auto* ve = dynamic_cast<const VarekError*>(&e);
+        const QString reason = ve ? ve->message() : QString::fromUtf8(e.what());
+        m_messages->plain(settingsRead
+                              ? QStringLiteral("Не удалось открыть реестр на сервере PostgreSQL.\n") + reason
+                              : reason);
+        try {
+            m_register->close();
+        } catch (...) {
+        }
+        m_started = false;
+        return false;
+    }
+    if (backend.kind == RegisterBackend::Kind::Database) {
+        m_laRegister->setText(QStringLiteral("Реестр: ") + m_register->backendDescription());
+        m_pageControl1->setCurrentIndex(0);
+        return true;
+    }
     try {
         m_register->open(dir);
     } catch (const std::exception& e) {
@@ -529,6 +559,7 @@ bool TTVarekLocal::FormCreate() {
         m_started = false;
         return false;
     }
+    m_laRegister->setText(QStringLiteral("Реестр: ") + m_register->backendDescription());
     m_pageControl1->setCurrentIndex(0);
     return true;
 }

@@ -160,6 +160,7 @@ private:
     QComboBox* m_cbComToken = nullptr;
     QLabel* m_laComDevice = nullptr;
     QLabel* m_laComTokenDevice = nullptr;
+    QLabel* m_laRegister = nullptr; // where the register lives (read-only)
 };
 
 } // namespace varek

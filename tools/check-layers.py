@@ -12,7 +12,8 @@ root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 LAYERS = {
     'core': ['core'],
     'dbase': ['core', 'dbase'],
-    'register': ['core', 'dbase', 'register'],
+    'pg': ['core', 'pg'],
+    'register': ['core', 'dbase', 'pg', 'register'],
     'keys': ['core', 'keys'],
     'link': ['core', 'link'],
     'image': ['core', 'keys', 'image'],
@@ -20,12 +21,12 @@ LAYERS = {
     'keys/ui': ['core', 'dbase', 'register', 'register/ui', 'keys', 'keys/ui', 'link'],
     'image/ui': ['core', 'dbase', 'register', 'keys', 'image', 'image/ui'],
     'shell': ['core', 'dbase', 'register', 'register/ui', 'keys', 'keys/ui', 'link', 'image',
-              'image/ui', 'shell'],
-    'tools': ['core', 'dbase', 'register', 'link', 'tools'],
-    'fuzz': ['core', 'dbase', 'register', 'keys', 'link', 'image', 'tools', 'fuzz'],
-    'bench': ['core', 'dbase', 'register', 'keys', 'link', 'image', 'tools', 'bench'],
+              'image/ui', 'shell', 'pg'],
+    'tools': ['core', 'dbase', 'register', 'link', 'tools', 'pg'],
+    'fuzz': ['core', 'dbase', 'register', 'keys', 'link', 'image', 'tools', 'fuzz', 'pg'],
+    'bench': ['core', 'dbase', 'register', 'keys', 'link', 'image', 'tools', 'bench', 'pg'],
 }
-WIDGET_FREE = {'core', 'dbase', 'register', 'keys', 'link', 'image', 'tools', 'fuzz'}
+WIDGET_FREE = {'core', 'dbase', 'pg', 'register', 'keys', 'link', 'image', 'tools', 'fuzz'}
 
 qt_root = '/usr/include/x86_64-linux-gnu/qt6'
 gui_headers = set()

@@ -13,6 +13,7 @@ packages=(
     xvfb xauth fonts-dejavu-core
     python3 python3-dbf python3-dbfread
     qt6-translations-l10n
+    postgresql-15 libpq-dev
     dpkg-dev fakeroot file lintian desktop-file-utils appstream
 )
 for arg in "$@"; do

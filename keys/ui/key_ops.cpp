@@ -211,6 +211,10 @@ bool KeyOperations::storeKey(const TToken& token, const QString& code, int exist
         for (Table* table : {&tokens, &m_reg.taTC()})
             if (table->state() == Dataset::State::Edit || table->state() == Dataset::State::Insert)
                 table->cancel();
+        // On a server the key row and its access rows go in one transaction:
+        // the unit is undone whole, and the guard says why.
+        if (m_reg.backend() == VarekRegister::Backend::Database)
+            throw EDatabaseError(QStringLiteral("Ключ не сохранён: %1").arg(errorText(e)));
         const QString what =
             posted ? QStringLiteral("Ключ сохранён, но его права доступа записаны не полностью: %1")
                    : QStringLiteral("Ключ не сохранён: %1");

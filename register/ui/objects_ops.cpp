@@ -5,9 +5,11 @@
 #include "core/errors.h"
 #include "core/messages.h"
 #include "register/data_link.h"
+#include "register/pg_table_store.h"
 #include "register/table.h"
 #include "register/ui/ed_ctrl.h"
 #include "register/ui/ed_obj.h"
+#include "register/values.h"
 #include "register/varek_register.h"
 #include "register/view.h"
 
@@ -100,6 +102,12 @@ qint64 highestPlusOne(Table& table, const QString& field) {
     return n;
 }
 
+// After a refused save: a field the operator left as the editor showed it
+// takes the value another workstation saved; a changed one keeps the typing.
+template <class T> void keepTyped(T& typed, const T& shown, const T& fresh) {
+    if (typed == shown) typed = fresh;
+}
+
 qint32 nextNumber(qint64 highestPlusOne, const QString& what) {
     if (highestPlusOne > std::numeric_limits<qint32>::max())
         throw EDatabaseError(
@@ -115,6 +123,9 @@ ObjectsOperations::ObjectsOperations(VarekRegister& reg, Messages& messages, QWi
 qint32 ObjectsOperations::NextObjNum() {
     Table& obj = m_reg.taObj();
     obj.requireActive();
+    // A register shared on a server takes the number there.
+    if (const auto shared = m_reg.nextNumber(obj, field::objNum))
+        return nextNumber(*shared, QStringLiteral("объектов"));
     qint64 n = 1;
     {
         LinkSuspension suspended(m_reg.dataSource3());
@@ -126,6 +137,8 @@ qint32 ObjectsOperations::NextObjNum() {
 qint32 ObjectsOperations::NextSerNum() {
     Table& ctrl = m_reg.taCtrl();
     ctrl.requireActive();
+    if (const auto shared = m_reg.nextNumber(ctrl, field::serNum))
+        return nextNumber(*shared, QStringLiteral("контроллеров"));
     qint64 n = 1;
     {
         LinkSuspension suspended(m_reg.dataSource4());
@@ -159,12 +172,41 @@ void ObjectsOperations::editObject() {
         return;
     }
     EditorCleanup cleanup;
+    const QVariant objNum = obj.fieldValue(field::objNum);
     TCObj rec = objectOf(obj);
     rec.obj_num = 0; // the editor neither shows nor changes it
     objectEditor();
-    if (!EditObj(rec)) return;
-    writeRow(
-        obj, [&] { obj.edit(); }, [&] { setObjectFields(obj, rec); });
+    // A save refused because another workstation changed the object
+    // meanwhile shows the editor again with what was typed, over the fresh row.
+    // What the operator did not change takes the fresh row's value.
+    TCObj shown = rec;
+    while (EditObj(rec)) {
+        try {
+            writeRow(
+                obj, [&] { obj.edit(); }, [&] { setObjectFields(obj, rec); });
+            return;
+        } catch (const ERowChanged& e) {
+            if (!offerAgain(e, obj, objNum,
+                            QStringLiteral("Объект удалён на другом рабочем месте; изменение не записано.")))
+                return;
+            const TCObj fresh = objectOf(obj);
+            keepTyped(rec.obj_name, shown.obj_name, fresh.obj_name);
+            keepTyped(rec.addr, shown.addr, fresh.addr);
+            keepTyped(rec.notes, shown.notes, fresh.notes);
+            shown = fresh;
+            shown.obj_num = rec.obj_num;
+        }
+    }
+}
+
+bool ObjectsOperations::offerAgain(const ERowChanged& refusal, Table& table, const QVariant& number,
+                                   const QString& goneText) {
+    m_messages.plain(refusal.message());
+    m_reg.refresh();
+    const QString field = &table == &m_reg.taObj() ? field::objNum : field::serNum;
+    if (!isNullValue(number) && table.locate(field, {number})) return true;
+    m_messages.plain(goneText);
+    return false;
 }
 
 void ObjectsOperations::deleteObject() {
@@ -255,9 +297,26 @@ void ObjectsOperations::editController() {
     ctrl.locate(field::serNum, {serNum});
 
     TCtrl rec = controllerOf(ctrl);
-    if (!EditCtrl(rec)) return;
-    writeRow(
-        ctrl, [&] { ctrl.edit(); }, [&] { setControllerFields(ctrl, rec); });
+    TCtrl shown = rec;
+    while (EditCtrl(rec)) {
+        try {
+            writeRow(
+                ctrl, [&] { ctrl.edit(); }, [&] { setControllerFields(ctrl, rec); });
+            return;
+        } catch (const ERowChanged& e) {
+            if (!offerAgain(
+                    e, ctrl, QVariant(serNum),
+                    QStringLiteral("Контроллер удалён на другом рабочем месте; изменение не записано.")))
+                return;
+            const TCtrl fresh = controllerOf(ctrl);
+            keepTyped(rec.obj_num, shown.obj_num, fresh.obj_num);
+            keepTyped(rec.ctrl_name, shown.ctrl_name, fresh.ctrl_name);
+            keepTyped(rec.hard, shown.hard, fresh.hard);
+            keepTyped(rec.notes, shown.notes, fresh.notes);
+            keepTyped(rec.open_time, shown.open_time, fresh.open_time);
+            shown = fresh;
+        }
+    }
 }
 
 void ObjectsOperations::deleteController() {

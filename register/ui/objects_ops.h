@@ -1,11 +1,14 @@
 #pragma once
 
+#include <QVariant>
+
 #include <QString>
 
 class QWidget;
 
 namespace varek {
 
+class ERowChanged;
 class Messages;
 class Table;
 class TfrmEdCtrl;
@@ -52,6 +55,12 @@ public:
     int accessCount(qint32 serNum) const;
 
 private:
+    // After a save refused because the row changed at another workstation:
+    // tells the operator, reads the tables anew and makes the row of number
+    // current again; false (goneText told) when it is no longer there.
+    bool offerAgain(const ERowChanged& refusal, Table& table, const QVariant& number,
+                    const QString& goneText);
+
     // The editors, created when missing, limited to their table's fields and
     // checking on Save that what was typed can be stored there.
     TfrmEdObj& objectEditor();

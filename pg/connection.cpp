@@ -1,0 +1,340 @@
+#include "pg/connection.h"
+
+#include <QDate>
+#include <QDateTime>
+
+#include <libpq-fe.h>
+
+#include <vector>
+
+namespace varek {
+
+namespace {
+
+const QString kLostAdvice =
+    QStringLiteral("Связь с сервером базы данных потеряна; изменение не записано. Проверьте сеть и "
+                   "работу сервера и повторите действие.");
+
+// libpq's texts end with a line feed; several lines are joined into one.
+QString clean(const char* text) {
+    return QString::fromUtf8(text ? text : "").trimmed().replace(QLatin1Char('\n'), QLatin1Char(' '));
+}
+
+bool contains(const QString& text, const char* what) {
+    return text.contains(QLatin1String(what), Qt::CaseInsensitive);
+}
+
+// The server's notices (NOTICE, WARNING) are not the operator's business.
+void ignoreNotice(void*, const char*) {}
+
+// SQLSTATE classes that mean the session is gone: connection exceptions and
+// an administrator's shutdown or crash of the server.
+bool meansLinkLost(const QString& state) {
+    return state.startsWith(QLatin1String("08")) || state == QLatin1String("57P01") ||
+           state == QLatin1String("57P02") || state == QLatin1String("57P03");
+}
+
+QByteArray parameterText(const QVariant& v) {
+    switch (v.typeId()) {
+    case QMetaType::QDate:
+        return v.toDate().toString(Qt::ISODate).toUtf8();
+    case QMetaType::QDateTime:
+        return v.toDateTime().toString(Qt::ISODateWithMs).toUtf8();
+    case QMetaType::Bool:
+        return v.toBool() ? "true" : "false";
+    case QMetaType::QByteArray:
+        return v.toByteArray();
+    default:
+        return v.toString().toUtf8();
+    }
+}
+
+} // namespace
+
+EPgError::EPgError(QString message, QString sqlState, bool connectionLost)
+    : EDatabaseError(std::move(message)), m_sqlState(std::move(sqlState)), m_connectionLost(connectionLost) {}
+
+// ---- PgResult ----
+
+PgResult::PgResult(pg_result* result) : m_result(result, PQclear) {}
+
+int PgResult::rows() const {
+    return m_result ? PQntuples(m_result.get()) : 0;
+}
+
+int PgResult::columns() const {
+    return m_result ? PQnfields(m_result.get()) : 0;
+}
+
+bool PgResult::isNull(int row, int col) const {
+    return !m_result || PQgetisnull(m_result.get(), row, col);
+}
+
+QString PgResult::text(int row, int col) const {
+    if (isNull(row, col)) return QString();
+    return QString::fromUtf8(PQgetvalue(m_result.get(), row, col), PQgetlength(m_result.get(), row, col));
+}
+
+QByteArray PgResult::bytes(int row, int col) const {
+    if (isNull(row, col)) return QByteArray();
+    return QByteArray(PQgetvalue(m_result.get(), row, col), PQgetlength(m_result.get(), row, col));
+}
+
+qint64 PgResult::integer(int row, int col) const {
+    if (isNull(row, col)) return 0;
+    bool ok = false;
+    const qint64 n = bytes(row, col).toLongLong(&ok);
+    if (!ok)
+        throw EPgError(
+            QStringLiteral("Сервер базы данных вернул «%1» там, где ожидалось целое число (столбец %2)")
+                .arg(text(row, col), QString::fromUtf8(PQfname(m_result.get(), col))),
+            QString(), false);
+    return n;
+}
+
+int PgResult::column(const char* name) const {
+    return m_result ? PQfnumber(m_result.get(), name) : -1;
+}
+
+qint64 PgResult::affected() const {
+    if (!m_result) return 0;
+    return QByteArray(PQcmdTuples(m_result.get())).toLongLong();
+}
+
+// ---- PgConnection ----
+
+PgConnection::PgConnection(QString conninfo) : m_conninfo(std::move(conninfo)) {}
+
+PgConnection::~PgConnection() {
+    if (m_conn) PQfinish(m_conn);
+}
+
+QString PgConnection::conninfo() const {
+    return m_conninfo;
+}
+
+QString PgConnection::displayName() const {
+    QString db, host, port, service;
+    if (m_conn) {
+        db = QString::fromUtf8(PQdb(m_conn));
+        host = QString::fromUtf8(PQhost(m_conn));
+        port = QString::fromUtf8(PQport(m_conn));
+    } else if (PQconninfoOption* options = PQconninfoParse(m_conninfo.toUtf8().constData(), nullptr)) {
+        for (PQconninfoOption* o = options; o->keyword; ++o) {
+            const QString value = QString::fromUtf8(o->val ? o->val : "");
+            if (qstrcmp(o->keyword, "dbname") == 0) db = value;
+            if (qstrcmp(o->keyword, "host") == 0) host = value;
+            if (qstrcmp(o->keyword, "port") == 0) port = value;
+            if (qstrcmp(o->keyword, "service") == 0) service = value;
+        }
+        PQconninfoFree(options);
+    }
+    if (db.isEmpty() && !service.isEmpty()) return QStringLiteral("служба «%1»").arg(service);
+    QString name = QStringLiteral("«%1»").arg(db);
+    if (!host.isEmpty()) name += QStringLiteral(" на сервере %1").arg(host);
+    if (!port.isEmpty()) name += QStringLiteral(", порт %1").arg(port);
+    return name;
+}
+
+void PgConnection::connect() {
+    if (m_conn) {
+        PQfinish(m_conn);
+        m_conn = nullptr;
+    }
+    // Left to right, later values win: a connection string may set its own
+    // timeout and name, but the text always travels as UTF-8.
+    const QByteArray info = m_conninfo.toUtf8();
+    const char* keywords[] = {"connect_timeout", "fallback_application_name", "dbname", "client_encoding",
+                              nullptr};
+    const char* values[] = {"10", "varek", info.constData(), "UTF8", nullptr};
+    m_conn = PQconnectdbParams(keywords, values, 1);
+    if (!m_conn)
+        throw EPgError(QStringLiteral("Нет памяти для связи с сервером базы данных"), QString(), true);
+    PQsetNoticeProcessor(m_conn, ignoreNotice, nullptr);
+    if (PQstatus(m_conn) == CONNECTION_OK) return;
+
+    const QString why = clean(PQerrorMessage(m_conn));
+    const QString where = displayName();
+    const bool loginRefused = PQconnectionNeedsPassword(m_conn) || contains(why, "authentication") ||
+                              contains(why, "pg_hba.conf") || contains(why, "password") ||
+                              (contains(why, "role") && contains(why, "does not exist")) ||
+                              contains(why, "проверку подлинности") || contains(why, "парол");
+    const bool noDatabase = (contains(why, "database") && contains(why, "does not exist")) ||
+                            (contains(why, "база данных") && contains(why, "не существует"));
+    QString message;
+    if (noDatabase)
+        message = QStringLiteral("На сервере базы данных нет базы %1. Проверьте адрес базы в настройках или "
+                                 "создайте её на сервере (createdb), а в ней — таблицы реестра "
+                                 "(varek-register init).\n%2")
+                      .arg(where, why);
+    else if (loginRefused)
+        message =
+            QStringLiteral("Сервер базы данных (база %1) не принял вход: %2\nПроверьте имя пользователя "
+                           "и пароль в файле ~/.pgpass или в файле служб pg_service.conf этой рабочей "
+                           "станции.")
+                .arg(where, why);
+    else
+        message = QStringLiteral("Нет связи с сервером базы данных (база %1): %2\nПроверьте, что сервер "
+                                 "запущен и доступен по сети с этой рабочей станции.")
+                      .arg(where, why);
+    PQfinish(m_conn);
+    m_conn = nullptr;
+    throw EPgError(message, QString(), !noDatabase && !loginRefused);
+}
+
+bool PgConnection::connected() const {
+    return m_conn && PQstatus(m_conn) == CONNECTION_OK;
+}
+
+void PgConnection::throwLost(const QString& detail) const {
+    QString message = kLostAdvice;
+    if (!detail.isEmpty()) message += QStringLiteral("\n(%1)").arg(detail);
+    throw EPgError(message, QString(), true);
+}
+
+pg_conn* PgConnection::live() {
+    if (!m_conn) throwLost(QStringLiteral("нет соединения с сервером"));
+    if (PQstatus(m_conn) != CONNECTION_OK) throwLost(clean(PQerrorMessage(m_conn)));
+    return m_conn;
+}
+
+void PgConnection::throwResultError(pg_result* result) const {
+    const QString state = QString::fromLatin1(result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : "");
+    const QString primary =
+        result ? clean(PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY)) : clean(PQerrorMessage(m_conn));
+    const QString detail = result ? clean(PQresultErrorField(result, PG_DIAG_MESSAGE_DETAIL)) : QString();
+    const QString whole = result ? clean(PQresultErrorMessage(result)) : QString();
+    if (result) PQclear(result);
+    if (PQstatus(m_conn) != CONNECTION_OK || meansLinkLost(state))
+        throwLost(primary.isEmpty() ? clean(PQerrorMessage(m_conn)) : primary);
+    QString message =
+        QStringLiteral("Сервер базы данных не выполнил запрос: %1").arg(primary.isEmpty() ? whole : primary);
+    if (!detail.isEmpty()) message += QStringLiteral(" (%1)").arg(detail);
+    throw EPgError(message, state, false);
+}
+
+PgResult PgConnection::exec(const QString& sql, const QVariantList& params) {
+    pg_conn* conn = live();
+    std::vector<QByteArray> texts;
+    std::vector<const char*> values;
+    texts.reserve(size_t(params.size()));
+    values.reserve(size_t(params.size()));
+    for (const QVariant& p : params) {
+        if (p.isNull()) {
+            values.push_back(nullptr);
+            continue;
+        }
+        texts.push_back(parameterText(p));
+        if (texts.back().contains('\0'))
+            throw EPgError(QStringLiteral("Текст с нулевым символом нельзя записать в базу данных: «%1»")
+                               .arg(QString::fromUtf8(texts.back()).remove(QChar(0))),
+                           QString(), false);
+        values.push_back(texts.back().constData());
+    }
+    pg_result* result = PQexecParams(conn, sql.toUtf8().constData(), int(values.size()), nullptr,
+                                     values.data(), nullptr, nullptr, 0);
+    const ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;
+    if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return PgResult(result);
+    throwResultError(result);
+}
+
+void PgConnection::execScript(const QString& sql) {
+    pg_conn* conn = live();
+    pg_result* result = PQexec(conn, sql.toUtf8().constData());
+    const ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;
+    if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
+        PQclear(result);
+        return;
+    }
+    throwResultError(result);
+}
+
+void PgConnection::begin() {
+    exec(QStringLiteral("BEGIN"));
+}
+
+void PgConnection::commit() {
+    exec(QStringLiteral("COMMIT"));
+}
+
+void PgConnection::rollback() {
+    if (!connected()) return;
+    if (pg_result* result = PQexec(m_conn, "ROLLBACK")) PQclear(result);
+}
+
+void PgConnection::copyIn(const QString& copySql, const QByteArray& data) {
+    pg_conn* conn = live();
+    pg_result* start = PQexec(conn, copySql.toUtf8().constData());
+    if (!start || PQresultStatus(start) != PGRES_COPY_IN) throwResultError(start);
+    PQclear(start);
+    constexpr qsizetype kChunk = 1 << 18;
+    for (qsizetype at = 0; at < data.size(); at += kChunk) {
+        const int n = int(qMin(kChunk, data.size() - at));
+        if (PQputCopyData(conn, data.constData() + at, n) != 1) throwLost(clean(PQerrorMessage(conn)));
+    }
+    if (PQputCopyEnd(conn, nullptr) != 1) throwLost(clean(PQerrorMessage(conn)));
+    pg_result* failed = nullptr;
+    while (pg_result* result = PQgetResult(conn)) {
+        if (PQresultStatus(result) != PGRES_COMMAND_OK && !failed)
+            failed = result;
+        else
+            PQclear(result);
+    }
+    if (failed) throwResultError(failed);
+    if (PQstatus(conn) != CONNECTION_OK) throwLost(clean(PQerrorMessage(conn)));
+}
+
+QByteArray PgConnection::copyOut(const QString& copySql) {
+    pg_conn* conn = live();
+    pg_result* start = PQexec(conn, copySql.toUtf8().constData());
+    if (!start || PQresultStatus(start) != PGRES_COPY_OUT) throwResultError(start);
+    PQclear(start);
+    QByteArray out;
+    char* buffer = nullptr;
+    int n;
+    while ((n = PQgetCopyData(conn, &buffer, 0)) > 0) {
+        out.append(buffer, n);
+        PQfreemem(buffer);
+    }
+    pg_result* failed = nullptr;
+    while (pg_result* result = PQgetResult(conn)) {
+        if (PQresultStatus(result) != PGRES_COMMAND_OK && !failed)
+            failed = result;
+        else
+            PQclear(result);
+    }
+    if (failed) throwResultError(failed);
+    if (n == -2 || PQstatus(conn) != CONNECTION_OK) throwLost(clean(PQerrorMessage(conn)));
+    return out;
+}
+
+void PgConnection::listen(const QString& channel) {
+    exec(QStringLiteral("LISTEN %1").arg(pgQuoteIdentifier(channel)));
+}
+
+int PgConnection::socket() const {
+    return m_conn ? PQsocket(m_conn) : -1;
+}
+
+QList<PgConnection::Notification> PgConnection::takeNotifications() {
+    pg_conn* conn = live();
+    if (!PQconsumeInput(conn) || PQstatus(conn) != CONNECTION_OK) throwLost(clean(PQerrorMessage(conn)));
+    QList<Notification> got;
+    while (PGnotify* n = PQnotifies(conn)) {
+        got.append({QString::fromUtf8(n->relname), QString::fromUtf8(n->extra), n->be_pid});
+        PQfreemem(n);
+    }
+    return got;
+}
+
+int PgConnection::backendPid() const {
+    return connected() ? PQbackendPID(m_conn) : 0;
+}
+
+QString pgQuoteIdentifier(const QString& name) {
+    QString quoted = name;
+    quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+} // namespace varek

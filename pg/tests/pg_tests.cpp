@@ -1,0 +1,269 @@
+// The connection and the register's tables over a real PostgreSQL server.
+
+#include "pg/connection.h"
+#include "pg/schema.h"
+#include "pg/tests/pg_server.h"
+
+#include <QDate>
+
+#include <gtest/gtest.h>
+#include <poll.h>
+
+using namespace varek;
+using varek::test::TestPgServer;
+
+namespace {
+
+// A fresh database on the shared server, connected.
+struct Db {
+    QString url = TestPgServer::shared().createDatabase();
+    PgConnection conn{url};
+    Db() { conn.connect(); }
+};
+
+EPgError errorOf(const std::function<void()>& body) {
+    try {
+        body();
+    } catch (const EPgError& e) {
+        return e;
+    }
+    ADD_FAILURE() << "no EPgError thrown";
+    return EPgError(QString(), QString(), false);
+}
+
+// Waits up to five seconds for notifications on conn.
+QList<PgConnection::Notification> waitForNotifications(PgConnection& conn) {
+    for (int i = 0; i < 50; ++i) {
+        QList<PgConnection::Notification> got = conn.takeNotifications();
+        if (!got.isEmpty()) return got;
+        pollfd p{conn.socket(), POLLIN, 0};
+        ::poll(&p, 1, 100);
+    }
+    return {};
+}
+
+} // namespace
+
+TEST(PgConnection, ParametersTravelAsTextAndComeBackExactly) {
+    Db db;
+    const QString odd = QStringLiteral("O'Brien \"кавычки\" \\ $1 ;-- %s \t end");
+    const QVariantList values{QStringLiteral("Ёжик ёлка Щ"), QVariant(), odd, QString(""), QDate(2024, 2, 29),
+                              qint64(-2147483648LL),         true};
+    for (const QVariant& v : values) {
+        SCOPED_TRACE(v.toString().toStdString());
+        const PgResult r = db.conn.exec(QStringLiteral("SELECT $1::text AS v, $1 IS NULL AS is_null"), {v});
+        ASSERT_EQ(r.rows(), 1);
+        EXPECT_EQ(r.isNull(0, 0), v.isNull());
+        EXPECT_EQ(r.text(0, r.column("is_null")), v.isNull() ? "t" : "f");
+        QString expected = v.toString();
+        if (v.typeId() == QMetaType::QDate) expected = "2024-02-29";
+        if (v.typeId() == QMetaType::Bool) expected = "true";
+        EXPECT_EQ(r.text(0, 0), expected);
+    }
+    EXPECT_EQ(db.conn.exec(QStringLiteral("SELECT $1::integer + 1"), {41}).integer(0, 0), 42);
+    EXPECT_EQ(db.conn.exec(QStringLiteral("SELECT 1")).column("nothing"), -1);
+}
+
+TEST(PgConnection, TextWithNulIsRefusedNotCut) {
+    Db db;
+    const EPgError e =
+        errorOf([&] { db.conn.exec(QStringLiteral("SELECT $1::text"), {QString("ab") + QChar(0) + "c"}); });
+    EXPECT_FALSE(e.connectionLost());
+    EXPECT_TRUE(db.conn.connected());
+}
+
+TEST(PgConnection, RefusalsCarryTheirSqlStateAndLeaveTheLinkUsable) {
+    Db db;
+    initPgSchema(db.conn);
+    db.conn.exec(QStringLiteral("INSERT INTO obj (obj_num, obj_name) VALUES (1, 'Склад')"));
+    const EPgError dup =
+        errorOf([&] { db.conn.exec(QStringLiteral("INSERT INTO obj (obj_num) VALUES ($1)"), {1}); });
+    EXPECT_EQ(dup.sqlState(), "23505");
+    EXPECT_FALSE(dup.connectionLost());
+    EXPECT_TRUE(dup.message().startsWith("Сервер базы данных не выполнил запрос"))
+        << dup.message().toStdString();
+
+    const EPgError syntax = errorOf([&] { db.conn.exec(QStringLiteral("SELEC 1")); });
+    EXPECT_EQ(syntax.sqlState(), "42601");
+
+    // The same pair of key and controller twice; the same key on two controllers is fine.
+    db.conn.exec(QStringLiteral("INSERT INTO tc (token_code, ser_num) VALUES ('01AB', 7), ('01AB', 8)"));
+    EXPECT_EQ(errorOf([&] {
+                  db.conn.exec(QStringLiteral("INSERT INTO tc (token_code, ser_num) VALUES ('01AB', 7)"));
+              }).sqlState(),
+              "23505");
+    EXPECT_EQ(db.conn.exec(QStringLiteral("SELECT count(*) FROM obj")).integer(0, 0), 1);
+}
+
+TEST(PgConnection, TransactionsCommitAndRollBack) {
+    Db db;
+    db.conn.exec(QStringLiteral("CREATE TABLE t (v text)"));
+    db.conn.begin();
+    db.conn.exec(QStringLiteral("INSERT INTO t VALUES ('отменено')"));
+    db.conn.rollback();
+    db.conn.begin();
+    const PgResult inserted = db.conn.exec(QStringLiteral("INSERT INTO t VALUES ('записано'), ('ещё')"));
+    db.conn.commit();
+    EXPECT_EQ(inserted.affected(), 2);
+    const PgResult r = db.conn.exec(QStringLiteral("SELECT v FROM t"));
+    ASSERT_EQ(r.rows(), 2);
+    EXPECT_EQ(r.text(0, 0), "записано");
+
+    PgConnection never(db.url);
+    never.rollback(); // not connected: nothing to undo, nothing thrown
+}
+
+TEST(PgConnection, ConnectFailuresSayWhatIsWrong) {
+    TestPgServer& server = TestPgServer::shared();
+    struct Case {
+        QString url;
+        const char* messageStart;
+        bool lost;
+    };
+    const Case cases[] = {
+        {server.urlOf("no_such_db"), "На сервере базы данных нет базы «no_such_db»", false},
+        {QStringLiteral("postgresql:///postgres?host=%1&port=5432&user=nobody_here").arg(server.socketDir()),
+         "Сервер базы данных (база «postgres»", false},
+        {QStringLiteral("postgresql:///postgres?host=/nonexistent/dir&port=5432"),
+         "Нет связи с сервером базы данных", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.url.toStdString());
+        PgConnection conn(c.url);
+        const EPgError e = errorOf([&] { conn.connect(); });
+        EXPECT_TRUE(e.message().startsWith(QString::fromUtf8(c.messageStart))) << e.message().toStdString();
+        EXPECT_EQ(e.connectionLost(), c.lost);
+        EXPECT_EQ(e.sqlState(), "");
+        EXPECT_FALSE(conn.connected());
+    }
+    // A refused login points at the password files.
+    PgConnection conn(cases[1].url);
+    EXPECT_TRUE(errorOf([&] { conn.connect(); }).message().contains("~/.pgpass"));
+}
+
+TEST(PgConnection, LostServerGivesConnectionLostAndReconnectWorks) {
+    Db db;
+    initPgSchema(db.conn);
+    db.conn.listen(QStringLiteral("varek_changes"));
+    TestPgServer::shared().stop();
+    const EPgError onExec =
+        errorOf([&] { db.conn.exec(QStringLiteral("INSERT INTO obj (obj_num) VALUES (1)")); });
+    const EPgError onListen = errorOf([&] { db.conn.takeNotifications(); });
+    PgConnection fresh(db.url);
+    const EPgError onConnect = errorOf([&] { fresh.connect(); });
+    TestPgServer::shared().start();
+
+    for (const EPgError& e : {onExec, onListen}) {
+        EXPECT_TRUE(e.connectionLost());
+        EXPECT_EQ(e.sqlState(), "");
+        EXPECT_TRUE(e.message().startsWith("Связь с сервером базы данных потеряна; изменение не записано"))
+            << e.message().toStdString();
+    }
+    EXPECT_TRUE(onConnect.connectionLost());
+    EXPECT_TRUE(onConnect.message().startsWith("Нет связи с сервером базы данных"))
+        << onConnect.message().toStdString();
+    EXPECT_FALSE(db.conn.connected());
+
+    db.conn.connect();
+    EXPECT_EQ(db.conn.exec(QStringLiteral("SELECT count(*) FROM obj")).integer(0, 0), 0);
+}
+
+TEST(PgConnection, ChangesNotifyOtherConnectionsWithTableAndPid) {
+    Db db;
+    initPgSchema(db.conn);
+    db.conn.listen(QStringLiteral("varek_changes"));
+    EXPECT_GE(db.conn.socket(), 0);
+    PgConnection other(db.url);
+    other.connect();
+    ASSERT_NE(other.backendPid(), db.conn.backendPid());
+
+    // One statement that changes many rows notifies once.
+    other.exec(
+        QStringLiteral("INSERT INTO tokens (token_code) SELECT 'K' || g FROM generate_series(1, 5) g"));
+    QList<PgConnection::Notification> got = waitForNotifications(db.conn);
+    ASSERT_EQ(got.size(), 1);
+    EXPECT_EQ(got[0].channel, "varek_changes");
+    EXPECT_EQ(got[0].payload, QStringLiteral("tokens %1").arg(other.backendPid()));
+    EXPECT_EQ(got[0].pid, other.backendPid());
+
+    // A transaction over two tables notifies each at its commit; its own changes carry its own pid.
+    db.conn.begin();
+    db.conn.exec(QStringLiteral("UPDATE tokens SET row_version = row_version + 1"));
+    db.conn.exec(QStringLiteral("DELETE FROM tc"));
+    db.conn.commit();
+    got = waitForNotifications(db.conn);
+    QStringList payloads;
+    for (const auto& n : got)
+        payloads << n.payload;
+    payloads.sort();
+    const QString own = QString::number(db.conn.backendPid());
+    EXPECT_EQ(payloads, QStringList({"tc " + own, "tokens " + own}));
+}
+
+TEST(PgConnection, CopyInAndOutKeepTextExactly) {
+    Db db;
+    db.conn.exec(QStringLiteral("CREATE TABLE t (n integer, s text, d date)"));
+    const QByteArray rows = QStringLiteral("1\tЁлка ёж\t2024-01-31\n"
+                                           "2\t\\N\t\\N\n"
+                                           "3\tтаб\\tи\\\\черта 'кавычки'\t1999-12-31\n"
+                                           "4\t\t2000-02-29\n")
+                                .toUtf8();
+    db.conn.copyIn(QStringLiteral("COPY t (n, s, d) FROM STDIN"), rows);
+    EXPECT_EQ(db.conn.copyOut(QStringLiteral("COPY (SELECT n, s, d FROM t ORDER BY n) TO STDOUT")), rows);
+    EXPECT_TRUE(db.conn.exec(QStringLiteral("SELECT s FROM t WHERE n = 2")).isNull(0, 0));
+    EXPECT_EQ(db.conn.exec(QStringLiteral("SELECT s FROM t WHERE n = 3")).text(0, 0),
+              "таб\tи\\черта 'кавычки'");
+
+    // Bad data refuses the whole COPY and leaves the link usable.
+    const EPgError e =
+        errorOf([&] { db.conn.copyIn(QStringLiteral("COPY t (n) FROM STDIN"), "5\nnot a number\n"); });
+    EXPECT_EQ(e.sqlState(), "22P02");
+    EXPECT_EQ(db.conn.exec(QStringLiteral("SELECT count(*) FROM t")).integer(0, 0), 4);
+    // A statement that is not a COPY is refused too.
+    EXPECT_FALSE(errorOf([&] { db.conn.copyOut(QStringLiteral("SELECT 1")); }).connectionLost());
+    EXPECT_TRUE(db.conn.connected());
+}
+
+TEST(PgSchema, InitCreatesTheRegisterOnceAtItsVersion) {
+    Db db;
+    EXPECT_EQ(pgSchemaVersion(db.conn), 0);
+    const EPgError missing = errorOf([&] { checkPgSchema(db.conn); });
+    EXPECT_TRUE(missing.message().contains("varek-register init")) << missing.message().toStdString();
+
+    initPgSchema(db.conn);
+    EXPECT_EQ(pgSchemaVersion(db.conn), kPgSchemaVersion);
+    checkPgSchema(db.conn);
+
+    // The fields by their dBASE names, with identity and version per row.
+    db.conn.exec(QStringLiteral("INSERT INTO ctrl (obj_num, ctrl_name, ser_num, hard, notes, open_time) "
+                                "VALUES (1, 'Вход', 77, 'v2', 'у лифта', 5)"));
+    const PgResult r = db.conn.exec(QStringLiteral("SELECT row_id, row_version FROM ctrl"));
+    EXPECT_EQ(r.integer(0, 0), 1);
+    EXPECT_EQ(r.integer(0, 1), 1);
+    db.conn.exec(QStringLiteral("INSERT INTO tokens (token_code, token_card, user_name, give_date, status) "
+                                "VALUES ('0123456789ABCDEF', '123.45678', 'Пётр', '2024-05-01', 0)"));
+    // Widths are the files': a 17-character code does not fit.
+    EXPECT_EQ(errorOf([&] {
+                  db.conn.exec(QStringLiteral("INSERT INTO tokens (token_code) VALUES ($1)"),
+                               {QString(17, 'A')});
+              }).sqlState(),
+              "22001");
+
+    const EPgError again = errorOf([&] { initPgSchema(db.conn); });
+    EXPECT_TRUE(again.message().contains("уже есть таблицы реестра")) << again.message().toStdString();
+    EXPECT_EQ(db.conn.exec(QStringLiteral("SELECT count(*) FROM ctrl")).integer(0, 0), 1);
+
+    db.conn.exec(QStringLiteral("UPDATE varek_schema SET version = 2"));
+    EXPECT_EQ(pgSchemaVersion(db.conn), 2);
+    const EPgError other = errorOf([&] { checkPgSchema(db.conn); });
+    EXPECT_TRUE(other.message().contains("версии 2")) << other.message().toStdString();
+}
+
+TEST(PgSchema, InitRefusesADatabaseWithATableOfTheSameNameAndCreatesNothing) {
+    Db db;
+    db.conn.exec(QStringLiteral("CREATE TABLE tc (x integer)"));
+    const EPgError e = errorOf([&] { initPgSchema(db.conn); });
+    EXPECT_TRUE(e.message().contains("tc")) << e.message().toStdString();
+    EXPECT_EQ(pgSchemaVersion(db.conn), 0);
+    EXPECT_TRUE(db.conn.exec(QStringLiteral("SELECT to_regclass('obj')")).isNull(0, 0));
+}
