@@ -23,7 +23,7 @@ LAYERS = {
               'image/ui', 'shell'],
     'tools': ['core', 'dbase', 'register', 'link', 'tools'],
     'fuzz': ['core', 'dbase', 'register', 'keys', 'link', 'image', 'tools', 'fuzz'],
-    'bench': ['core', 'dbase', 'register', 'keys', 'link', 'image', 'tools', 'bench'],
+    'bench': ['core', 'dbase', 'register', 'register/ui', 'keys', 'link', 'image', 'tools', 'bench'],
 }
 WIDGET_FREE = {'core', 'dbase', 'register', 'keys', 'link', 'image', 'tools', 'fuzz'}
 
