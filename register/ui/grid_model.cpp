@@ -6,6 +6,7 @@
 
 #include <QDate>
 #include <QDateTime>
+#include <QTimer>
 #include <algorithm>
 #include <numeric>
 
@@ -76,6 +77,15 @@ void GridModel::reset() {
     buildMap(false);
     endResetModel();
     emit shownRowsChanged();
+    // The rows' search texts are made when the window is idle, so that the
+    // first keystroke of a search does not wait for them.
+    if (!m_searchFieldIndex.isEmpty() && !m_rowTextsValid && !m_textsPending) {
+        m_textsPending = true;
+        QTimer::singleShot(0, this, [this] {
+            m_textsPending = false;
+            if (!m_rowTextsValid && m_link.enabled()) buildSearchTexts();
+        });
+    }
 }
 
 void GridModel::rowChanged(int row) {

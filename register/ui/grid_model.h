@@ -32,7 +32,7 @@ struct GridColumn {
 //   in lower case with "ё" read as "е" (searchKey). The rows' search texts are
 //   kept normalised and rebuilt when the dataset's rows change, so a keystroke
 //   is one pass of substring tests (a longer text only looks at the rows
-//   already shown).
+//   already shown); they are made when the window is next idle.
 // - Sort (sort): by one column, text in alphabetical order without regard to
 //   case with "ё" beside "е", numbers by value, dates by date, empty cells
 //   first; equal cells keep the dataset's order. The status column sorts by
@@ -138,7 +138,8 @@ private:
     bool m_allHidden = false;
     QVector<QString> m_rowTexts; // per dataset row: its search fields' searchKey
     bool m_rowTextsValid = false;
-    bool m_mapCurrent = false; // the shown rows were chosen over the rows as they are
+    bool m_textsPending = false; // their making is scheduled for when the window is idle
+    bool m_mapCurrent = false;   // the shown rows were chosen over the rows as they are
 
     int m_sortColumn = -1;
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
