@@ -109,7 +109,7 @@ GridSearch* searchField(DbGrid* grid, const QString& name, const QStringList& fi
     search->setObjectName(QString::fromLatin1(objectName));
     search->edit()->setObjectName(QString::fromLatin1(objectName) + QStringLiteral("Edit"));
     search->countLabel()->setObjectName(QString::fromLatin1(objectName) + QStringLiteral("Count"));
-    search->edit()->addAction(QIcon(QStringLiteral(":/icons/search.svg")), QLineEdit::LeadingPosition);
+    search->setIcon(QIcon(QStringLiteral(":/icons/search.svg")));
     auto* find = new QShortcut(QKeySequence::Find, page);
     find->setContext(Qt::WidgetWithChildrenShortcut);
     QObject::connect(find, &QShortcut::activated, search, [search] {
@@ -662,16 +662,18 @@ void TTVarekLocal::runUnit(const std::function<void()>& operation) {
 bool TTVarekLocal::refuseHiddenRow(DbGrid* grid) {
     if (!grid->currentHidden()) return false;
     const bool keys = grid == m_dbGrid3;
-    const QString field = keys ? QStringLiteral("Поиск ключа") : QStringLiteral("Поиск объекта");
     QString text;
     if (grid->gridModel()->rowCount() == 0)
-        text = keys ? QStringLiteral("Ключ не выбран: ни один ключ не подходит под условие поиска.")
-                    : QStringLiteral("Объект не выбран: ни один объект не подходит под условие поиска.");
+        text = keys ? QStringLiteral("Ключ не выбран: ни один ключ не подходит под условие поиска. Измените "
+                                     "текст в поле «Поиск ключа» или очистите его клавишей Esc.")
+                    : QStringLiteral("Объект не выбран: ни один объект не подходит под условие поиска. "
+                                     "Измените текст в поле «Поиск объекта» или очистите его клавишей Esc.");
     else
-        text = keys ? QStringLiteral("Выбранный ключ скрыт поиском. Выберите ключ в списке.")
-                    : QStringLiteral("Выбранный объект скрыт поиском. Выберите объект в списке.");
-    m_messages->plain(
-        text + QStringLiteral(" Измените текст в поле «%1» или очистите его клавишей Esc.").arg(field));
+        text = keys ? QStringLiteral("Выбранный ключ скрыт поиском. Выберите ключ в списке или очистите поле "
+                                     "«Поиск ключа» клавишей Esc.")
+                    : QStringLiteral("Выбранный объект скрыт поиском. Выберите объект в списке или очистите "
+                                     "поле «Поиск объекта» клавишей Esc.");
+    m_messages->plain(text);
     return true;
 }
 

@@ -2,10 +2,12 @@
 
 #include "register/ui/db_grid.h"
 
+#include <QAction>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QToolButton>
 
 namespace varek {
 
@@ -15,12 +17,12 @@ GridSearch::GridSearch(DbGrid& grid, const QString& name, const QStringList& fie
     layout->setContentsMargins(4, 3, 4, 3);
     layout->setSpacing(8);
     m_edit->setClearButtonEnabled(true);
+    nameButtons(QStringLiteral("Очистить поле"));
     m_edit->setPlaceholderText(name);
     m_edit->setAccessibleName(name);
     m_edit->setToolTip(name);
     m_edit->setMinimumWidth(220);
     m_edit->installEventFilter(this);
-    m_count->setAccessibleName(name + QStringLiteral(": найдено"));
     m_count->hide();
     layout->addWidget(m_edit, 1);
     layout->addWidget(m_count);
@@ -31,6 +33,17 @@ GridSearch::GridSearch(DbGrid& grid, const QString& name, const QStringList& fie
             [this](const QString& text) { m_grid.setSearchText(text); });
     connect(m_grid.gridModel(), &GridModel::shownRowsChanged, this, &GridSearch::updateCount);
     updateCount();
+}
+
+void GridSearch::setIcon(const QIcon& icon) {
+    QAction* action = m_edit->addAction(icon, QLineEdit::LeadingPosition);
+    action->setText(m_edit->accessibleName());
+    nameButtons(m_edit->accessibleName());
+}
+
+void GridSearch::nameButtons(const QString& name) {
+    for (QToolButton* b : m_edit->findChildren<QToolButton*>())
+        if (b->accessibleName().isEmpty()) b->setAccessibleName(name);
 }
 
 QString GridSearch::countText(int shown, int all) {

@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <QWidget>
 
+class QIcon;
 class QLabel;
 class QLineEdit;
 
@@ -27,12 +28,16 @@ public:
     DbGrid& grid() const { return m_grid; }
 
     static QString countText(int shown, int all);
+    // Shows icon at the start of the field.
+    void setIcon(const QIcon& icon);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void updateCount();
+    // Names the field's buttons (clear, icon) that have no name yet.
+    void nameButtons(const QString& name);
 
     DbGrid& m_grid;
     QLineEdit* m_edit;
