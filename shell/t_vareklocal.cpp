@@ -12,6 +12,7 @@
 #include "register/table.h"
 #include "register/ui/combo_accessibility.h"
 #include "register/ui/db_grid.h"
+#include "register/ui/grid_search.h"
 #include "register/ui/objects_ops.h"
 #include "register/varek_register.h"
 #include "shell/widget_messages.h"
@@ -31,6 +32,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QScreen>
+#include <QShortcut>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTimer>
@@ -99,6 +101,23 @@ private:
     QList<int> m_heights;
     bool m_done = false;
 };
+
+// A search field over a grid, with its icon; Ctrl+F on the page moves to it.
+GridSearch* searchField(DbGrid* grid, const QString& name, const QStringList& fields, const char* objectName,
+                        QWidget* page) {
+    auto* search = new GridSearch(*grid, name, fields);
+    search->setObjectName(QString::fromLatin1(objectName));
+    search->edit()->setObjectName(QString::fromLatin1(objectName) + QStringLiteral("Edit"));
+    search->countLabel()->setObjectName(QString::fromLatin1(objectName) + QStringLiteral("Count"));
+    search->setIcon(QIcon(QStringLiteral(":/icons/search.svg")));
+    auto* find = new QShortcut(QKeySequence::Find, page);
+    find->setContext(Qt::WidgetWithChildrenShortcut);
+    QObject::connect(find, &QShortcut::activated, search, [search] {
+        search->edit()->setFocus(Qt::ShortcutFocusReason);
+        search->edit()->selectAll();
+    });
+    return search;
+}
 
 } // namespace
 
@@ -227,6 +246,10 @@ QWidget* TTVarekLocal::buildKeysPage() {
     m_dbGrid3->setDeletionScope(
         [this](const std::function<void()>& work) { DurableUnit::run(*m_register, work); });
     m_dbGrid3->setAccessibleName(QStringLiteral("Ключи"));
+    m_dbGrid3->setNothingFoundText(QStringLiteral("Ни один ключ не подходит под условие поиска"));
+    m_keySearch = searchField(m_dbGrid3, QStringLiteral("Поиск ключа"),
+                              {field::tokenCard, field::userName, field::tokenCode}, "KeySearch", page);
+    upper->layout()->addWidget(m_keySearch);
     upper->layout()->addWidget(m_dbGrid3);
     m_laCount = new QLabel(QStringLiteral("Всего:"));
     m_laCount->setObjectName(QStringLiteral("laCount"));
@@ -244,6 +267,7 @@ QWidget* TTVarekLocal::buildKeysPage() {
     m_gridAccess->setObjectName(QStringLiteral("gridAccess"));
     m_gridAccess->setAccessibleName(accessTitle->text());
     accessTitle->setBuddy(m_gridAccess);
+    m_gridAccess->followShownRowOf(*m_dbGrid3);
     lower->layout()->addWidget(m_gridAccess);
     split->addWidget(lower);
     split->setStretchFactor(0, 0);
@@ -278,6 +302,10 @@ QWidget* TTVarekLocal::buildControllersPage() {
     m_dbGrid2->setObjectName(QStringLiteral("DBGrid2"));
     m_dbGrid2->setAccessibleName(objectsTitle->text());
     objectsTitle->setBuddy(m_dbGrid2);
+    m_dbGrid2->setNothingFoundText(QStringLiteral("Ни один объект не подходит под условие поиска"));
+    m_objectSearch = searchField(m_dbGrid2, QStringLiteral("Поиск объекта"),
+                                 {field::objName, field::addr, field::notes}, "ObjectSearch", page);
+    objects->layout()->addWidget(m_objectSearch);
     objects->layout()->addWidget(m_dbGrid2);
     split->addWidget(objects);
 
@@ -305,6 +333,7 @@ QWidget* TTVarekLocal::buildControllersPage() {
     m_dbGrid1->setObjectName(QStringLiteral("DBGrid1"));
     m_dbGrid1->setAccessibleName(ctrlsTitle->text());
     ctrlsTitle->setBuddy(m_dbGrid1);
+    m_dbGrid1->followShownRowOf(*m_dbGrid2);
     ctrls->layout()->addWidget(m_dbGrid1);
     m_progressBar1 = new QProgressBar;
     m_progressBar1->setObjectName(QStringLiteral("ProgressBar1"));
@@ -331,6 +360,7 @@ QWidget* TTVarekLocal::buildControllersPage() {
         {.rowSelect = true, .multiSelect = true, .keepHighlight = true, .tableGrid = false}, *m_messages);
     m_dbGrid4->setObjectName(QStringLiteral("DBGrid4"));
     m_dbGrid4->setAccessibleName(QStringLiteral("Ключи контроллера"));
+    m_dbGrid4->followShownRowOf(*m_dbGrid1);
     keys->layout()->addWidget(m_dbGrid4);
     split->addWidget(keys);
 
@@ -655,6 +685,27 @@ void TTVarekLocal::savePagePictures(const QString& dir) {
 
 void TTVarekLocal::runUnit(const std::function<void()>& operation) {
     guarded(*m_messages, [&] { DurableUnit::run(*m_register, operation); });
+    // The operation may have made a row current that a search hides.
+    m_dbGrid3->ensureCurrentShown();
+    m_dbGrid2->ensureCurrentShown();
+}
+
+bool TTVarekLocal::refuseHiddenRow(DbGrid* grid) {
+    if (!grid->currentHidden()) return false;
+    const bool keys = grid == m_dbGrid3;
+    QString text;
+    if (grid->gridModel()->rowCount() == 0)
+        text = keys ? QStringLiteral("Ключ не выбран: ни один ключ не подходит под условие поиска. Измените "
+                                     "текст в поле «Поиск ключа» или очистите его клавишей Esc.")
+                    : QStringLiteral("Объект не выбран: ни один объект не подходит под условие поиска. "
+                                     "Измените текст в поле «Поиск объекта» или очистите его клавишей Esc.");
+    else
+        text = keys ? QStringLiteral("Выбранный ключ скрыт поиском. Выберите ключ в списке или очистите поле "
+                                     "«Поиск ключа» клавишей Esc.")
+                    : QStringLiteral("Выбранный объект скрыт поиском. Выберите объект в списке или очистите "
+                                     "поле «Поиск объекта» клавишей Esc.");
+    m_messages->plain(text);
+    return true;
 }
 
 void TTVarekLocal::ToolButton13Click() {
@@ -662,10 +713,12 @@ void TTVarekLocal::ToolButton13Click() {
 }
 
 void TTVarekLocal::ToolButton8Click() {
+    if (refuseHiddenRow(m_dbGrid3)) return;
     runUnit([this] { KeyOperations(*m_register, *m_messages, this).ToolButton8Click(); });
 }
 
 void TTVarekLocal::ToolButton12Click() {
+    if (refuseHiddenRow(m_dbGrid3)) return;
     runUnit([this] { KeyOperations(*m_register, *m_messages, this).ToolButton12Click(); });
 }
 
@@ -674,22 +727,27 @@ void TTVarekLocal::bbAddClick() {
 }
 
 void TTVarekLocal::bbEditClick() {
+    if (refuseHiddenRow(m_dbGrid2)) return;
     runUnit([this] { ObjectsOperations(*m_register, *m_messages, this).editObject(); });
 }
 
 void TTVarekLocal::bbDelClick() {
+    if (refuseHiddenRow(m_dbGrid2)) return;
     runUnit([this] { ObjectsOperations(*m_register, *m_messages, this).deleteObject(); });
 }
 
 void TTVarekLocal::ToolButton4Click() {
+    if (refuseHiddenRow(m_dbGrid2)) return;
     runUnit([this] { ObjectsOperations(*m_register, *m_messages, this).addController(); });
 }
 
 void TTVarekLocal::tbMegClick() {
+    if (refuseHiddenRow(m_dbGrid2)) return;
     runUnit([this] { ObjectsOperations(*m_register, *m_messages, this).editController(); });
 }
 
 void TTVarekLocal::BtnSetTabsClick() {
+    if (refuseHiddenRow(m_dbGrid2)) return;
     runUnit([this] { ObjectsOperations(*m_register, *m_messages, this).deleteController(); });
 }
 
@@ -698,18 +756,22 @@ void TTVarekLocal::bbTestClick() {
 }
 
 void TTVarekLocal::bbCheckClick() {
+    if (refuseHiddenRow(m_dbGrid2)) return;
     guarded(*m_messages, [this] { m_zintorCommands->bbCheckClick(); });
 }
 
 void TTVarekLocal::BtnClearClick() {
+    if (refuseHiddenRow(m_dbGrid2)) return;
     guarded(*m_messages, [this] { m_zintorCommands->BtnClearClick(); });
 }
 
 void TTVarekLocal::BtnSecurityClick() {
+    if (refuseHiddenRow(m_dbGrid2)) return;
     guarded(*m_messages, [this] { m_zintorCommands->BtnSecurityClick(); });
 }
 
 void TTVarekLocal::tbDelTokenClick() {
+    if (refuseHiddenRow(m_dbGrid2)) return;
     runUnit([this] { KeyOperations(*m_register, *m_messages, this).tbDelTokenClick(); });
 }
 

@@ -21,6 +21,7 @@ namespace varek {
 
 class DbGrid;
 class DetailsPage;
+class GridSearch;
 class Messages;
 class VarekRegister;
 class ZintorCommands;
@@ -85,11 +86,13 @@ public:
     // The programming device's commands (made with the window, never null).
     ZintorCommands* zintorCommands() const { return m_zintorCommands; }
 
-    DbGrid* DBGrid3() const { return m_dbGrid3; }       // keys
-    DbGrid* gridAccess() const { return m_gridAccess; } // controllers of the current key
-    DbGrid* DBGrid2() const { return m_dbGrid2; }       // objects
-    DbGrid* DBGrid1() const { return m_dbGrid1; }       // controllers of the current object
-    DbGrid* DBGrid4() const { return m_dbGrid4; }       // keys of the current controller
+    DbGrid* DBGrid3() const { return m_dbGrid3; }               // keys
+    DbGrid* gridAccess() const { return m_gridAccess; }         // controllers of the current key
+    DbGrid* DBGrid2() const { return m_dbGrid2; }               // objects
+    DbGrid* DBGrid1() const { return m_dbGrid1; }               // controllers of the current object
+    DbGrid* DBGrid4() const { return m_dbGrid4; }               // keys of the current controller
+    GridSearch* keySearch() const { return m_keySearch; }       // "Поиск ключа" over DBGrid3
+    GridSearch* objectSearch() const { return m_objectSearch; } // "Поиск объекта" over DBGrid2
 
     // The text shown beside a port box for port number n: the device COMn
     // stands for.
@@ -117,6 +120,9 @@ private:
     // Runs a register operation under the guard as one durable unit of work:
     // its writes reach the files together when it ends, one sync per file.
     void runUnit(const std::function<void()>& operation);
+    // An operation on the current row of a grid (keys or objects) whose
+    // search hides that row is refused with a message: true when refused.
+    bool refuseHiddenRow(DbGrid* grid);
 
     struct ButtonWiring;
     static const ButtonWiring kButtons[];
@@ -152,6 +158,8 @@ private:
     DbGrid* m_dbGrid2 = nullptr;
     DbGrid* m_dbGrid1 = nullptr;
     DbGrid* m_dbGrid4 = nullptr;
+    GridSearch* m_keySearch = nullptr;
+    GridSearch* m_objectSearch = nullptr;
     QLabel* m_laCount = nullptr;
     QProgressBar* m_progressBar1 = nullptr;
     DetailsPage* m_detailsPage = nullptr;

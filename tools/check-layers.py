@@ -24,7 +24,7 @@ LAYERS = {
               'image/ui', 'shell', 'pg'],
     'tools': ['core', 'dbase', 'register', 'link', 'tools', 'pg'],
     'fuzz': ['core', 'dbase', 'register', 'keys', 'link', 'image', 'tools', 'fuzz', 'pg'],
-    'bench': ['core', 'dbase', 'register', 'keys', 'link', 'image', 'tools', 'bench', 'pg'],
+    'bench': ['core', 'dbase', 'register', 'register/ui', 'keys', 'link', 'image', 'tools', 'bench', 'pg'],
 }
 WIDGET_FREE = {'core', 'dbase', 'pg', 'register', 'keys', 'link', 'image', 'tools', 'fuzz'}
 

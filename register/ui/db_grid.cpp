@@ -9,6 +9,7 @@
 
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QPainter>
 #include <algorithm>
 
 namespace varek {
@@ -34,6 +35,15 @@ DbGrid::DbGrid(DataLink& link, QList<GridColumn> columns, Options options, Messa
     horizontalHeader()->setStretchLastSection(true);
     for (int c = 0; c < m_model->columns().size(); ++c)
         setColumnWidth(c, m_model->columns()[c].width);
+    // A click on a header sorts; no column is sorted at first.
+    horizontalHeader()->setSectionsClickable(true);
+    horizontalHeader()->setSortIndicatorShown(true);
+    horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+    connect(horizontalHeader(), &QHeaderView::sortIndicatorChanged, this,
+            [this](int section, Qt::SortOrder order) {
+                m_model->sort(section, order);
+                if (currentIndex().isValid()) scrollTo(currentIndex());
+            });
 
     // Without "keep highlight" the selection is drawn only while the grid has
     // the focus; with it the highlight looks the same either way.
@@ -58,18 +68,34 @@ DbGrid::DbGrid(DataLink& link, QList<GridColumn> columns, Options options, Messa
 
     connect(&link, &DataLink::dataChange, this, [this] { followDataset(); });
     connect(m_model, &QAbstractItemModel::modelReset, this, [this] { followDataset(); });
+    connect(m_model, &QAbstractItemModel::layoutChanged, this, [this] { followDataset(); });
     followDataset();
 }
 
 void DbGrid::followDataset(bool force) {
     const Dataset* ds = m_model->dataset();
     if (!ds || !ds->active() || !m_model->link().enabled()) return;
-    const int row = ds->recNo();
-    if (row < 0 || row >= m_model->rowCount()) {
+    const int source = ds->recNo();
+    if (source < 0 || source >= m_model->sourceRowCount()) {
+        emit shownCurrentChanged();
         return;
     }
+    const int row = m_model->shownRow(source);
     const QModelIndex cur = currentIndex();
-    if (!force && cur.isValid() && cur.row() == row) return;
+    if (row < 0) {
+        // Hidden by a search: the grid has no current row.
+        if (cur.isValid() || selectionModel()->hasSelection()) {
+            m_following = true;
+            selectionModel()->clear();
+            m_following = false;
+        }
+        emit shownCurrentChanged();
+        return;
+    }
+    if (!force && cur.isValid() && cur.row() == row) {
+        emit shownCurrentChanged();
+        return;
+    }
     m_following = true;
     const QModelIndex target = m_model->index(row, cur.isValid() ? cur.column() : 0);
     selectionModel()->setCurrentIndex(
@@ -77,26 +103,63 @@ void DbGrid::followDataset(bool force) {
                     (m_options.rowSelect ? QItemSelectionModel::Rows : QItemSelectionModel::NoUpdate));
     scrollTo(target);
     m_following = false;
+    emit shownCurrentChanged();
+}
+
+bool DbGrid::currentHidden() const {
+    const Dataset* ds = m_model->dataset();
+    if (!ds || !ds->active() || !m_model->filtering()) return false;
+    const int source = ds->recNo();
+    return source >= 0 && m_model->shownRow(source) < 0;
+}
+
+void DbGrid::ensureCurrentShown() {
+    Dataset* ds = m_model->dataset();
+    if (!currentHidden() || m_model->rowCount() == 0 || !m_model->link().enabled()) return;
+    guarded(m_messages, [&] { ds->setRecNo(m_model->sourceRow(0)); });
+}
+
+void DbGrid::setSearchText(const QString& text) {
+    m_model->setSearchText(text);
+    ensureCurrentShown();
+}
+
+void DbGrid::followShownRowOf(DbGrid& master) {
+    const auto follow = [this, &master] { m_model->setAllHidden(master.currentHidden()); };
+    connect(&master, &DbGrid::shownCurrentChanged, this, follow);
+    follow();
+}
+
+void DbGrid::paintEvent(QPaintEvent* event) {
+    QTableView::paintEvent(event);
+    if (!m_model->searching() || m_model->rowCount() > 0 || m_nothingFound.isEmpty()) return;
+    QPainter p(viewport());
+    p.setPen(palette().color(QPalette::Disabled, QPalette::Text));
+    p.drawText(viewport()->rect().adjusted(8, 8, -8, -8), Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap,
+               m_nothingFound);
 }
 
 void DbGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
     QTableView::currentChanged(current, previous);
     if (m_following || !current.isValid()) return;
     Dataset* ds = m_model->dataset();
-    if (!ds || !ds->active() || !m_model->link().enabled() || ds->recNo() == current.row()) return;
-    guarded(m_messages, [&] { ds->setRecNo(current.row()); });
+    const int source = m_model->sourceRow(current.row());
+    if (!ds || !ds->active() || !m_model->link().enabled() || source < 0 || ds->recNo() == source) return;
+    guarded(m_messages, [&] { ds->setRecNo(source); });
 }
 
 QList<int> DbGrid::rowsToDelete() const {
     QList<int> rows;
     if (m_options.multiSelect) {
         const QModelIndexList selected = selectionModel()->selectedRows();
-        for (const QModelIndex& i : selected)
-            rows.append(i.row());
+        for (const QModelIndex& i : selected) {
+            const int source = m_model->sourceRow(i.row());
+            if (source >= 0) rows.append(source);
+        }
     }
     if (rows.isEmpty()) {
         const Dataset* ds = m_model->dataset();
-        if (ds && ds->active() && ds->recNo() >= 0) rows.append(ds->recNo());
+        if (ds && ds->active() && ds->recNo() >= 0 && !currentHidden()) rows.append(ds->recNo());
     }
     std::sort(rows.begin(), rows.end());
     return rows;
@@ -127,6 +190,7 @@ void DbGrid::deleteRows() {
     else
         work();
     followDataset(true);
+    ensureCurrentShown();
 }
 
 void DbGrid::keyPressEvent(QKeyEvent* event) {

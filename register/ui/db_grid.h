@@ -14,6 +14,13 @@ class Messages;
 // (a click moves the dataset; a move of the dataset moves the grid while the
 // link is enabled).
 //
+// The grid shows its model's rows (see GridModel): a click on a column's
+// header sorts by that column, a second click the other way round, with the
+// header's sort indicator; a search (setSearchText) shows only the rows that
+// match. The dataset's order never changes, and the current row stays the
+// same dataset row. A current row that a search hides is not current in the
+// grid (currentHidden); the operations that act on the current row refuse it.
+//
 // Ctrl+Delete, in a grid over a table, asks "Delete record?" (or "Delete all
 // selected records?" for two or more selected rows) in a "Confirm" box and on
 // OK deletes the current row, or every selected row. In a grid over a view it
@@ -43,12 +50,36 @@ public:
     using Scope = std::function<void(const std::function<void()>& work)>;
     void setDeletionScope(Scope scope) { m_deletionScope = std::move(scope); }
 
-    // The rows Ctrl+Delete would delete: the selected rows, or the current row.
+    // Shows only the rows that contain text in the model's search fields;
+    // when the current row is no longer shown, the first row shown becomes
+    // current. Errors of the change handlers go to the messages.
+    void setSearchText(const QString& text);
+    // The dataset's current row exists but the grid does not show it (a
+    // search hides it, or no row is shown).
+    bool currentHidden() const;
+    // When the current row is hidden and some row is shown, makes the first
+    // row shown current (the window calls it after each operation: the
+    // operation may have made a hidden row current). Errors go to the messages.
+    void ensureCurrentShown();
+    // This grid shows rows only while master's current row is shown: the
+    // rights of a key, the controllers of an object follow the row the
+    // operator sees.
+    void followShownRowOf(DbGrid& master);
+    // Drawn in the empty grid while a search finds nothing.
+    void setNothingFoundText(const QString& text) { m_nothingFound = text; }
+
+    // The dataset rows Ctrl+Delete would delete: the selected rows, or the
+    // current row when it is shown; in the dataset's order.
     QList<int> rowsToDelete() const;
     // Ctrl+Delete's action (public for tests); errors are thrown.
     void deleteRows();
 
+signals:
+    // The current row, or whether it is shown, may have changed.
+    void shownCurrentChanged();
+
 protected:
+    void paintEvent(QPaintEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
 
@@ -63,6 +94,7 @@ private:
     std::function<void()> m_rowDeleter;
     Scope m_deletionScope;
     bool m_following = false;
+    QString m_nothingFound = QStringLiteral("Ничего не найдено");
 };
 
 } // namespace varek

@@ -4,7 +4,19 @@
 #include "register/data_link.h"
 #include "register/dataset.h"
 
+#include <QDate>
+#include <QDateTime>
+#include <QTimer>
+#include <algorithm>
+#include <numeric>
+
 namespace varek {
+
+namespace {
+// Between the search fields of a row, so that a search text never matches
+// across two fields; a line edit cannot type it.
+constexpr QChar kFieldSeparator = u'\x1f';
+} // namespace
 
 GridModel::GridModel(DataLink& link, QList<GridColumn> columns, QObject* parent)
     : QAbstractTableModel(parent), m_link(link), m_columns(std::move(columns)),
@@ -42,6 +54,12 @@ QString GridModel::statusText(const QVariant& status) {
     return ok && n == 0 ? QStringLiteral("мастер-ключ") : QStringLiteral("доступ");
 }
 
+QString GridModel::searchKey(const QString& text) {
+    QString key = text.toLower();
+    key.replace(u'ё', u'е');
+    return key;
+}
+
 void GridModel::reset() {
     beginResetModel();
     const Dataset* ds = dataset();
@@ -49,16 +67,221 @@ void GridModel::reset() {
     m_rows = active ? ds->recordCount() : 0;
     for (int c = 0; c < m_columns.size(); ++c)
         m_fieldIndex[c] = active ? ds->fieldIndex(m_columns[c].field) : -1;
+    m_searchFieldIndex.clear();
+    for (const QString& f : std::as_const(m_searchFields)) {
+        const int i = active ? ds->fieldIndex(f) : -1;
+        if (i >= 0) m_searchFieldIndex.append(i);
+    }
+    m_rowTextsValid = false;
+    m_sortKeysValid = false;
+    buildMap(false);
     endResetModel();
+    emit shownRowsChanged();
+    // The rows' search texts are made when the window is idle, so that the
+    // first keystroke of a search does not wait for them.
+    if (!m_searchFieldIndex.isEmpty() && !m_rowTextsValid && !m_textsPending) {
+        m_textsPending = true;
+        QTimer::singleShot(0, this, [this] {
+            m_textsPending = false;
+            if (!m_rowTextsValid && m_link.enabled()) buildSearchTexts();
+        });
+    }
 }
 
 void GridModel::rowChanged(int row) {
-    if (row < 0 || row >= m_rows || m_columns.isEmpty()) return;
-    emit dataChanged(index(row, 0), index(row, int(m_columns.size()) - 1));
+    if (row < 0 || row >= m_rows) return;
+    if (m_rowTextsValid && row < m_rowTexts.size()) m_rowTexts[row] = searchTextOf(row);
+    if (m_sortKeysValid && row < m_sortKeys.size()) m_sortKeys[row] = sortKeyOf(row);
+    m_mapCurrent = false; // a hidden row may match now
+    const int shown = shownRow(row);
+    if (shown < 0 || m_columns.isEmpty()) return;
+    emit dataChanged(index(shown, 0), index(shown, int(m_columns.size()) - 1));
+}
+
+void GridModel::setSearchFields(const QStringList& fields) {
+    m_searchFields = fields;
+    reset();
+}
+
+void GridModel::setSearchText(const QString& text) {
+    m_searchText = text;
+    const QString needle = searchKey(text.trimmed());
+    if (needle == m_needle) return;
+    // A longer text finds a part of what the shorter one found.
+    const bool narrowing = m_mapCurrent && !m_needle.isEmpty() && needle.contains(m_needle) && !m_allHidden;
+    m_needle = needle;
+    beginResetModel();
+    buildMap(narrowing);
+    endResetModel();
+    emit shownRowsChanged();
+}
+
+void GridModel::setAllHidden(bool hidden) {
+    if (hidden == m_allHidden) return;
+    m_allHidden = hidden;
+    beginResetModel();
+    buildMap(false);
+    endResetModel();
+    emit shownRowsChanged();
+}
+
+void GridModel::sort(int column, Qt::SortOrder order) {
+    if (column < 0 || column >= m_columns.size()) column = -1;
+    if (column == m_sortColumn && (column < 0 || order == m_sortOrder)) return;
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const QModelIndexList before = persistentIndexList();
+    QVector<int> sources;
+    sources.reserve(before.size());
+    for (const QModelIndex& i : before)
+        sources.append(sourceRow(i.row()));
+
+    if (column != m_sortColumn) m_sortKeysValid = false;
+    m_sortColumn = column;
+    m_sortOrder = order;
+    if (column < 0)
+        std::sort(m_shown.begin(), m_shown.end()); // back to the dataset's order
+    else
+        sortShown();
+    rebuildInverse();
+
+    QModelIndexList after;
+    after.reserve(before.size());
+    for (int i = 0; i < before.size(); ++i) {
+        const int row = shownRow(sources[i]);
+        after.append(row >= 0 ? index(row, before[i].column()) : QModelIndex());
+    }
+    changePersistentIndexList(before, after);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+    emit shownRowsChanged();
+}
+
+int GridModel::sourceRow(int row) const {
+    return row >= 0 && row < m_shown.size() ? m_shown[row] : -1;
+}
+
+int GridModel::shownRow(int sourceRow) const {
+    return sourceRow >= 0 && sourceRow < m_inverse.size() ? m_inverse[sourceRow] : -1;
+}
+
+void GridModel::buildMap(bool narrowing) {
+    if (m_allHidden) {
+        m_shown.clear();
+    } else if (m_needle.isEmpty()) {
+        m_shown.resize(m_rows);
+        std::iota(m_shown.begin(), m_shown.end(), 0);
+        sortShown();
+    } else {
+        if (!m_rowTextsValid) {
+            buildSearchTexts();
+            narrowing = false; // the texts changed under the rows shown
+        }
+        if (narrowing) {
+            // The rows shown are already in the sort's order.
+            const auto gone = std::remove_if(m_shown.begin(), m_shown.end(),
+                                             [this](int row) { return !m_rowTexts[row].contains(m_needle); });
+            m_shown.erase(gone, m_shown.end());
+        } else {
+            m_shown.clear();
+            for (int row = 0; row < m_rows; ++row)
+                if (m_rowTexts[row].contains(m_needle)) m_shown.append(row);
+            sortShown();
+        }
+    }
+    rebuildInverse();
+    m_mapCurrent = true;
+}
+
+QString GridModel::searchTextOf(int row) const {
+    const Dataset* ds = dataset();
+    QString text;
+    for (int f : m_searchFieldIndex) {
+        if (!text.isEmpty()) text += kFieldSeparator;
+        text += Dataset::textOf(ds->value(row, f));
+    }
+    return searchKey(text);
+}
+
+void GridModel::buildSearchTexts() {
+    m_rowTexts.resize(m_rows);
+    const Dataset* ds = dataset();
+    const bool active = ds && ds->active();
+    for (int row = 0; row < m_rows; ++row)
+        m_rowTexts[row] = active ? searchTextOf(row) : QString();
+    m_rowTextsValid = true;
+}
+
+GridModel::SortKey GridModel::sortKeyOf(int row) const {
+    SortKey key;
+    const Dataset* ds = dataset();
+    const int field = m_fieldIndex.value(m_sortColumn, -1);
+    if (!ds || !ds->active() || field < 0) return key;
+    const QVariant value = ds->value(row, field);
+    if (isStatusColumn(m_sortColumn)) {
+        key.kind = 3;
+        key.text = searchKey(statusText(value));
+        return key;
+    }
+    if (!value.isValid() || value.isNull()) return key;
+    switch (value.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Double:
+    case QMetaType::Float:
+    case QMetaType::Bool:
+        key.kind = 1;
+        key.number = value.toDouble();
+        break;
+    case QMetaType::QDate:
+        key.kind = 2;
+        key.number = double(value.toDate().toJulianDay());
+        break;
+    case QMetaType::QDateTime:
+        key.kind = 2;
+        key.number = double(value.toDateTime().toMSecsSinceEpoch());
+        break;
+    default:
+        key.kind = 3;
+        key.text = searchKey(Dataset::textOf(value));
+        break;
+    }
+    return key;
+}
+
+void GridModel::buildSortKeys() {
+    m_sortKeys.resize(m_rows);
+    for (int row = 0; row < m_rows; ++row)
+        m_sortKeys[row] = sortKeyOf(row);
+    m_sortKeysValid = true;
+}
+
+bool GridModel::sortLess(int a, int b) const {
+    const SortKey& x = m_sortKeys[a];
+    const SortKey& y = m_sortKeys[b];
+    if (x.kind != y.kind) return x.kind < y.kind;
+    if (x.kind == 3) return x.text.compare(y.text) < 0;
+    return x.number < y.number;
+}
+
+void GridModel::sortShown() {
+    if (m_sortColumn < 0) return;
+    if (!m_sortKeysValid) buildSortKeys();
+    // Stable both ways: equal cells keep the dataset's order.
+    if (m_sortOrder == Qt::AscendingOrder)
+        std::stable_sort(m_shown.begin(), m_shown.end(), [this](int a, int b) { return sortLess(a, b); });
+    else
+        std::stable_sort(m_shown.begin(), m_shown.end(), [this](int a, int b) { return sortLess(b, a); });
+}
+
+void GridModel::rebuildInverse() {
+    m_inverse.fill(-1, m_rows);
+    for (int i = 0; i < m_shown.size(); ++i)
+        m_inverse[m_shown[i]] = i;
 }
 
 int GridModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : m_rows;
+    return parent.isValid() ? 0 : int(m_shown.size());
 }
 
 int GridModel::columnCount(const QModelIndex& parent) const {
@@ -66,16 +289,17 @@ int GridModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant GridModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= m_rows || index.column() >= m_columns.size()) return {};
+    if (!index.isValid() || index.row() >= m_shown.size() || index.column() >= m_columns.size()) return {};
     if (role != Qt::DisplayRole && role != FieldValueRole && role != Qt::ToolTipRole &&
         role != Qt::AccessibleTextRole)
         return {};
     const Dataset* ds = dataset();
     const int field = m_fieldIndex[index.column()];
+    const int row = m_shown[index.row()];
     // While the link is suspended the dataset may present fewer rows than the
     // model still shows.
-    if (!ds || !ds->active() || field < 0 || index.row() >= ds->recordCount()) return {};
-    const QVariant value = ds->value(index.row(), field);
+    if (!ds || !ds->active() || field < 0 || row >= ds->recordCount()) return {};
+    const QVariant value = ds->value(row, field);
     if (role == FieldValueRole) return value;
     if (role == Qt::AccessibleTextRole && isStatusColumn(index.column())) return statusText(value);
     return Dataset::textOf(value);

@@ -3,6 +3,7 @@
 #include <QAbstractTableModel>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 namespace varek {
@@ -18,10 +19,29 @@ struct GridColumn {
     int width = 100;
 };
 
-// The rows of one data link's dataset as a read-only table. Rows are the
-// dataset's presented rows; the model follows the link: while the link is
-// disabled the model keeps the row count it had and does not announce
-// changes, and it catches up when the link is enabled again.
+// The rows of one data link's dataset as a read-only table. The model follows
+// the link: while the link is disabled the model keeps the rows it had and
+// does not announce changes, and it catches up when the link is enabled again.
+//
+// Shown rows: the model's rows are the dataset's presented rows through a row
+// map of its own, so that a search or a sort changes what the grid shows and
+// in which order, never the dataset's order (the image builder and the
+// operations walk the datasets, not the grids). Without search and sort the
+// map is the identity. sourceRow() and shownRow() translate between the two.
+// - Search (setSearchText): rows whose search fields contain the text, compared
+//   in lower case with "ё" read as "е" (searchKey). The rows' search texts are
+//   kept normalised and rebuilt when the dataset's rows change, so a keystroke
+//   is one pass of substring tests (a longer text only looks at the rows
+//   already shown); they are made when the window is next idle.
+// - Sort (sort): by one column, text in alphabetical order without regard to
+//   case with "ё" beside "е", numbers by value, dates by date, empty cells
+//   first; equal cells keep the dataset's order. The status column sorts by
+//   the kind it shows.
+// - Hidden (setAllHidden): no row shown (a grid following another grid's
+//   current row while that row is hidden by a search).
+// A change of a row in place (a field assigned while a row is edited) updates
+// the row where it stands; the search and the sort take it into account when
+// the dataset's rows are presented again (the post).
 //
 // Display: null as an empty cell, dates as dd.MM.yyyy, numbers in decimal.
 // A column bound to the field "status" (compared without regard to case)
@@ -48,20 +68,86 @@ public:
     // access key), so the grid never names a key differently from its controller.
     static QString statusText(const QVariant& status);
 
+    // The form in which texts are searched and sorted: lower case, "ё" as "е".
+    static QString searchKey(const QString& text);
+
+    // The fields a search looks in (names matched without regard to case).
+    void setSearchFields(const QStringList& fields);
+    // Shows only the rows whose search fields contain text (blanks at its
+    // ends ignored); an empty text shows every row.
+    void setSearchText(const QString& text);
+    QString searchText() const { return m_searchText; }
+    bool searching() const { return !m_needle.isEmpty(); }
+    void setAllHidden(bool hidden);
+    bool allHidden() const { return m_allHidden; }
+    // Whether some rows of the dataset may be left out (a search or hidden).
+    bool filtering() const { return searching() || m_allHidden; }
+
+    // Sorts by column (-1: the dataset's order) in that order.
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+    int sortColumn() const { return m_sortColumn; }
+    Qt::SortOrder sortOrder() const { return m_sortOrder; }
+
+    // The dataset row shown in a model row (-1 out of range), and the model
+    // row that shows a dataset row (-1 when it is not shown).
+    int sourceRow(int row) const;
+    int shownRow(int sourceRow) const;
+    // The rows of the dataset the model knows of, shown or not.
+    int sourceRowCount() const { return m_rows; }
+
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
+signals:
+    // The shown rows were chosen again (a reset, a search, a sort).
+    void shownRowsChanged();
+
 private:
+    struct SortKey {
+        int kind = 0; // 0 null, 1 number, 2 date, 3 text
+        double number = 0;
+        QString text; // searchKey of the text
+        QString raw;  // the text as shown, to order equal keys
+    };
+
     void reset();
     void rowChanged(int row);
+    // Chooses the shown rows again from all rows (or, narrowing, from those
+    // shown), in the sort's order.
+    void buildMap(bool narrowing);
+    void buildSearchTexts();
+    QString searchTextOf(int row) const;
+    void buildSortKeys();
+    SortKey sortKeyOf(int row) const;
+    bool sortLess(int a, int b) const;
+    void sortShown();
+    void rebuildInverse();
 
     DataLink& m_link;
     QList<GridColumn> m_columns;
     QVector<int> m_fieldIndex; // field position in the dataset per column, -1 when absent
     int m_rows = 0;
+
+    QStringList m_searchFields;
+    QVector<int> m_searchFieldIndex;
+    QString m_searchText; // as given
+    QString m_needle;     // its searchKey, trimmed
+    bool m_allHidden = false;
+    QVector<QString> m_rowTexts; // per dataset row: its search fields' searchKey
+    bool m_rowTextsValid = false;
+    bool m_textsPending = false; // their making is scheduled for when the window is idle
+    bool m_mapCurrent = false;   // the shown rows were chosen over the rows as they are
+
+    int m_sortColumn = -1;
+    Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
+    QVector<SortKey> m_sortKeys; // per dataset row, for m_sortColumn
+    bool m_sortKeysValid = false;
+
+    QVector<int> m_shown;   // model row -> dataset row
+    QVector<int> m_inverse; // dataset row -> model row or -1
 };
 
 } // namespace varek
