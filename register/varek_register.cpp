@@ -185,6 +185,19 @@ void VarekRegister::endUnit() {
     }
 }
 
+void VarekRegister::abandonUnit() {
+    if (d->unitDepth == 0) return;
+    d->batch->abandon();
+    if (--d->unitDepth == 0) {
+        d->batch.reset();
+        for (Table* t : {&d->obj, &d->ctrl, &d->tokens, &d->tc})
+            t->setWriteBatch(nullptr);
+    }
+    // The rows in memory went ahead of the files: read them anew.
+    for (Table* t : {&d->obj, &d->ctrl, &d->tokens, &d->tc})
+        if (t->active()) t->reload();
+}
+
 bool VarekRegister::unitOpen() const {
     return d->unitDepth > 0;
 }

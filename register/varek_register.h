@@ -55,6 +55,11 @@ public:
     // Ends a unit; the outermost commits. A failed commit leaves the files as
     // they were, reads the tables anew from them and throws.
     void endUnit();
+    // Ends a unit dropping every write made since the outermost unit began
+    // (an outer unit goes on with none of them): the files stay as they were,
+    // and the tables are read anew from them. For operations that must leave
+    // the register untouched when they fail half-way.
+    void abandonUnit();
     bool unitOpen() const;
 
     // "Всего:" before the keys table is opened, "Всего N" afterwards, kept up to

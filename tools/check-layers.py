@@ -19,13 +19,15 @@ LAYERS = {
     'register/ui': ['core', 'dbase', 'register', 'register/ui'],
     'keys/ui': ['core', 'dbase', 'register', 'register/ui', 'keys', 'keys/ui', 'link'],
     'image/ui': ['core', 'dbase', 'register', 'keys', 'image', 'image/ui'],
+    'transfer': ['core', 'dbase', 'register', 'keys', 'transfer'],
+    'transfer/ui': ['core', 'dbase', 'register', 'keys', 'transfer', 'transfer/ui'],
     'shell': ['core', 'dbase', 'register', 'register/ui', 'keys', 'keys/ui', 'link', 'image',
-              'image/ui', 'shell'],
-    'tools': ['core', 'dbase', 'register', 'link', 'tools'],
-    'fuzz': ['core', 'dbase', 'register', 'keys', 'link', 'image', 'tools', 'fuzz'],
-    'bench': ['core', 'dbase', 'register', 'keys', 'link', 'image', 'tools', 'bench'],
+              'image/ui', 'transfer', 'transfer/ui', 'shell'],
+    'tools': ['core', 'dbase', 'register', 'link', 'transfer', 'tools'],
+    'fuzz': ['core', 'dbase', 'register', 'keys', 'link', 'image', 'transfer', 'tools', 'fuzz'],
+    'bench': ['core', 'dbase', 'register', 'keys', 'link', 'image', 'transfer', 'tools', 'bench'],
 }
-WIDGET_FREE = {'core', 'dbase', 'register', 'keys', 'link', 'image', 'tools', 'fuzz'}
+WIDGET_FREE = {'core', 'dbase', 'register', 'keys', 'link', 'image', 'transfer', 'tools', 'fuzz'}
 
 qt_root = '/usr/include/x86_64-linux-gnu/qt6'
 gui_headers = set()
