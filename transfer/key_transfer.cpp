@@ -106,23 +106,40 @@ std::optional<QDate> dateOf(const QString& cell) {
     return std::nullopt;
 }
 
-// The live rows of the keys table that hold code: exactly (by the index), or
-// in another case or with blanks (only a code stored by hand can be so).
-QList<int> keyRowsOf(Table& tokens, const QString& code) {
-    const int field = tokens.requireFieldIndex(field::tokenCode);
-    QList<int> out;
-    std::vector<int> ids;
-    if (tokens.lookup(field, code, &ids) >= 0) {
-        for (int id : ids)
-            out.append(id);
+// The live rows of the keys table that hold a code: exactly, by the keys
+// table's index, or in another case or with blanks around it (only a code
+// typed by hand is stored so), by a map of those few made once.
+class KeyFinder {
+public:
+    explicit KeyFinder(Table& tokens)
+        : m_tokens(tokens), m_field(tokens.requireFieldIndex(field::tokenCode)) {
+        for (int id = 0; id < tokens.storedRowCount(); ++id) {
+            if (!tokens.storedRowLive(id)) continue;
+            const QString stored = tokens.storedValue(id, m_field).toString();
+            const QString normal = normalizeTokenCode(stored);
+            if (stored != normal) m_odd[normal].append(id);
+        }
     }
-    for (int id = 0; id < tokens.storedRowCount(); ++id) {
-        if (!tokens.storedRowLive(id)) continue;
-        const QString stored = tokens.storedValue(id, field).toString();
-        if (stored != code && normalizeTokenCode(stored) == code) out.append(id);
+    QList<int> rowsOf(const QString& code) const {
+        QList<int> out;
+        std::vector<int> ids;
+        if (m_tokens.lookup(m_field, code, &ids) >= 0) {
+            for (int id : ids)
+                out.append(id);
+        } else {
+            for (int id = 0; id < m_tokens.storedRowCount(); ++id)
+                if (m_tokens.storedRowLive(id) && m_tokens.storedValue(id, m_field).toString() == code)
+                    out.append(id);
+        }
+        out.append(m_odd.value(code));
+        return out;
     }
-    return out;
-}
+
+private:
+    Table& m_tokens;
+    int m_field;
+    QHash<QString, QList<int>> m_odd;
+};
 
 } // namespace
 
@@ -250,6 +267,7 @@ ImportPlan planImport(VarekRegister& reg, const QByteArray& bytes) {
     const Controllers controllers(reg);
     const QHash<QString, QList<qint32>> access = accessByCode(reg.taTC());
     const QDate today = QDate::currentDate();
+    const KeyFinder finder(tokens);
 
     QHash<QString, QList<int>> linesOfCode;
     QList<QStringList> reasons;
@@ -339,7 +357,7 @@ ImportPlan planImport(VarekRegister& reg, const QByteArray& bytes) {
         }
 
         if (codeOk) {
-            const QList<int> keys = keyRowsOf(tokens, row.code);
+            const QList<int> keys = finder.rowsOf(row.code);
             if (keys.size() > 1) {
                 why << QStringLiteral(
                     "в реестре несколько ключей с этим кодом; оставьте один из них и повторите");
@@ -356,8 +374,6 @@ ImportPlan planImport(VarekRegister& reg, const QByteArray& bytes) {
                     changes << QStringLiteral("дата");
                 if (row.setStatus && *row.setStatus != asInt(tokens.storedValue(id, statusField)))
                     changes << QStringLiteral("статус");
-                if (row.card != tokens.storedValue(id, cardField).toString())
-                    changes << QStringLiteral("жетон");
                 if (row.setControllers) {
                     // Rows of controllers deleted since name nothing and are not compared.
                     QList<qint32> now;
@@ -368,6 +384,11 @@ ImportPlan planImport(VarekRegister& reg, const QByteArray& bytes) {
                     std::sort(wanted.begin(), wanted.end());
                     if (now != wanted) changes << QStringLiteral("контроллеры");
                 }
+                // A changed key gets its card number from its code, as editing
+                // gives it; a card number alone that differs (made elsewhere)
+                // is no reason to touch the key.
+                if (!changes.isEmpty() && row.card != tokens.storedValue(id, cardField).toString())
+                    changes << QStringLiteral("жетон");
                 row.verdict = changes.isEmpty() ? ImportRow::Verdict::Same : ImportRow::Verdict::Change;
                 row.reason =
                     changes.isEmpty() ? QString() : QStringLiteral("изменится: ") + changes.join(u", ");
@@ -442,6 +463,7 @@ ImportResult applyImport(VarekRegister& reg, const ImportPlan& plan,
         return EDatabaseError(QStringLiteral("Реестр изменился после проверки файла. Проверьте файл снова."));
     };
 
+    const KeyFinder finder(tokens);
     reg.beginUnit();
     try {
         {
@@ -459,7 +481,7 @@ ImportResult applyImport(VarekRegister& reg, const ImportPlan& plan,
                     ++result.changed;
                     if (r->setControllers) replaced << r->storedCode;
                 } else {
-                    if (!keyRowsOf(tokens, r->code).isEmpty()) throw changed();
+                    if (!finder.rowsOf(r->code).isEmpty()) throw changed();
                     tokens.append();
                     tokens.setFieldValue(field::tokenCode, r->code);
                     tokens.setFieldValue(field::userName, QString());

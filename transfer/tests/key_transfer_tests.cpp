@@ -335,3 +335,28 @@ TEST(KeyImport, APlanOverAChangedRegisterIsNotApplied) {
 }
 
 } // namespace
+
+namespace {
+
+// A card number made elsewhere that does not follow from the code is left
+// alone by a row that changes nothing else, and computed anew, as editing
+// does, for a key that changes.
+TEST(KeyImport, ACardNumberIsComputedOnlyForAKeyThatChanges) {
+    TempRegister files;
+    files.token(CodeA, QStringLiteral("Иванов")); // card 001.00001
+    files.token(CodeB, QStringLiteral("Охрана"));
+    VarekRegister reg;
+    reg.open(files.dir);
+    const ImportPlan plan = planImport(
+        reg, utf8(QStringLiteral("Код Dallas,Пользователь\r\n%1,Иванов\r\n%2,Петров\r\n").arg(CodeA, CodeB)));
+    EXPECT_EQ(plan.rows[0].verdict, Verdict::Same);
+    EXPECT_EQ(plan.rows[1].reason, QStringLiteral("изменится: пользователь, жетон"));
+    applyImport(reg, plan);
+    Table& tokens = reg.taTokens();
+    ASSERT_TRUE(tokens.locate(field::tokenCode, {CodeA}));
+    EXPECT_EQ(tokens.asString(field::tokenCard), QStringLiteral("001.00001"));
+    ASSERT_TRUE(tokens.locate(field::tokenCode, {CodeB}));
+    EXPECT_EQ(tokens.asString(field::tokenCard), QStringLiteral("016.00009"));
+}
+
+} // namespace
