@@ -57,7 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             continue;
         }
         fuzz::expect(isWellFormedTokenCode(row.code), "a taken row has a well-formed code");
-        fuzz::expect(row.code.right(2).toUInt(nullptr, 16) == DallasCrc8(row.code), "a taken row's check byte is right");
+        fuzz::expect(row.code.right(2).toUInt(nullptr, 16) == DallasCrc8(row.code),
+                     "a taken row's check byte is right");
     }
     return 0;
 }

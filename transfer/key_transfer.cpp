@@ -382,7 +382,10 @@ ImportPlan planImport(VarekRegister& reg, const QByteArray& bytes) {
                     QList<qint32> wanted = *row.setControllers;
                     std::sort(now.begin(), now.end());
                     std::sort(wanted.begin(), wanted.end());
-                    if (now != wanted) changes << QStringLiteral("контроллеры");
+                    if (now != wanted)
+                        changes << QStringLiteral("контроллеры");
+                    else
+                        row.setControllers.reset(); // the rows stay as they are
                 }
                 // A changed key gets its card number from its code, as editing
                 // gives it; a card number alone that differs (made elsewhere)
@@ -458,7 +461,9 @@ ImportResult applyImport(VarekRegister& reg, const ImportPlan& plan,
     Table& tokens = reg.taTokens();
     Table& tc = reg.taTC();
     const int codeField = tokens.requireFieldIndex(field::tokenCode);
-    const int total = static_cast<int>(work.size());
+    int total = static_cast<int>(work.size());
+    for (const ImportRow* r : work)
+        if (r->setControllers) total += static_cast<int>(r->setControllers->size());
     const auto changed = [] {
         return EDatabaseError(QStringLiteral("Реестр изменился после проверки файла. Проверьте файл снова."));
     };
@@ -506,6 +511,7 @@ ImportResult applyImport(VarekRegister& reg, const ImportPlan& plan,
                     tc.setFieldValue(field::tokenCode, code);
                     tc.setFieldValue(field::serNum, ser);
                     tc.post();
+                    if (progress) progress(++done, total);
                 }
             }
         }

@@ -83,8 +83,9 @@ struct ImportResult {
 // the way (the register changed since the plan, a write, making the writes
 // durable), none — the files and the tables stay as they were, and the error
 // is thrown. A plan with refused rows is refused whole. progress, when given,
-// is called after each row with the rows done and the total. Afterwards the
-// views are re-run.
+// is called after each key row and each access row written, with the rows
+// done and the total; an error it throws fails the apply like any other.
+// Afterwards the views are re-run.
 ImportResult applyImport(VarekRegister& reg, const ImportPlan& plan,
                          const std::function<void(int done, int total)>& progress = {});
 

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QProgressDialog>
 
 namespace varek {
 
@@ -32,7 +33,21 @@ void KeyTransferOperations::importKeys() {
     if (!plan.fileError.isEmpty()) throw EFileError(plan.fileError);
     ImportPreviewDialog preview(plan, path, m_dialogParent);
     if (preview.exec() != QDialog::Accepted || !plan.canApply()) return;
-    const ImportResult result = applyImport(m_reg, plan);
+    // A long apply shows how far it is; the dialog is modal, so no other
+    // operation starts while the unit is open, and the window repaints.
+    QProgressDialog progress(QStringLiteral("Запись ключей в реестр..."), QString(), 0, 1, m_dialogParent);
+    progress.setObjectName(QStringLiteral("ImportProgress"));
+    progress.setWindowTitle(QStringLiteral("Импорт ключей из CSV"));
+    progress.setWindowModality(Qt::ApplicationModal);
+    progress.setMinimumDuration(500);
+    progress.setAutoClose(false);
+    progress.setAutoReset(false);
+    progress.setValue(0);
+    const ImportResult result = applyImport(m_reg, plan, [&progress](int done, int total) {
+        if (progress.maximum() != total) progress.setMaximum(total);
+        if (done == total || done % 64 == 0) progress.setValue(done);
+    });
+    progress.close();
     m_messages.plain(
         QStringLiteral("Применено: добавлено %1, изменено %2.").arg(result.added).arg(result.changed));
 }
