@@ -15,6 +15,7 @@
 #include <QMap>
 #include <QSaveFile>
 #include <QSet>
+#include <algorithm>
 
 namespace varek {
 
@@ -313,7 +314,12 @@ ImportPlan planImport(VarekRegister& reg, const QByteArray& bytes) {
 
         if (const auto holder = cell(Column::Holder)) {
             const TextFit fit = tokens.textFit(field::userName, *holder);
-            if (!fit.fits()) why << fitProblem(fit, *holder, QStringLiteral("имя пользователя"));
+            if (std::any_of(holder->begin(), holder->end(),
+                            [](QChar c) { return c.category() == QChar::Other_Control; }))
+                why << QStringLiteral(
+                    "в имени пользователя есть перевод строки или другой управляющий символ");
+            else if (!fit.fits())
+                why << fitProblem(fit, *holder, QStringLiteral("имя пользователя"));
             row.setHolder = *holder;
         }
         if (const auto date = cell(Column::Date)) {
@@ -334,10 +340,24 @@ ImportPlan planImport(VarekRegister& reg, const QByteArray& bytes) {
         }
         if (const auto list = cell(Column::Controllers)) {
             QList<qint32> sers;
-            for (const QString& part : list->split(u';')) {
-                const QString label = part.simplified();
+            const QStringList parts = list->split(u';');
+            for (qsizetype i = 0; i < parts.size(); ++i) {
+                QString label = parts.at(i).simplified();
                 if (label.isEmpty()) continue;
-                const QList<qint32> found = controllers.byLabelKey.value(keycsv::labelKey(label));
+                QList<qint32> found = controllers.byLabelKey.value(keycsv::labelKey(label));
+                // A name that holds ";" itself spans several parts: the
+                // longest run of parts from here (of a few) that names a
+                // controller wins.
+                for (qsizetype k = std::min<qsizetype>(parts.size() - 1, i + 4); k > i; --k) {
+                    const QString longer = QStringList(parts.mid(i, k - i + 1)).join(u';').simplified();
+                    const QList<qint32> more = controllers.byLabelKey.value(keycsv::labelKey(longer));
+                    if (!more.isEmpty()) {
+                        found = more;
+                        label = longer;
+                        i = k;
+                        break;
+                    }
+                }
                 if (found.isEmpty()) {
                     why << QStringLiteral("нет контроллера %1 (нужно «объект / контроллер», как в реестре)")
                                .arg(quoted(label));

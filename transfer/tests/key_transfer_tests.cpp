@@ -61,7 +61,8 @@ QStringList accessRows(VarekRegister& reg) {
 }
 
 // Two objects: "Склад" with controllers 3 "Ворота" and 5 "Дверь", "Офис"
-// with 7 "Вход" and two controllers 8 and 9 both named "Дверь".
+// with 7 "Вход" and two controllers 8 and 9 both named "Дверь"; and "Склад"'s
+// controller 10, "Дверь; 2", whose name holds the list separator.
 struct Register {
     TempRegister files;
     VarekRegister reg;
@@ -74,6 +75,7 @@ struct Register {
         files.ctrl(2, QStringLiteral("Вход"), 7);
         files.ctrl(2, QStringLiteral("Дверь"), 8);
         files.ctrl(2, QStringLiteral("Дверь"), 9);
+        files.ctrl(1, QStringLiteral("Дверь; 2"), 10);
         if (withKeys) {
             key(CodeA, QStringLiteral("Иванов, Пётр \"Шеф\""), QDate(2024, 5, 17), 1);
             key(CodeB, QStringLiteral("Охрана"), QDate(2023, 1, 2), 0);
@@ -237,9 +239,19 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"bad_status", ",Гость,,гость,%1,", "статус «гость» не распознан"},
         RefusalCase{"stored_number_other_than_0_1", ",Гость,,2,%1,", "статус «2» не распознан"},
         RefusalCase{"holder_not_in_code_page", ",Guest ☺,,доступ,%1,", "символ «☺» не записывается"},
+        RefusalCase{"holder_with_line_break", ",\"Гость\nвторой\",,доступ,%1,", "перевод строки"},
         RefusalCase{"extra_cells", ",Гость,,доступ,%1,,лишнее",
                     "больше ячеек (7), чем столбцов в заголовке (6)"}),
     [](const ::testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
+
+TEST(KeyImport, AControllerNameHoldingTheSeparatorIsFound) {
+    Register r;
+    const ImportPlan plan =
+        r.plan(QStringLiteral("Код Dallas,Контроллеры\r\n%1,Склад / Дверь; 2; Офис / Вход;Склад / Дверь\r\n")
+                   .arg(CodeD));
+    ASSERT_EQ(plan.rows[0].verdict, Verdict::Add) << plan.rows[0].reason.toStdString();
+    EXPECT_EQ(*plan.rows[0].setControllers, (QList<qint32>{10, 7, 5}));
+}
 
 TEST(KeyImport, BothRowsOfATwiceGivenCodeAreRefused) {
     Register r;
