@@ -418,6 +418,10 @@ void VarekRegister::abandonUnit() {
         }
         return;
     }
+    rollbackUnit();
+}
+
+void VarekRegister::rollbackUnit() {
     if (--d->unitDepth > 0) {
         d->unitFailed = true;
         return;
@@ -442,6 +446,23 @@ void VarekRegister::undoDatabaseUnit() {
     } catch (...) {
         d->pg->noteFailure();
     }
+}
+
+void VarekRegister::dropUnit() {
+    if (d->unitDepth == 0) return;
+    if (d->pg) {
+        rollbackUnit();
+        return;
+    }
+    d->batch->abandon();
+    if (--d->unitDepth == 0) {
+        d->batch.reset();
+        for (Table* t : {&d->obj, &d->ctrl, &d->tokens, &d->tc})
+            t->setWriteBatch(nullptr);
+    }
+    // The rows in memory went ahead of the files: read them anew.
+    for (Table* t : {&d->obj, &d->ctrl, &d->tokens, &d->tc})
+        if (t->active()) t->reload();
 }
 
 bool VarekRegister::unitOpen() const {

@@ -72,6 +72,12 @@ public:
     // whole unit (its transaction is rolled back) and reads the tables anew.
     // Never throws.
     void abandonUnit();
+    // Ends a unit dropping every write made since the outermost unit began
+    // (an outer unit goes on with none of them): the files stay as they were,
+    // and the tables are read anew from them. For operations that must leave
+    // the register untouched when they fail half-way.
+    // (On a PostgreSQL server: the transaction is rolled back, as abandonUnit.)
+    void dropUnit();
     bool unitOpen() const;
 
     // The next free number of a field (obj_num of the objects, ser_num of
@@ -107,6 +113,7 @@ private:
     // Reads the named tables ("*": all four) anew, keeping the current rows
     // where they are still there; the views run once afterwards.
     void reloadTables(const QStringList& names);
+    void rollbackUnit(); // abandonUnit and dropUnit on a server: the transaction rolled back
     void undoDatabaseUnit();
 
     struct Impl;

@@ -20,6 +20,7 @@
 #include "image/ui/controller_label.h"
 #include "image/ui/details_page.h"
 #include "shell/zintor_commands.h"
+#include "transfer/ui/key_transfer_ops.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -135,6 +136,8 @@ const TTVarekLocal::ButtonWiring TTVarekLocal::kButtons[] = {
     {"ToolButton13", "Выдать жетон", "key_issue", &TTVarekLocal::ToolButton13Click},
     {"ToolButton8", "Изменить...", "edit", &TTVarekLocal::ToolButton8Click},
     {"ToolButton12", "Удалить ключ", "delete", &TTVarekLocal::ToolButton12Click},
+    {"tbExportKeys", "Экспорт ключей в CSV", "keys_export", &TTVarekLocal::tbExportKeysClick},
+    {"tbImportKeys", "Импорт ключей из CSV", "keys_import", &TTVarekLocal::tbImportKeysClick},
     {"bbAdd", "Новый объект...", "add", &TTVarekLocal::bbAddClick},
     {"bbEdit", "Изменить...", "edit", &TTVarekLocal::bbEditClick},
     {"bbDel", "Удалить объект", "delete", &TTVarekLocal::bbDelClick},
@@ -230,6 +233,9 @@ QWidget* TTVarekLocal::buildKeysPage() {
     addButton(bar, "ToolButton13");
     addButton(bar, "ToolButton8");
     addButton(bar, "ToolButton12");
+    bar->addSeparator();
+    addButton(bar, "tbExportKeys");
+    addButton(bar, "tbImportKeys");
     page->layout()->addWidget(bar);
 
     QSplitter* split = sizeBars("KeysSizeBars");
@@ -720,6 +726,16 @@ void TTVarekLocal::ToolButton8Click() {
 void TTVarekLocal::ToolButton12Click() {
     if (refuseHiddenRow(m_dbGrid3)) return;
     runUnit([this] { KeyOperations(*m_register, *m_messages, this).ToolButton12Click(); });
+}
+
+void TTVarekLocal::tbExportKeysClick() {
+    guarded(*m_messages, [this] { KeyTransferOperations(*m_register, *m_messages, this).exportKeys(); });
+}
+
+// The import is its own unit of work, dropped whole when it fails (not the
+// window's unit, which keeps what was done).
+void TTVarekLocal::tbImportKeysClick() {
+    guarded(*m_messages, [this] { KeyTransferOperations(*m_register, *m_messages, this).importKeys(); });
 }
 
 void TTVarekLocal::bbAddClick() {

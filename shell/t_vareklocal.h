@@ -61,6 +61,8 @@ public:
     void ToolButton13Click(); // issue a new key
     void ToolButton8Click();  // edit the current key
     void ToolButton12Click(); // delete the current key
+    void tbExportKeysClick(); // write the keys into a CSV file
+    void tbImportKeysClick(); // check a CSV file of keys and apply it
     void bbAddClick();        // add an object
     void bbEditClick();       // edit the current object
     void bbDelClick();        // delete the current object and its controllers

@@ -34,6 +34,8 @@ const Button kButtons[] = {
     {"ToolButton13", "Выдать жетон", "tshTokens"},
     {"ToolButton8", "Изменить...", "tshTokens"},
     {"ToolButton12", "Удалить ключ", "tshTokens"},
+    {"tbExportKeys", "Экспорт ключей в CSV", "tshTokens"},
+    {"tbImportKeys", "Импорт ключей из CSV", "tshTokens"},
     {"bbAdd", "Новый объект...", "tshCtrl"},
     {"bbEdit", "Изменить...", "tshCtrl"},
     {"bbDel", "Удалить объект", "tshCtrl"},
@@ -142,10 +144,11 @@ private slots:
             QVERIFY(w->findChild<QWidget*>(b.page)->isAncestorOf(button));
         }
         // Icons tell apart the buttons of each toolbar and the device operations.
-        const QList<QStringList> apart = {{"ToolButton13", "ToolButton8", "ToolButton12"},
-                                          {"bbAdd", "bbEdit", "bbDel"},
-                                          {"ToolButton4", "tbMeg", "BtnSetTabs", "bbTest", "BtnClear",
-                                           "BtnSecurity", "bbCheck", "tbDelToken"}};
+        const QList<QStringList> apart = {
+            {"ToolButton13", "ToolButton8", "ToolButton12", "tbExportKeys", "tbImportKeys"},
+            {"bbAdd", "bbEdit", "bbDel"},
+            {"ToolButton4", "tbMeg", "BtnSetTabs", "bbTest", "BtnClear", "BtnSecurity", "bbCheck",
+             "tbDelToken"}};
         for (const QStringList& group : apart)
             for (int i = 0; i < group.size(); ++i)
                 for (int j = i + 1; j < group.size(); ++j)
