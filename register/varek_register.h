@@ -56,6 +56,8 @@ public:
     // they were, reads the tables anew from them and throws.
     void endUnit();
     bool unitOpen() const;
+    // The journal of units of work, in the data directory (WriteBatch).
+    static QString journalFileName();
 
     // "Всего:" before the keys table is opened, "Всего N" afterwards, kept up to
     // date with the number of keys.

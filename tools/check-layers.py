@@ -19,13 +19,14 @@ LAYERS = {
     'register/ui': ['core', 'dbase', 'register', 'register/ui'],
     'keys/ui': ['core', 'dbase', 'register', 'register/ui', 'keys', 'keys/ui', 'link'],
     'image/ui': ['core', 'dbase', 'register', 'keys', 'image', 'image/ui'],
+    'backup': ['core', 'dbase', 'register', 'backup'],
     'shell': ['core', 'dbase', 'register', 'register/ui', 'keys', 'keys/ui', 'link', 'image',
-              'image/ui', 'shell'],
-    'tools': ['core', 'dbase', 'register', 'link', 'tools'],
+              'image/ui', 'backup', 'shell'],
+    'tools': ['core', 'dbase', 'register', 'link', 'backup', 'tools'],
     'fuzz': ['core', 'dbase', 'register', 'keys', 'link', 'image', 'tools', 'fuzz'],
     'bench': ['core', 'dbase', 'register', 'keys', 'link', 'image', 'tools', 'bench'],
 }
-WIDGET_FREE = {'core', 'dbase', 'register', 'keys', 'link', 'image', 'tools', 'fuzz'}
+WIDGET_FREE = {'core', 'dbase', 'register', 'keys', 'link', 'image', 'backup', 'tools', 'fuzz'}
 
 qt_root = '/usr/include/x86_64-linux-gnu/qt6'
 gui_headers = set()
