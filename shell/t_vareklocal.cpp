@@ -1,6 +1,7 @@
 #include "shell/t_vareklocal.h"
 #include "register/fields.h"
 
+#include "backup/backup_ops.h"
 #include "core/app_paths.h"
 #include "core/convert.h"
 #include "core/errors.h"
@@ -127,6 +128,9 @@ const TTVarekLocal::ButtonWiring TTVarekLocal::kButtons[] = {
     {"BtnClear", "Записать ключи в Zintor", "device_write", &TTVarekLocal::BtnClearClick},
     {"BtnSecurity", "Записать ключи в контроллер", "controller_write", &TTVarekLocal::BtnSecurityClick},
     {"tbDelToken", "Изъять жетон", "key_withdraw", &TTVarekLocal::tbDelTokenClick},
+    // Additions: the register's backups, on the settings page.
+    {"tbBackup", "Создать резервную копию", "backup_create", &TTVarekLocal::tbBackupClick},
+    {"tbRestore", "Восстановить из копии", "backup_restore", &TTVarekLocal::tbRestoreClick},
 };
 
 TTVarekLocal::TTVarekLocal(Messages* messages, QWidget* parent)
@@ -406,8 +410,16 @@ QWidget* TTVarekLocal::buildSettingsPage() {
             m_laComDevice);
     makeRow(1, "laComToken", QStringLiteral("Ком-порт считывателя Orvan"), "cbComToken", "laComTokenDevice",
             m_cbComToken, m_laComTokenDevice);
+    // An addition: the register's backups, below the ports.
+    auto* backupLabel = new QLabel(QStringLiteral("Резервная копия регистра"));
+    backupLabel->setObjectName(QStringLiteral("laBackup"));
+    QToolBar* backupBar = toolBar("tbBackups", QStringLiteral("Резервная копия регистра"));
+    addButton(backupBar, "tbBackup");
+    addButton(backupBar, "tbRestore");
+    grid->addWidget(backupLabel, 2, 0);
+    grid->addWidget(backupBar, 2, 1, 1, 2);
     grid->setColumnStretch(3, 1);
-    grid->setRowStretch(2, 1);
+    grid->setRowStretch(3, 1);
     connectPortBox(m_cbCom, &TTVarekLocal::cbComChange);
     connectPortBox(m_cbComToken, &TTVarekLocal::cbComTokenChange);
     m_laComDevice->setText(deviceLabelText(0));
@@ -680,6 +692,20 @@ void TTVarekLocal::BtnSecurityClick() {
 
 void TTVarekLocal::tbDelTokenClick() {
     runUnit([this] { KeyOperations(*m_register, *m_messages, this).tbDelTokenClick(); });
+}
+
+// The backups read the register's files, and a restore replaces them: they
+// run between operations, never inside a unit of work.
+void TTVarekLocal::tbBackupClick() {
+    guarded(*m_messages, [this] {
+        BackupOperations(*m_register, *m_messages, dataDir(), settingsPath()).createBackup(appDir());
+    });
+}
+
+void TTVarekLocal::tbRestoreClick() {
+    guarded(*m_messages, [this] {
+        BackupOperations(*m_register, *m_messages, dataDir(), settingsPath()).restoreBackup(appDir());
+    });
 }
 
 } // namespace varek
