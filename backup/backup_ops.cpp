@@ -32,7 +32,7 @@ QString BackupOperations::createBackup(const QString& initialDir) {
     if (target.isEmpty()) return QString();
     target = withArchiveSuffix(target);
     completePendingJournal(m_dataDir);
-    writeBackup(m_dataDir, m_settingsPath, target, true, now);
+    writeBackup(m_dataDir, m_settingsPath, target, true, now, m_progress);
     m_messages.plain(QStringLiteral("Резервная копия регистра сохранена в файл %1.").arg(target));
     return target;
 }
@@ -49,14 +49,14 @@ bool BackupOperations::restoreBackup(const QString& initialDir) {
     if (!staging.isValid())
         throw EFileError(QStringLiteral("Не удалось создать временный каталог в %1: %2.")
                              .arg(m_dataDir, staging.errorString()));
-    const BackupContents contents = checkBackup(archive, staging.path());
+    const BackupContents contents = checkBackup(archive, staging.path(), m_progress);
     const QDateTime now = QDateTime::currentDateTime();
     const QString keptAs = replacedRegisterPath(archive, m_dataDir, now);
     if (!m_messages.question(restoreQuestion(archive, contents, keptAs))) return false;
 
     refuseDuringUnit();
     completePendingJournal(m_dataDir);
-    if (!keptAs.isEmpty()) writeBackup(m_dataDir, m_settingsPath, keptAs, false, now);
+    if (!keptAs.isEmpty()) writeBackup(m_dataDir, m_settingsPath, keptAs, false, now, m_progress);
     m_reg.close();
     try {
         installBackup(contents, m_dataDir);

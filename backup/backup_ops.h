@@ -1,5 +1,7 @@
 #pragma once
 
+#include "backup/register_backup.h"
+
 #include <QString>
 
 namespace varek {
@@ -29,6 +31,10 @@ public:
     // workstation and stay as the window has them. True when restored.
     bool restoreBackup(const QString& initialDir);
 
+    // Told how far the long parts (writing, reading and checking an archive)
+    // have come; it may throw EAbort to cancel them.
+    void setProgress(BackupProgress progress) { m_progress = std::move(progress); }
+
 private:
     void refuseDuringUnit() const;
 
@@ -36,6 +42,7 @@ private:
     Messages& m_messages;
     QString m_dataDir;
     QString m_settingsPath;
+    BackupProgress m_progress;
 };
 
 } // namespace varek

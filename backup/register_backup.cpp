@@ -11,8 +11,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLocale>
 #include <QTemporaryFile>
+#include <QtEndian>
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -93,9 +93,31 @@ QString archiveError(archive* a) {
     return s ? QString::fromLocal8Bit(s) : QStringLiteral("неизвестная ошибка");
 }
 
+// Reports percent of a known total as work goes, each change once.
+class Percent {
+public:
+    Percent(const BackupProgress& progress, qint64 total, int from = 0, int to = 100)
+        : m_progress(progress), m_total(std::max<qint64>(total, 1)), m_from(from), m_to(to) {}
+    void at(qint64 done) {
+        if (!m_progress) return;
+        const int p = m_from + int((m_to - m_from) * std::min(done, m_total) / m_total);
+        if (p != m_last) {
+            m_last = p;
+            m_progress(p);
+        }
+    }
+
+private:
+    const BackupProgress& m_progress;
+    qint64 m_total;
+    int m_from, m_to;
+    int m_last = m_from;
+};
+
 class ArchiveWriter {
 public:
-    ArchiveWriter(int fd, QString target) : m_a(archive_write_new()), m_target(std::move(target)) {
+    ArchiveWriter(int fd, QString target, Percent& percent)
+        : m_a(archive_write_new()), m_target(std::move(target)), m_percent(percent) {
         if (!m_a || archive_write_add_filter_gzip(m_a.get()) != ARCHIVE_OK ||
             archive_write_set_format_pax_restricted(m_a.get()) != ARCHIVE_OK ||
             archive_write_open_fd(m_a.get(), fd) != ARCHIVE_OK)
@@ -123,6 +145,8 @@ public:
                     QStringLiteral("Не удалось прочитать файл %1: %2.").arg(path, f.errorString()));
             if (archive_write_data(m_a.get(), buf.constData(), size_t(n)) < 0) fail();
             done += n;
+            m_written += n;
+            m_percent.at(m_written);
         }
     }
 
@@ -149,6 +173,8 @@ private:
 
     std::unique_ptr<archive, ArchiveWriteFree> m_a;
     QString m_target;
+    Percent& m_percent;
+    qint64 m_written = 0;
 };
 
 // What a member of an archive is to a restore.
@@ -181,7 +207,8 @@ MemberName classify(QString name) {
 
 // The register's checks of one table laid out from an archive, in Russian;
 // returns the number of its rows.
-int checkTable(const QString& archive, const QString& dir, const TableSchema& schema) {
+int checkTable(const QString& archive, const QString& dir, const TableSchema& schema, Percent& percent,
+               qint64& recordsRead) {
     const QString path = dir + schema.fileName;
     std::unique_ptr<DbfFile> file;
     try {
@@ -219,7 +246,10 @@ int checkTable(const QString& archive, const QString& dir, const TableSchema& sc
     }
     int rows = 0;
     try {
-        file->readAll([&rows](quint32, QVector<QVariant>&&) { ++rows; });
+        file->readAll([&](quint32, QVector<QVariant>&&) {
+            ++rows;
+            if (++recordsRead % 4096 == 0) percent.at(recordsRead);
+        });
     } catch (const VarekError& e) {
         throw EDatabaseError(QStringLiteral("В копии %1 таблица %2 повреждена: не читаются её записи (%3). "
                                             "Выберите другую копию.")
@@ -283,7 +313,8 @@ QString portableSettingsPath(const QString& dataDir) {
 }
 
 void writeBackup(const QString& dataDir, const QString& settingsPath, const QString& target,
-                 bool requireAllTables, const QDateTime& taken) {
+                 bool requireAllTables, const QDateTime& taken, const BackupProgress& progress) {
+    if (progress) progress(0);
     const QString dir = withSlash(dataDir);
     if (!QFileInfo(dir).isDir()) throw EFileError(QStringLiteral("Каталог с данными %1 не найден.").arg(dir));
     const RegisterFiles files = registerFilesIn(dir);
@@ -305,7 +336,11 @@ void writeBackup(const QString& dataDir, const QString& settingsPath, const QStr
                                         "копии.")
                              .arg(targetDir, tmp.errorString()));
     {
-        ArchiveWriter w(tmp.handle(), target);
+        qint64 total = 0;
+        for (const QString& f : files.tables + files.memos)
+            total += QFileInfo(f).size();
+        Percent percent(progress, total, 0, 99);
+        ArchiveWriter w(tmp.handle(), target, percent);
         const QByteArray note = "created=" + taken.toUTC().toString(Qt::ISODate).toLatin1() + "\n";
         w.addBytes(QString::fromLatin1(kNoteName), note, taken);
         for (const QString& t : files.tables)
@@ -325,9 +360,12 @@ void writeBackup(const QString& dataDir, const QString& settingsPath, const QStr
     moveFile(tmp.fileName(), target);
     tmp.setAutoRemove(false);
     syncPath(targetDir, true);
+    if (progress) progress(100);
 }
 
-BackupContents checkBackup(const QString& archivePath, const QString& stagingDir) {
+BackupContents checkBackup(const QString& archivePath, const QString& stagingDir,
+                           const BackupProgress& progress) {
+    if (progress) progress(0);
     BackupContents contents;
     contents.stagingDir = withSlash(stagingDir);
     const QString& dir = contents.stagingDir;
@@ -353,6 +391,9 @@ BackupContents checkBackup(const QString& archivePath, const QString& stagingDir
     if (archive_read_open_filename(a.get(), native.constData(), size_t(kChunk)) != ARCHIVE_OK)
         throw unreadable();
 
+    // Reading the archive is the first 40 in a hundred, by its bytes read;
+    // reading every record of the tables the next 50; opening the rest.
+    Percent reading(progress, QFileInfo(archivePath).size(), 0, 40);
     std::set<QString> seen;
     QDateTime newestTable;
     QByteArray note;
@@ -405,6 +446,7 @@ BackupContents checkBackup(const QString& archivePath, const QString& stagingDir
                     QStringLiteral("Копия %1 повреждена или обрезана: %2. Выберите другую копию.")
                         .arg(name, archiveError(a.get())));
             total += n;
+            reading.at(archive_filter_bytes(a.get(), -1));
             if (total > limit)
                 throw EFileError(QStringLiteral("В копии %1 файл %2 слишком велик для файла регистра. "
                                                 "Выберите другую копию.")
@@ -445,10 +487,19 @@ BackupContents checkBackup(const QString& archivePath, const QString& stagingDir
     if (!contents.taken.isValid()) contents.taken = newestTable;
 
     const auto& tables = registerTables();
-    contents.objects = checkTable(name, dir, tables[0]);
-    contents.controllers = checkTable(name, dir, tables[1]);
-    contents.keys = checkTable(name, dir, tables[2]);
-    contents.accessRows = checkTable(name, dir, tables[3]);
+    // The record counts of the tables' headers (bytes 4..7), for the progress bar only.
+    qint64 records = 0, recordsRead = 0;
+    for (const TableSchema& t : tables) {
+        QFile f(dir + t.fileName);
+        const QByteArray head = f.open(QIODevice::ReadOnly) ? f.read(8) : QByteArray();
+        if (head.size() == 8) records += qFromLittleEndian<quint32>(head.constData() + 4);
+    }
+    Percent checking(progress, records, 40, 90);
+    contents.objects = checkTable(name, dir, tables[0], checking, recordsRead);
+    contents.controllers = checkTable(name, dir, tables[1], checking, recordsRead);
+    contents.keys = checkTable(name, dir, tables[2], checking, recordsRead);
+    contents.accessRows = checkTable(name, dir, tables[3], checking, recordsRead);
+    checking.at(records);
 
     // The last word is the register's own opening over the files: its
     // checks, its indexes and its two views.
@@ -461,6 +512,7 @@ BackupContents checkBackup(const QString& archivePath, const QString& stagingDir
                                  .arg(name, e.message()));
     }
     QFile::remove(dir + DirLock::lockFileName());
+    if (progress) progress(100);
     return contents;
 }
 

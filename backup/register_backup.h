@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 namespace varek {
 
 // Backups of the register: one tar.gz archive that holds the four tables
@@ -18,6 +20,11 @@ namespace varek {
 // copy on its own thread outside any unit of work, the command-line tool
 // holds the data directory's lock). Failures are EFileError or
 // EDatabaseError with a Russian message that says what to do.
+
+// Told how far a long backup or check has come, in percent (0 when that
+// piece of work starts, 100 when it ends). It may throw (EAbort, to cancel): the work
+// then stops as on any failure, before anything was changed.
+using BackupProgress = std::function<void(int percent)>;
 
 // The default name of a backup taken at when: varek-2026-12-10-1530.tar.gz.
 QString defaultBackupName(const QDateTime& when);
@@ -43,7 +50,8 @@ RegisterFiles registerFilesIn(const QString& dataDir);
 // target's name. With requireAllTables, a register that lacks any of the four
 // tables is refused; otherwise whatever there is goes in.
 void writeBackup(const QString& dataDir, const QString& settingsPath, const QString& target,
-                 bool requireAllTables = true, const QDateTime& taken = QDateTime::currentDateTime());
+                 bool requireAllTables = true, const QDateTime& taken = QDateTime::currentDateTime(),
+                 const BackupProgress& progress = {});
 
 // What a checked archive holds.
 struct BackupContents {
@@ -63,7 +71,8 @@ struct BackupContents {
 // record and memo reads, and the register opens over them. Anything else in
 // the archive is skipped. Fails with a Russian reason; stagingDir may then
 // hold some files, which the caller removes.
-BackupContents checkBackup(const QString& archive, const QString& stagingDir);
+BackupContents checkBackup(const QString& archive, const QString& stagingDir,
+                           const BackupProgress& progress = {});
 
 // The Russian question asked before a restore, naming the copy's date and
 // what it holds, and where the replaced register is kept.

@@ -31,6 +31,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QProgressDialog>
 #include <QScreen>
 #include <QSplitter>
 #include <QTabWidget>
@@ -99,6 +100,31 @@ protected:
 private:
     QList<int> m_heights;
     bool m_done = false;
+};
+
+// The progress of a backup's long parts: a modal box with a Cancel button
+// that shows itself when the work takes a while. The window keeps
+// repainting; the operator's input elsewhere waits until the work ends.
+class BackupProgressBox {
+public:
+    BackupProgressBox(QWidget* parent, const QString& label)
+        : m_box(label, QStringLiteral("Отменить"), 0, 100, parent) {
+        m_box.setObjectName(QStringLiteral("BackupProgress"));
+        m_box.setWindowTitle(applicationTitle());
+        m_box.setWindowModality(Qt::WindowModal);
+        m_box.setMinimumDuration(400);
+        m_box.reset(); // nothing shows before the work starts
+    }
+    // Cancelling, or the window closing meanwhile, ends the work silently.
+    void step(int percent, bool windowClosed) {
+        if (windowClosed || m_box.wasCanceled()) throw EAbort();
+        m_box.setValue(percent);
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        if (m_box.wasCanceled()) throw EAbort();
+    }
+
+private:
+    QProgressDialog m_box;
 };
 
 } // namespace
@@ -698,13 +724,19 @@ void TTVarekLocal::tbDelTokenClick() {
 // run between operations, never inside a unit of work.
 void TTVarekLocal::tbBackupClick() {
     guarded(*m_messages, [this] {
-        BackupOperations(*m_register, *m_messages, dataDir(), settingsPath()).createBackup(appDir());
+        BackupOperations ops(*m_register, *m_messages, dataDir(), settingsPath());
+        BackupProgressBox box(this, QStringLiteral("Создание резервной копии регистра..."));
+        ops.setProgress([this, &box](int percent) { box.step(percent, m_closed); });
+        ops.createBackup(appDir());
     });
 }
 
 void TTVarekLocal::tbRestoreClick() {
     guarded(*m_messages, [this] {
-        BackupOperations(*m_register, *m_messages, dataDir(), settingsPath()).restoreBackup(appDir());
+        BackupOperations ops(*m_register, *m_messages, dataDir(), settingsPath());
+        BackupProgressBox box(this, QStringLiteral("Проверка резервной копии и восстановление регистра..."));
+        ops.setProgress([this, &box](int percent) { box.step(percent, m_closed); });
+        ops.restoreBackup(appDir());
     });
 }
 

@@ -24,7 +24,7 @@ LAYERS = {
               'image/ui', 'backup', 'shell'],
     'tools': ['core', 'dbase', 'register', 'link', 'backup', 'tools'],
     'fuzz': ['core', 'dbase', 'register', 'keys', 'link', 'image', 'tools', 'fuzz'],
-    'bench': ['core', 'dbase', 'register', 'keys', 'link', 'image', 'tools', 'bench'],
+    'bench': ['core', 'dbase', 'register', 'keys', 'link', 'image', 'backup', 'tools', 'bench'],
 }
 WIDGET_FREE = {'core', 'dbase', 'register', 'keys', 'link', 'image', 'backup', 'tools', 'fuzz'}
 

@@ -321,3 +321,45 @@ TEST(Backup, Names) {
     EXPECT_EQ(portableSettingsPath("/opt/varek/Data/"), "/opt/varek/settings.ini");
     EXPECT_EQ(portableSettingsPath("/opt/varek/Data"), "/opt/varek/settings.ini");
 }
+
+TEST(Backup, ProgressRunsToTheEndAndCancellingLeavesNothingChanged) {
+    SampleHome home;
+    QTemporaryDir work;
+    QList<int> seen;
+    const QString archive = work.filePath("copy.tar.gz");
+    writeBackup(home.data, QString(), archive, true, QDateTime::currentDateTime(), [&](int p) { seen << p; });
+    ASSERT_FALSE(seen.isEmpty());
+    EXPECT_EQ(seen.last(), 100);
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    seen.clear();
+    QTemporaryDir staging;
+    checkBackup(archive, staging.path(), [&](int p) { seen << p; });
+    EXPECT_EQ(seen.last(), 100);
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+
+    // Cancelled while the archive is written: no file, not even a temporary one.
+    const auto cancel = [](int) { throw EAbort(); };
+    EXPECT_THROW(writeBackup(home.data, QString(), work.filePath("other.tar.gz"), true,
+                             QDateTime::currentDateTime(), cancel),
+                 EAbort);
+    EXPECT_EQ(QDir(work.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"copy.tar.gz"});
+
+    // Cancelled in a restore, while the copy is checked or the old register kept.
+    sample::appendRows(home.data + "obj.dbf", {{3, QStringLiteral("Гараж"), QString(), QString()}});
+    const auto before = dirSnapshot(home.data);
+    VarekRegister reg;
+    reg.open(home.data);
+    for (int cancelAt : {1, 2}) {
+        RecordingMessages messages;
+        messages.fileAnswers = {archive};
+        BackupOperations ops(reg, messages, home.data, QString());
+        int phase = 0;
+        ops.setProgress([&](int p) {
+            if (p == 0 && ++phase == cancelAt) throw EAbort();
+        });
+        EXPECT_THROW(ops.restoreBackup(work.path()), EAbort);
+        EXPECT_EQ(dirSnapshot(home.data), before);
+        EXPECT_EQ(reg.taObj().liveRowCount(), 3);
+        EXPECT_EQ(QDir(work.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"copy.tar.gz"});
+    }
+}
