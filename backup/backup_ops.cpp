@@ -31,6 +31,9 @@ QString BackupOperations::createBackup(const QString& initialDir) {
     QString target = m_messages.saveFileName(QDir(initialDir).filePath(defaultBackupName(now)));
     if (target.isEmpty()) return QString();
     target = withArchiveSuffix(target);
+    if (QFileInfo::exists(target) &&
+        !m_messages.question(QStringLiteral("Файл %1 уже есть. Заменить его новой копией?").arg(target)))
+        return QString();
     completePendingJournal(m_dataDir);
     writeBackup(m_dataDir, m_settingsPath, target, true, now, m_progress);
     m_messages.plain(QStringLiteral("Резервная копия регистра сохранена в файл %1.").arg(target));

@@ -20,7 +20,8 @@ public:
     BackupOperations(VarekRegister& reg, Messages& messages, QString dataDir, QString settingsPath);
 
     // "Создать резервную копию": asks where to save (starting in initialDir
-    // with the default name), writes the archive, says where it went.
+    // with the default name; an existing file is replaced only when the
+    // operator says so), writes the archive, says where it went.
     // Returns the archive's path, empty when the operator cancelled.
     QString createBackup(const QString& initialDir);
 

@@ -23,7 +23,7 @@ LAYERS = {
     'shell': ['core', 'dbase', 'register', 'register/ui', 'keys', 'keys/ui', 'link', 'image',
               'image/ui', 'backup', 'shell'],
     'tools': ['core', 'dbase', 'register', 'link', 'backup', 'tools'],
-    'fuzz': ['core', 'dbase', 'register', 'keys', 'link', 'image', 'tools', 'fuzz'],
+    'fuzz': ['core', 'dbase', 'register', 'keys', 'link', 'image', 'backup', 'tools', 'fuzz'],
     'bench': ['core', 'dbase', 'register', 'keys', 'link', 'image', 'backup', 'tools', 'bench'],
 }
 WIDGET_FREE = {'core', 'dbase', 'register', 'keys', 'link', 'image', 'backup', 'tools', 'fuzz'}

@@ -310,6 +310,15 @@ TEST(Backup, NoCopyIsTakenWhileAUnitOfWorkIsOpen) {
     EXPECT_EQ(QFileInfo(messages.lastInitialDir).absolutePath(), work.path());
     QTemporaryDir staging;
     EXPECT_EQ(checkBackup(work.filePath("copy.tar.gz"), staging.path()).objects, 3);
+
+    // An existing file is replaced only when the operator says so.
+    const QByteArray first = fileBytes(work.filePath("copy.tar.gz"));
+    messages = RecordingMessages();
+    messages.fileAnswers = {work.filePath("copy.tar.gz")};
+    messages.questionAnswers = {false};
+    EXPECT_EQ(ops.createBackup(work.path()), QString());
+    EXPECT_EQ(fileBytes(work.filePath("copy.tar.gz")), first);
+    EXPECT_TRUE(messages.texts(RecordingMessages::Shown::Question).value(0).contains("уже есть"));
 }
 
 TEST(Backup, Names) {
