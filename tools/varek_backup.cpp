@@ -5,6 +5,7 @@
 // program (or another run of the tool) holds it. Exit status 0 on success, 1
 // on a failure (the reason on stderr, in Russian), 2 on a wrong command line.
 #include "backup/register_backup.h"
+#include "core/app_paths.h"
 #include "core/errors.h"
 #include "register/dir_lock.h"
 
@@ -28,7 +29,9 @@ const char* const kUsage =
     "restore проверяет архив, сохраняет заменяемый регистр в архив рядом с копией\n"
     "и кладёт таблицы из копии в каталог данных (пустой или несуществующий тоже).\n"
     "settings.ini берётся из каталога над каталогом данных (переносимая установка),\n"
-    "если не указан --settings; restore пишет его, только если его там ещё нет.\n";
+    "а для реестра установленной программы (~/.local/share/varek/Data) — из\n"
+    "~/.config/varek/, если не указан --settings; restore пишет его, только если\n"
+    "его там ещё нет.\n";
 
 void out(FILE* stream, const QString& text) {
     std::fputs(text.toLocal8Bit().constData(), stream);
@@ -39,6 +42,20 @@ int usage(const QString& problem) {
     if (!problem.isEmpty()) out(stderr, QStringLiteral("varek-backup: ") + problem);
     std::fputs(kUsage, stderr);
     return 2;
+}
+
+// settings.ini beside the data directory (the portable layout); for the
+// register of an installed program ($XDG_DATA_HOME/varek/Data) the one in
+// $XDG_CONFIG_HOME/varek/, where that program keeps it.
+QString defaultSettingsPath(const QString& dataDir) {
+    const QString beside = portableSettingsPath(dataDir);
+    if (QFileInfo::exists(beside)) return beside;
+    const AppPlaces places = appPlaces();
+    const QString own =
+        QDir::cleanPath(QFileInfo(places.dataHome + QStringLiteral("Data")).absoluteFilePath());
+    if (!places.portable && QDir::cleanPath(QFileInfo(dataDir).absoluteFilePath()) == own)
+        return places.configHome + QStringLiteral("settings.ini");
+    return beside;
 }
 
 void lockDataDir(DirLock& lock, const QString& dataDir) {
@@ -125,7 +142,7 @@ int main(int argc, char** argv) {
     if (positional.size() != 2) return usage(QStringLiteral("нужны два пути"));
     const QString dataDir = command == QLatin1String("create") ? positional[0] : positional[1];
     const QString file = command == QLatin1String("create") ? positional[1] : positional[0];
-    if (!settingsGiven) settings = portableSettingsPath(dataDir);
+    if (!settingsGiven) settings = defaultSettingsPath(dataDir);
     try {
         return command == QLatin1String("create") ? create(dataDir, file, settings)
                                                   : restore(file, dataDir, settings);

@@ -38,8 +38,10 @@ struct Ran {
     QString out;
     QString err;
 };
-inline Ran run(const QString& program, const QStringList& args) {
+inline Ran run(const QString& program, const QStringList& args,
+               const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
     QProcess p;
+    p.setProcessEnvironment(env);
     p.start(program, args);
     Ran r;
     if (!p.waitForFinished(60000)) return r;

@@ -100,6 +100,25 @@ TEST(BackupTool, RestoreOverARegisterKeepsItAndLeavesItsSettings) {
         EXPECT_EQ(fileBytes(into.data + t), old.value(t)) << t.toStdString();
 }
 
+TEST(BackupTool, TheSettingsOfAnInstalledProgramAreFoundInItsConfigPlace) {
+    const QString exeDir = QFileInfo(kTool).absolutePath() + "/";
+    if (QFileInfo::exists(exeDir + "Data") || QFileInfo::exists(exeDir + "settings.ini"))
+        GTEST_SKIP() << "the tool's directory is laid out as a portable installation";
+    QTemporaryDir xdg;
+    const QString data = xdg.filePath("share/varek/Data/");
+    sample::makeRegister(data);
+    QDir().mkpath(xdg.filePath("config/varek"));
+    writeBytes(xdg.filePath("config/varek/settings.ini"), "[1]\ncom_zintor=5\n");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("VAREK_HOME");
+    env.insert("XDG_DATA_HOME", xdg.filePath("share"));
+    env.insert("XDG_CONFIG_HOME", xdg.filePath("config"));
+    const QString archive = xdg.filePath("b.tar.gz");
+    const Ran r = run(kTool, {"create", data, archive}, env);
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(tarList(archive).contains("settings.ini"));
+}
+
 TEST(BackupTool, RefusesWhileTheProgramHoldsTheRegister) {
     SampleHome home;
     QTemporaryDir out;
