@@ -469,6 +469,10 @@ bool VarekRegister::unitOpen() const {
     return d->unitDepth > 0;
 }
 
+QString VarekRegister::journalFileName() {
+    return QString::fromLatin1(kJournalName);
+}
+
 void VarekRegister::close() {
     if (d->unitDepth > 0) {
         d->unitDepth = 1;

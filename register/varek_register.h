@@ -79,6 +79,8 @@ public:
     // (On a PostgreSQL server: the transaction is rolled back, as abandonUnit.)
     void dropUnit();
     bool unitOpen() const;
+    // The journal of units of work, in the data directory (WriteBatch).
+    static QString journalFileName();
 
     // The next free number of a field (obj_num of the objects, ser_num of
     // the controllers) taken in the database, inside the unit's

@@ -1,6 +1,7 @@
 #include "shell/t_vareklocal.h"
 #include "register/fields.h"
 
+#include "backup/backup_ops.h"
 #include "core/app_paths.h"
 #include "core/convert.h"
 #include "core/errors.h"
@@ -32,6 +33,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QProgressDialog>
 #include <QScreen>
 #include <QShortcut>
 #include <QSplitter>
@@ -120,6 +122,31 @@ GridSearch* searchField(DbGrid* grid, const QString& name, const QStringList& fi
     return search;
 }
 
+// The progress of a backup's long parts: a modal box with a Cancel button
+// that shows itself when the work takes a while. The window keeps
+// repainting; the operator's input elsewhere waits until the work ends.
+class BackupProgressBox {
+public:
+    BackupProgressBox(QWidget* parent, const QString& label)
+        : m_box(label, QStringLiteral("Отменить"), 0, 100, parent) {
+        m_box.setObjectName(QStringLiteral("BackupProgress"));
+        m_box.setWindowTitle(applicationTitle());
+        m_box.setWindowModality(Qt::WindowModal);
+        m_box.setMinimumDuration(400);
+        m_box.reset(); // nothing shows before the work starts
+    }
+    // Cancelling, or the window closing meanwhile, ends the work silently.
+    void step(int percent, bool windowClosed) {
+        if (windowClosed || m_box.wasCanceled()) throw EAbort();
+        m_box.setValue(percent);
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        if (m_box.wasCanceled()) throw EAbort();
+    }
+
+private:
+    QProgressDialog m_box;
+};
+
 } // namespace
 
 // The one wiring table of the toolbar buttons: name, hint (also the accessible
@@ -149,6 +176,9 @@ const TTVarekLocal::ButtonWiring TTVarekLocal::kButtons[] = {
     {"BtnClear", "Записать ключи в Zintor", "device_write", &TTVarekLocal::BtnClearClick},
     {"BtnSecurity", "Записать ключи в контроллер", "controller_write", &TTVarekLocal::BtnSecurityClick},
     {"tbDelToken", "Изъять жетон", "key_withdraw", &TTVarekLocal::tbDelTokenClick},
+    // Additions: the register's backups, on the settings page.
+    {"tbBackup", "Создать резервную копию", "backup_create", &TTVarekLocal::tbBackupClick},
+    {"tbRestore", "Восстановить из копии", "backup_restore", &TTVarekLocal::tbRestoreClick},
 };
 
 TTVarekLocal::TTVarekLocal(Messages* messages, QWidget* parent)
@@ -447,8 +477,16 @@ QWidget* TTVarekLocal::buildSettingsPage() {
     m_laRegister->setObjectName(QStringLiteral("laRegister"));
     m_laRegister->setTextInteractionFlags(Qt::TextSelectableByMouse);
     grid->addWidget(m_laRegister, 2, 0, 1, 3);
+    // An addition: the register's backups, below the ports.
+    auto* backupLabel = new QLabel(QStringLiteral("Резервная копия регистра"));
+    backupLabel->setObjectName(QStringLiteral("laBackup"));
+    QToolBar* backupBar = toolBar("tbBackups", QStringLiteral("Резервная копия регистра"));
+    addButton(backupBar, "tbBackup");
+    addButton(backupBar, "tbRestore");
+    grid->addWidget(backupLabel, 3, 0);
+    grid->addWidget(backupBar, 3, 1, 1, 2);
     grid->setColumnStretch(3, 1);
-    grid->setRowStretch(3, 1);
+    grid->setRowStretch(4, 1);
     connectPortBox(m_cbCom, &TTVarekLocal::cbComChange);
     connectPortBox(m_cbComToken, &TTVarekLocal::cbComTokenChange);
     m_laComDevice->setText(deviceLabelText(0));
@@ -789,6 +827,26 @@ void TTVarekLocal::BtnSecurityClick() {
 void TTVarekLocal::tbDelTokenClick() {
     if (refuseHiddenRow(m_dbGrid2)) return;
     runUnit([this] { KeyOperations(*m_register, *m_messages, this).tbDelTokenClick(); });
+}
+
+// The backups read the register's files, and a restore replaces them: they
+// run between operations, never inside a unit of work.
+void TTVarekLocal::tbBackupClick() {
+    guarded(*m_messages, [this] {
+        BackupOperations ops(*m_register, *m_messages, dataDir(), settingsPath());
+        BackupProgressBox box(this, QStringLiteral("Создание резервной копии регистра..."));
+        ops.setProgress([this, &box](int percent) { box.step(percent, m_closed); });
+        ops.createBackup(appDir());
+    });
+}
+
+void TTVarekLocal::tbRestoreClick() {
+    guarded(*m_messages, [this] {
+        BackupOperations ops(*m_register, *m_messages, dataDir(), settingsPath());
+        BackupProgressBox box(this, QStringLiteral("Проверка резервной копии и восстановление регистра..."));
+        ops.setProgress([this, &box](int percent) { box.step(percent, m_closed); });
+        ops.restoreBackup(appDir());
+    });
 }
 
 } // namespace varek

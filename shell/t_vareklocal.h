@@ -74,6 +74,8 @@ public:
     void BtnClearClick();     // have the device store the current controller's image
     void BtnSecurityClick();  // have the device write the image into the controller
     void tbDelTokenClick();   // withdraw the current key from the current controller
+    void tbBackupClick();     // save a backup of the register
+    void tbRestoreClick();    // restore the register from a backup
 
     // Change handlers of the two port boxes.
     void cbComChange();

@@ -22,13 +22,14 @@ LAYERS = {
     'image/ui': ['core', 'dbase', 'register', 'keys', 'image', 'image/ui'],
     'transfer': ['core', 'dbase', 'register', 'keys', 'transfer'],
     'transfer/ui': ['core', 'dbase', 'register', 'keys', 'transfer', 'transfer/ui'],
+    'backup': ['core', 'dbase', 'register', 'backup'],
     'shell': ['core', 'dbase', 'register', 'register/ui', 'keys', 'keys/ui', 'link', 'image',
-              'image/ui', 'transfer', 'transfer/ui', 'shell', 'pg'],
-    'tools': ['core', 'dbase', 'register', 'link', 'transfer', 'tools', 'pg'],
-    'fuzz': ['core', 'dbase', 'register', 'keys', 'link', 'image', 'transfer', 'tools', 'fuzz', 'pg'],
-    'bench': ['core', 'dbase', 'register', 'register/ui', 'keys', 'link', 'image', 'transfer', 'tools', 'bench', 'pg'],
+              'image/ui', 'transfer', 'transfer/ui', 'backup', 'shell', 'pg'],
+    'tools': ['core', 'dbase', 'register', 'link', 'transfer', 'backup', 'tools', 'pg'],
+    'fuzz': ['core', 'dbase', 'register', 'keys', 'link', 'image', 'transfer', 'backup', 'tools', 'fuzz', 'pg'],
+    'bench': ['core', 'dbase', 'register', 'register/ui', 'keys', 'link', 'image', 'transfer', 'backup', 'tools', 'bench', 'pg'],
 }
-WIDGET_FREE = {'core', 'dbase', 'pg', 'register', 'keys', 'link', 'image', 'transfer', 'tools', 'fuzz'}
+WIDGET_FREE = {'core', 'dbase', 'pg', 'register', 'keys', 'link', 'image', 'transfer', 'backup', 'tools', 'fuzz'}
 
 qt_root = '/usr/include/x86_64-linux-gnu/qt6'
 gui_headers = set()

@@ -10,7 +10,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${VAREK_FUZZ_BUILD_DIR:-$root/build-fuzz}"
-all=(fuzz_dbf fuzz_settings fuzz_dump_file fuzz_line_serial fuzz_keys_csv)
+all=(fuzz_dbf fuzz_settings fuzz_dump_file fuzz_line_serial fuzz_keys_csv fuzz_backup)
 if [ $# -lt 1 ] || ! [[ "$1" =~ ^[0-9]+$ ]]; then
     echo "usage: tools/fuzz.sh SECONDS [HARNESS...]   harnesses: ${all[*]}" >&2
     exit 2

@@ -9,7 +9,7 @@ set -euo pipefail
 packages=(
     cmake g++ make pkg-config
     qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgl-dev libqt6svg6
-    libsqlite3-dev libgtest-dev googletest
+    libsqlite3-dev libgtest-dev googletest libarchive-dev
     xvfb xauth fonts-dejavu-core
     python3 python3-dbf python3-dbfread
     qt6-translations-l10n

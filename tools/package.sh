@@ -14,7 +14,7 @@ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \
     "-DCMAKE_CXX_FLAGS=-D_FORTIFY_SOURCE=2 -fstack-protector-strong -Wformat -Werror=format-security" \
     "-DCMAKE_EXE_LINKER_FLAGS=-Wl,-z,relro -Wl,-z,now" >/dev/null
 cmake --build "$build" -j "$(nproc)" \
-    --target varek varek_dbf_tool varek_keys_tool varek_mkregister varek-zintor-sim varek-orvan-sim packaging_files
+    --target varek varek_dbf_tool varek_keys_tool varek_mkregister varek_backup_tool varek-zintor-sim varek-orvan-sim packaging_files
 rm -f "$build"/varek_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
 version="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")"
@@ -35,6 +35,10 @@ dpkg-deb -x "$deb" "$unpacked"
 printed="$(env -u VAREK_HOME QT_QPA_PLATFORM=offscreen LD_LIBRARY_PATH="$unpacked/usr/lib/x86_64-linux-gnu${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" \
     "$unpacked/usr/bin/varek" --version)"
 [ "$printed" = "varek $version" ] || { echo "package: varek --version printed '$printed'" >&2; exit 1; }
+
+# varek-backup links libarchive: the computed dependencies must name it.
+dpkg-deb -f "$deb" Depends | grep -q libarchive13 ||
+    { echo "package: the dependencies do not name libarchive13" >&2; exit 1; }
 
 echo "package: $deb"
 dpkg-deb -f "$deb" Depends
