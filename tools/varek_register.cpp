@@ -81,7 +81,6 @@ class Source {
 public:
     virtual ~Source() = default;
     virtual void read(const TableSchema& table, const RowSink& sink) = 0;
-    virtual QString describe(const TableSchema& table) const = 0;
 };
 
 class Target {
@@ -109,12 +108,23 @@ public:
                                          .arg(QDir::toNativeSeparators(dir), t.fileName));
     }
 
-    QString describe(const TableSchema& table) const override {
-        return QDir::toNativeSeparators(findTableFile(m_dir, table.fileName));
-    }
-
     void read(const TableSchema& table, const RowSink& sink) override {
         const QString path = findTableFile(m_dir, table.fileName);
+        // The codec's own reasons name the file, the record and the field.
+        bool inSink = false;
+        try {
+            readFile(path, table, sink, inSink);
+        } catch (const EDatabaseError& e) {
+            if (inSink) throw;
+            throw EDatabaseError(
+                QStringLiteral("Не удалось прочитать таблицу %1 (%2). Проверьте файл программой "
+                               "varek-dbf; ничего не скопировано.")
+                    .arg(QDir::toNativeSeparators(path), e.message()));
+        }
+    }
+
+private:
+    void readFile(const QString& path, const TableSchema& table, const RowSink& sink, bool& inSink) {
         const std::unique_ptr<DbfFile> file = DbfFile::open(path, DbfFile::Memos::Required);
         checkRequiredFields(*file, table);
         QVector<int> index;
@@ -141,11 +151,12 @@ public:
                     row[k] = std::move(v);
                 }
             }
+            inSink = true;
             sink(std::move(row), ++number);
+            inSink = false;
         });
     }
 
-private:
     QString m_dir;
     DirLock m_lock;
 };
@@ -176,25 +187,19 @@ public:
 
     void begin() override {
         m_madeFiles = true; // the directory held none of them: whatever exists after a failure is ours
-        createRegisterFiles(m_dir);
+        writing([&] { createRegisterFiles(m_dir); });
     }
 
     void add(const TableSchema& table, Row&& row, qint64 number) override {
-        if (m_table != &table) {
-            m_table = &table;
-            m_file = DbfFile::open(QDir(m_dir).filePath(table.fileName));
-        }
+        openFor(table);
         check(table, row, number);
         m_rows.append(std::move(row));
-        if (m_rows.size() >= kChunkRows) flush();
+        if (m_rows.size() >= kChunkRows) writing([&] { flush(); });
     }
 
     void endTable(const TableSchema& table) override {
-        if (m_table != &table) {
-            m_table = &table;
-            m_file = DbfFile::open(QDir(m_dir).filePath(table.fileName));
-        }
-        flush();
+        openFor(table);
+        writing([&] { flush(); });
         m_file.reset();
         m_table = nullptr;
     }
@@ -215,6 +220,23 @@ public:
     }
 
 private:
+    // The codec's own reason (a full disk, a refused permission) after a Russian lead.
+    void writing(const std::function<void()>& body) {
+        try {
+            body();
+        } catch (const EDatabaseError& e) {
+            throw EDatabaseError(
+                QStringLiteral("Не удалось записать реестр в папку %1 (%2); ничего не скопировано.")
+                    .arg(QDir::toNativeSeparators(m_dir), e.message()));
+        }
+    }
+
+    void openFor(const TableSchema& table) {
+        if (m_table == &table) return;
+        m_table = &table;
+        writing([&] { m_file = DbfFile::open(QDir(m_dir).filePath(table.fileName)); });
+    }
+
     void flush() {
         if (m_rows.isEmpty()) return;
         m_file->appendRecords(m_rows);
@@ -350,10 +372,6 @@ public:
         checkPgSchema(m_conn);
     }
     ~DbSource() override { m_conn.rollback(); }
-
-    QString describe(const TableSchema& table) const override {
-        return QStringLiteral("%1 базы %2").arg(tableName(table), m_conn.displayName());
-    }
 
     void read(const TableSchema& table, const RowSink& sink) override {
         const QByteArray data =

@@ -235,6 +235,21 @@ TEST(VarekRegisterTool, RefusesValuesTheTargetCannotHoldAndLeavesItAsItWas) {
     EXPECT_TRUE(
         QDir(empty.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
 
+    // A site name wider than the database's field, from a file whose field is wider than the register's own.
+    TempRegister wide;
+    QFile::remove(wide.file("obj.dbf"));
+    DbfFile::create(
+        wide.file("obj.dbf"),
+        {{"OBJ_NUM", 'N', 11, 0}, {"OBJ_NAME", 'C', 80, 0}, {"ADDR", 'C', 100, 0}, {"NOTES", 'C', 100, 0}},
+        kRegisterLanguageDriver);
+    wide.obj(1, QStringLiteral("Склад"));
+    wide.obj(2, QString(70, QChar(0x0416)));
+    const QString narrow = initialisedDatabase();
+    const ToolRun tooWide = reg({QStringLiteral("copy"), wide.dir, narrow});
+    EXPECT_EQ(tooWide.exitCode, 1);
+    EXPECT_TRUE(tooWide.err.contains("obj.dbf, строка 2: поле obj_name")) << tooWide.err.toStdString();
+    EXPECT_TRUE(tooWide.err.contains("длиной 70 знаков длиннее 60")) << tooWide.err.toStdString();
+
     // A key twice in the files, where the database keeps each key once: nothing is copied.
     TempRegister twice;
     twice.obj(1, QStringLiteral("Склад"));
