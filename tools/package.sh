@@ -14,7 +14,7 @@ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \
     "-DCMAKE_CXX_FLAGS=-D_FORTIFY_SOURCE=2 -fstack-protector-strong -Wformat -Werror=format-security" \
     "-DCMAKE_EXE_LINKER_FLAGS=-Wl,-z,relro -Wl,-z,now" >/dev/null
 cmake --build "$build" -j "$(nproc)" \
-    --target varek varek_dbf_tool varek_keys_tool varek_mkregister varek_backup_tool varek-zintor-sim varek-orvan-sim packaging_files
+    --target varek varek_dbf_tool varek_keys_tool varek_mkregister varek_backup_tool varek_register_tool varek-zintor-sim varek-orvan-sim packaging_files
 rm -f "$build"/varek_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
 version="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")"

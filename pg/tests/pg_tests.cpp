@@ -5,9 +5,13 @@
 #include "pg/tests/pg_server.h"
 
 #include <QDate>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <unistd.h>
 
 using namespace varek;
 using varek::test::TestPgServer;
@@ -266,4 +270,43 @@ TEST(PgSchema, InitRefusesADatabaseWithATableOfTheSameNameAndCreatesNothing) {
     EXPECT_TRUE(e.message().contains("tc")) << e.message().toStdString();
     EXPECT_EQ(pgSchemaVersion(db.conn), 0);
     EXPECT_TRUE(db.conn.exec(QStringLiteral("SELECT to_regclass('obj')")).isNull(0, 0));
+}
+
+// Run by the test below in a child process (VAREK_PG_HOLD set): starts the
+// cluster, says where it is, and waits to be killed.
+TEST(TestPgServer, HoldsItsClusterUntilKilled) {
+    if (qEnvironmentVariableIsEmpty("VAREK_PG_HOLD")) return; // only as the child of the test below
+    std::printf("cluster %s\n", TestPgServer::shared().socketDir().toLocal8Bit().constData());
+    std::fflush(stdout);
+    ::sleep(60);
+}
+
+TEST(TestPgServer, ClusterOfAKilledTestBinaryIsStoppedAndRemoved) {
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("VAREK_PG_HOLD", "1");
+    child.setProcessEnvironment(env);
+    child.start(QFile::symLinkTarget("/proc/self/exe"),
+                {"--gtest_filter=TestPgServer.HoldsItsClusterUntilKilled"});
+    QString dir;
+    while (dir.isEmpty() && child.waitForReadyRead(60000))
+        while (child.canReadLine()) {
+            const QString line = QString::fromLocal8Bit(child.readLine()).trimmed();
+            if (line.startsWith("cluster ")) dir = line.mid(8);
+        }
+    ASSERT_FALSE(dir.isEmpty()) << child.readAllStandardError().toStdString();
+    ASSERT_TRUE(QFileInfo::exists(dir + "/data/postmaster.pid"));
+    QFile pidFile(dir + "/data/postmaster.pid");
+    ASSERT_TRUE(pidFile.open(QIODevice::ReadOnly));
+    const QByteArray postmaster = pidFile.readLine().trimmed();
+    child.kill(); // SIGKILL: no destructor, no atexit
+    child.waitForFinished();
+    for (int i = 0; i < 100 && QFileInfo::exists(dir); ++i)
+        ::usleep(100000);
+    EXPECT_FALSE(QFileInfo::exists(dir));
+    // The server is gone too (at most a zombie that nobody has reaped).
+    QFile stat("/proc/" + postmaster + "/stat");
+    if (stat.open(QIODevice::ReadOnly)) {
+        EXPECT_TRUE(stat.readAll().contains(") Z ")) << "server still running";
+    }
 }
