@@ -22,7 +22,7 @@ BackupOperations::BackupOperations(VarekRegister& reg, Messages& messages, QStri
 void BackupOperations::refuseDuringUnit() const {
     if (m_reg.unitOpen())
         throw EDatabaseError(
-            QStringLiteral("Регистр сейчас изменяется. Дождитесь конца операции и повторите."));
+            QStringLiteral("Реестр сейчас изменяется. Дождитесь конца операции и повторите."));
 }
 
 QString BackupOperations::createBackup(const QString& initialDir) {
@@ -36,7 +36,7 @@ QString BackupOperations::createBackup(const QString& initialDir) {
         return QString();
     completePendingJournal(m_dataDir);
     writeBackup(m_dataDir, m_settingsPath, target, true, now, m_progress);
-    m_messages.plain(QStringLiteral("Резервная копия регистра сохранена в файл %1.").arg(target));
+    m_messages.plain(QStringLiteral("Резервная копия реестра сохранена в файл %1.").arg(target));
     return target;
 }
 
@@ -71,8 +71,8 @@ bool BackupOperations::restoreBackup(const QString& initialDir) {
         throw;
     }
     m_reg.open(m_dataDir);
-    QString text = QStringLiteral("Регистр восстановлен из копии %1.").arg(archive);
-    if (!keptAs.isEmpty()) text += QStringLiteral("\nПрежний регистр сохранён в файл %1.").arg(keptAs);
+    QString text = QStringLiteral("Реестр восстановлен из копии %1.").arg(archive);
+    if (!keptAs.isEmpty()) text += QStringLiteral("\nПрежний реестр сохранён в файл %1.").arg(keptAs);
     m_messages.plain(text);
     return true;
 }

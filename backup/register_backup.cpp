@@ -233,14 +233,14 @@ int checkTable(const QString& archive, const QString& dir, const TableSchema& sc
     }
     for (const RequiredField& r : schema.required) {
         if (file->fieldIndex(r.name) < 0)
-            throw EDatabaseError(QStringLiteral("В копии %1 в таблице %2 нет поля %3, без которого регистр "
-                                                "не работает. Это не копия регистра Varek.")
+            throw EDatabaseError(QStringLiteral("В копии %1 в таблице %2 нет поля %3, без которого реестр "
+                                                "не работает. Это не копия реестра Varek.")
                                      .arg(archive, schema.fileName, r.name));
     }
     try {
         checkRequiredFields(*file, schema);
     } catch (const VarekError& e) {
-        throw EDatabaseError(QStringLiteral("В копии %1 таблица %2 не подходит регистру: у поля не тот тип "
+        throw EDatabaseError(QStringLiteral("В копии %1 таблица %2 не подходит реестру: у поля не тот тип "
                                             "(%3). Выберите другую копию.")
                                  .arg(archive, schema.fileName, e.message()));
     }
@@ -319,7 +319,7 @@ void writeBackup(const QString& dataDir, const QString& settingsPath, const QStr
     if (!QFileInfo(dir).isDir()) throw EFileError(QStringLiteral("Каталог с данными %1 не найден.").arg(dir));
     const RegisterFiles files = registerFilesIn(dir);
     if (requireAllTables && !files.missingTables.isEmpty())
-        throw EDatabaseError(QStringLiteral("В каталоге с данными %1 нет таблиц %2; без них копия регистра "
+        throw EDatabaseError(QStringLiteral("В каталоге с данными %1 нет таблиц %2; без них копия реестра "
                                             "неполна. Проверьте, тот ли это каталог.")
                                  .arg(dir, files.missingTables.join(QStringLiteral(", "))));
     const QFileInfo targetInfo(target);
@@ -385,7 +385,7 @@ BackupContents checkBackup(const QString& archivePath, const QString& stagingDir
             return EFileError(QStringLiteral("Копия %1 повреждена или обрезана: %2. Выберите другую копию.")
                                   .arg(name, archiveError(a.get())));
         return EFileError(
-            QStringLiteral("Файл %1 не является резервной копией регистра (архивом tar.gz): %2.")
+            QStringLiteral("Файл %1 не является резервной копией реестра (архивом tar.gz): %2.")
                 .arg(name, archiveError(a.get())));
     };
     if (archive_read_open_filename(a.get(), native.constData(), size_t(kChunk)) != ARCHIVE_OK)
@@ -421,7 +421,7 @@ BackupContents checkBackup(const QString& archivePath, const QString& stagingDir
                              : member.role == Role::Note   ? kMaxNoteBytes
                                                            : kMaxTableBytes;
         if (archive_entry_size_is_set(entry) && archive_entry_size(entry) > limit)
-            throw EFileError(QStringLiteral("В копии %1 файл %2 слишком велик для файла регистра. Выберите "
+            throw EFileError(QStringLiteral("В копии %1 файл %2 слишком велик для файла реестра. Выберите "
                                             "другую копию.")
                                  .arg(name, member.canonical));
         if (member.role == Role::Table && archive_entry_mtime_is_set(entry)) {
@@ -448,7 +448,7 @@ BackupContents checkBackup(const QString& archivePath, const QString& stagingDir
             total += n;
             reading.at(archive_filter_bytes(a.get(), -1));
             if (total > limit)
-                throw EFileError(QStringLiteral("В копии %1 файл %2 слишком велик для файла регистра. "
+                throw EFileError(QStringLiteral("В копии %1 файл %2 слишком велик для файла реестра. "
                                                 "Выберите другую копию.")
                                      .arg(name, member.canonical));
             if (out) {
@@ -469,12 +469,12 @@ BackupContents checkBackup(const QString& archivePath, const QString& stagingDir
     for (const TableSchema& t : registerTables())
         if (!seen.count(t.fileName)) missing << t.fileName;
     if (missing.size() == registerTables().size())
-        throw EFileError(QStringLiteral("В архиве %1 нет таблиц регистра: это не резервная копия Varek. "
+        throw EFileError(QStringLiteral("В архиве %1 нет таблиц реестра: это не резервная копия Varek. "
                                         "Выберите другой файл.")
                              .arg(name));
     if (!missing.isEmpty())
         throw EFileError(
-            QStringLiteral("В копии %1 нет таблиц %2; из неполной копии регистр не восстановить. "
+            QStringLiteral("В копии %1 нет таблиц %2; из неполной копии реестр не восстановить. "
                            "Выберите другую копию.")
                 .arg(name, missing.join(QStringLiteral(", "))));
 
@@ -508,7 +508,7 @@ BackupContents checkBackup(const QString& archivePath, const QString& stagingDir
         reg.open(dir);
         reg.close();
     } catch (const VarekError& e) {
-        throw EDatabaseError(QStringLiteral("Регистр из копии %1 не открывается (%2). Выберите другую копию.")
+        throw EDatabaseError(QStringLiteral("Реестр из копии %1 не открывается (%2). Выберите другую копию.")
                                  .arg(name, e.message()));
     }
     QFile::remove(dir + DirLock::lockFileName());
@@ -520,14 +520,14 @@ QString restoreQuestion(const QString& archive, const BackupContents& contents, 
     const QString when = contents.taken.isValid()
                              ? contents.taken.toString(QStringLiteral("dd.MM.yyyy HH:mm"))
                              : QStringLiteral("неизвестного числа");
-    QString text = QStringLiteral("Восстановить регистр из копии %1 от %2?\n"
+    QString text = QStringLiteral("Восстановить реестр из копии %1 от %2?\n"
                                   "В копии объектов: %3, контроллеров: %4, ключей: %5.")
                        .arg(QFileInfo(archive).fileName(), when)
                        .arg(contents.objects)
                        .arg(contents.controllers)
                        .arg(contents.keys);
     if (!keptAs.isEmpty())
-        text += QStringLiteral("\nТекущий регистр будет заменён; прежде он будет сохранён в файл %1.")
+        text += QStringLiteral("\nТекущий реестр будет заменён; прежде он будет сохранён в файл %1.")
                     .arg(keptAs);
     return text;
 }
@@ -566,7 +566,7 @@ void installBackup(const BackupContents& contents, const QString& dataDir) {
         } catch (...) {
         }
         throw EFileError(
-            QStringLiteral("Регистр не восстановлен, прежние файлы оставлены на месте: %1").arg(e.message()));
+            QStringLiteral("Реестр не восстановлен, прежние файлы оставлены на месте: %1").arg(e.message()));
     }
 }
 

@@ -478,9 +478,9 @@ QWidget* TTVarekLocal::buildSettingsPage() {
     m_laRegister->setTextInteractionFlags(Qt::TextSelectableByMouse);
     grid->addWidget(m_laRegister, 2, 0, 1, 3);
     // An addition: the register's backups, below the ports.
-    auto* backupLabel = new QLabel(QStringLiteral("Резервная копия регистра"));
+    auto* backupLabel = new QLabel(QStringLiteral("Резервная копия реестра"));
     backupLabel->setObjectName(QStringLiteral("laBackup"));
-    QToolBar* backupBar = toolBar("tbBackups", QStringLiteral("Резервная копия регистра"));
+    QToolBar* backupBar = toolBar("tbBackups", QStringLiteral("Резервная копия реестра"));
     addButton(backupBar, "tbBackup");
     addButton(backupBar, "tbRestore");
     grid->addWidget(backupLabel, 3, 0);
@@ -834,7 +834,7 @@ void TTVarekLocal::tbDelTokenClick() {
 void TTVarekLocal::tbBackupClick() {
     guarded(*m_messages, [this] {
         BackupOperations ops(*m_register, *m_messages, dataDir(), settingsPath());
-        BackupProgressBox box(this, QStringLiteral("Создание резервной копии регистра..."));
+        BackupProgressBox box(this, QStringLiteral("Создание резервной копии реестра..."));
         ops.setProgress([this, &box](int percent) { box.step(percent, m_closed); });
         ops.createBackup(appDir());
     });
@@ -843,7 +843,7 @@ void TTVarekLocal::tbBackupClick() {
 void TTVarekLocal::tbRestoreClick() {
     guarded(*m_messages, [this] {
         BackupOperations ops(*m_register, *m_messages, dataDir(), settingsPath());
-        BackupProgressBox box(this, QStringLiteral("Проверка резервной копии и восстановление регистра..."));
+        BackupProgressBox box(this, QStringLiteral("Проверка резервной копии и восстановление реестра..."));
         ops.setProgress([this, &box](int percent) { box.step(percent, m_closed); });
         ops.restoreBackup(appDir());
     });

@@ -25,8 +25,8 @@ const char* const kUsage =
     "Использование:\n"
     "  varek-backup create  [--settings ФАЙЛ | --no-settings] КАТАЛОГ_ДАННЫХ АРХИВ\n"
     "  varek-backup restore [--settings ФАЙЛ | --no-settings] АРХИВ КАТАЛОГ_ДАННЫХ\n"
-    "create записывает таблицы регистра, их файлы заметок и settings.ini в архив tar.gz;\n"
-    "restore проверяет архив, сохраняет заменяемый регистр в архив рядом с копией\n"
+    "create записывает таблицы реестра, их файлы заметок и settings.ini в архив tar.gz;\n"
+    "restore проверяет архив, сохраняет заменяемый реестр в архив рядом с копией\n"
     "и кладёт таблицы из копии в каталог данных (пустой или несуществующий тоже).\n"
     "settings.ini берётся из каталога над каталогом данных (переносимая установка),\n"
     "а для реестра установленной программы (~/.local/share/varek/Data) — из\n"
@@ -76,7 +76,7 @@ int create(const QString& dataDir, const QString& file, const QString& settings)
     lockDataDir(lock, dataDir);
     completePendingJournal(dataDir);
     writeBackup(dataDir, settings, file);
-    out(stdout, QStringLiteral("Резервная копия регистра сохранена в файл %1.").arg(file));
+    out(stdout, QStringLiteral("Резервная копия реестра сохранена в файл %1.").arg(file));
     return 0;
 }
 
@@ -98,13 +98,13 @@ int restore(const QString& file, const QString& dataDir, const QString& settings
     if (!keptAs.isEmpty()) writeBackup(dir, settings, keptAs, false, now);
     installBackup(contents, dir);
     const bool settingsWritten = restoreSettingsIfMissing(contents, settings);
-    out(stdout, QStringLiteral("Регистр восстановлен из копии %1 в каталог %2: объектов %3, контроллеров %4, "
+    out(stdout, QStringLiteral("Реестр восстановлен из копии %1 в каталог %2: объектов %3, контроллеров %4, "
                                "ключей %5.")
                     .arg(file, dir)
                     .arg(contents.objects)
                     .arg(contents.controllers)
                     .arg(contents.keys));
-    if (!keptAs.isEmpty()) out(stdout, QStringLiteral("Прежний регистр сохранён в файл %1.").arg(keptAs));
+    if (!keptAs.isEmpty()) out(stdout, QStringLiteral("Прежний реестр сохранён в файл %1.").arg(keptAs));
     if (settingsWritten) out(stdout, QStringLiteral("Настройки из копии записаны в %1.").arg(settings));
     return 0;
 }

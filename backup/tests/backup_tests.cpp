@@ -151,7 +151,7 @@ const Refusal kRefusals[] = {
          const QByteArray whole = fileBytes(a);
          writeBytes(a, whole.left(whole.size() * 2 / 3));
      }},
-    {"ForeignArchive", "нет таблиц регистра",
+    {"ForeignArchive", "нет таблиц реестра",
      [](const QString& a, QTemporaryDir& w) {
          writeBytes(w.filePath("readme.txt"), "hello");
          run("tar", {"-czf", a, "-C", w.path(), "readme.txt"});
@@ -172,7 +172,7 @@ const Refusal kRefusals[] = {
                              0x65);
          });
      }},
-    {"FieldOfAnotherKind", "не подходит регистру",
+    {"FieldOfAnotherKind", "не подходит реестру",
      [](const QString& a, QTemporaryDir& w) {
          archiveOf(a, w, [](const QString& d) {
              QFile::remove(d + "tc.dbf");
@@ -295,7 +295,7 @@ TEST(Backup, NoCopyIsTakenWhileAUnitOfWorkIsOpen) {
     reg.taObj().setFieldValue("obj_name", QStringLiteral("Гараж"));
     reg.taObj().post(); // waits in the unit
     const QString why = errorOf([&] { ops.createBackup(work.path()); });
-    EXPECT_TRUE(why.contains("Регистр сейчас изменяется")) << why.toStdString();
+    EXPECT_TRUE(why.contains("Реестр сейчас изменяется")) << why.toStdString();
     EXPECT_TRUE(QDir(work.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
     reg.endUnit();
 

@@ -56,7 +56,7 @@ TEST(BackupTool, CreateThenRestoreIntoAMissingDirectoryOpensWithEveryRow) {
     const QString archive = out.filePath("b.tar.gz");
     const Ran made = tool({"create", home.data, archive});
     ASSERT_EQ(made.code, 0) << made.err.toStdString();
-    EXPECT_TRUE(made.out.contains("Резервная копия регистра сохранена")) << made.out.toStdString();
+    EXPECT_TRUE(made.out.contains("Резервная копия реестра сохранена")) << made.out.toStdString();
     EXPECT_TRUE(tarList(archive).contains("settings.ini")); // from beside Data/
 
     QTemporaryDir target;
