@@ -149,7 +149,33 @@ void WriteBatch::write(int fd, const QString& path, qint64 offset, const void* d
     if (size <= 0) return;
     m_paths.emplace(fd, path);
     const char* p = static_cast<const char*>(data);
-    m_writes.push_back({fd, offset, std::vector<char>(p, p + size)});
+    Extents& ex = m_extents[fd];
+    const qint64 end = offset + size;
+    // The first stretch that overlaps or touches [offset, end).
+    auto it = ex.upper_bound(offset);
+    if (it != ex.begin()) {
+        auto before = std::prev(it);
+        if (before->first + qint64(before->second.size()) >= offset) it = before;
+    }
+    if (it == ex.end() || it->first > end) {
+        ex.emplace_hint(it, offset, std::vector<char>(p, p + size));
+        return;
+    }
+    // The write joins the stretch it meets first (or starts one of its own
+    // when it begins before it), which then takes in the stretches after it
+    // that the write reaches.
+    if (it->first > offset) it = ex.emplace_hint(it, offset, std::vector<char>());
+    std::vector<char>& bytes = it->second;
+    const qint64 start = it->first;
+    if (end > start + qint64(bytes.size())) bytes.resize(size_t(end - start));
+    std::memcpy(bytes.data() + (offset - start), p, size_t(size));
+    for (auto next = std::next(it); next != ex.end() && next->first <= start + qint64(bytes.size());) {
+        const qint64 covered = start + qint64(bytes.size());
+        const qint64 nextEnd = next->first + qint64(next->second.size());
+        if (nextEnd > covered)
+            bytes.insert(bytes.end(), next->second.begin() + (covered - next->first), next->second.end());
+        next = ex.erase(next);
+    }
 }
 
 bool WriteBatch::read(int fd, qint64 offset, void* buf, qint64 size) const {
@@ -166,35 +192,40 @@ bool WriteBatch::read(int fd, qint64 offset, void* buf, qint64 size) const {
         got += n;
     }
     qint64 end = offset + got;
-    for (const Write& w : m_writes) {
-        if (w.fd != fd) continue;
-        const qint64 wEnd = w.offset + qint64(w.bytes.size());
-        const qint64 from = std::max(offset, w.offset);
-        const qint64 to = std::min(offset + size, wEnd);
-        if (from < to) {
-            std::memcpy(out + (from - offset), w.bytes.data() + (from - w.offset), size_t(to - from));
-            end = std::max(end, to);
+    const auto file = m_extents.find(fd);
+    if (file != m_extents.end()) {
+        const Extents& ex = file->second;
+        auto it = ex.upper_bound(offset);
+        if (it != ex.begin()) --it;
+        for (; it != ex.end() && it->first < offset + size; ++it) {
+            const qint64 wEnd = it->first + qint64(it->second.size());
+            const qint64 from = std::max(offset, it->first);
+            const qint64 to = std::min(offset + size, wEnd);
+            if (from < to) {
+                std::memcpy(out + (from - offset), it->second.data() + (from - it->first), size_t(to - from));
+                end = std::max(end, to);
+            }
         }
     }
     return end >= offset + size;
 }
 
 void WriteBatch::abandon() {
-    m_writes.clear();
+    m_extents.clear();
     m_paths.clear();
 }
 
 void WriteBatch::commit() {
-    if (m_writes.empty()) return;
-    std::vector<Write> writes;
-    writes.swap(m_writes);
+    if (m_extents.empty()) return;
+    std::map<int, Extents> writes;
+    writes.swap(m_extents);
     std::map<int, QString> paths;
     paths.swap(m_paths);
 
     // 1. The space the files grow by, before anything is written.
     std::map<int, qint64> ends;
-    for (const Write& w : writes)
-        ends[w.fd] = std::max(ends[w.fd], w.offset + qint64(w.bytes.size()));
+    for (const auto& [fd, ex] : writes)
+        ends[fd] = ex.rbegin()->first + qint64(ex.rbegin()->second.size());
     for (const auto& [fd, end] : ends) {
         struct stat st;
         if (::fstat(fd, &st) != 0 || end <= st.st_size) continue;
@@ -211,19 +242,23 @@ void WriteBatch::commit() {
     const QString journalDir = QFileInfo(m_journalPath).absolutePath();
     std::vector<char> j(kMagic, kMagic + sizeof kMagic);
     put(j, kVersion);
-    for (const Write& w : writes) {
-        const QFileInfo info(paths[w.fd]);
+    quint32 entries = 0;
+    for (const auto& [fd, ex] : writes) {
+        const QFileInfo info(paths[fd]);
         const QByteArray name =
             (info.absolutePath() == journalDir ? info.fileName() : info.absoluteFilePath()).toUtf8();
-        put(j, quint16(name.size()));
-        j.insert(j.end(), name.begin(), name.end());
-        put(j, qint64(w.offset));
-        put(j, quint32(w.bytes.size()));
-        j.insert(j.end(), w.bytes.begin(), w.bytes.end());
+        for (const auto& [offset, bytes] : ex) {
+            put(j, quint16(name.size()));
+            j.insert(j.end(), name.begin(), name.end());
+            put(j, qint64(offset));
+            put(j, quint32(bytes.size()));
+            j.insert(j.end(), bytes.begin(), bytes.end());
+            ++entries;
+        }
     }
     const quint32 crc = crc32(j.data(), j.size());
     j.insert(j.end(), kTrailer, kTrailer + sizeof kTrailer);
-    put(j, quint32(writes.size()));
+    put(j, entries);
     put(j, crc);
 
     const QByteArray native = QFile::encodeName(m_journalPath);
@@ -249,12 +284,10 @@ void WriteBatch::commit() {
 
     // 3. The files, one sync each. A failure here leaves the journal whole,
     // so the next opening of the register completes the unit.
-    std::set<int> touched;
-    for (const Write& w : writes) {
-        pwriteAll(w.fd, w.bytes.data(), qint64(w.bytes.size()), w.offset, paths[w.fd]);
-        touched.insert(w.fd);
-    }
-    for (int fd : touched)
+    for (const auto& [fd, ex] : writes)
+        for (const auto& [offset, bytes] : ex)
+            pwriteAll(fd, bytes.data(), qint64(bytes.size()), offset, paths[fd]);
+    for (const auto& [fd, ex] : writes)
         syncFd(fd, paths[fd]);
 
     // 4. Done: the journal is emptied (no sync needed: completing a unit

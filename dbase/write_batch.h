@@ -41,7 +41,7 @@ public:
     // writes; bytes past the end of the file and of every pending write read
     // as 0. False when nothing, on disk or pending, lies at offset + size - 1.
     bool read(int fd, qint64 offset, void* buf, qint64 size) const;
-    bool empty() const { return m_writes.empty(); }
+    bool empty() const { return m_extents.empty(); }
 
     // Makes every pending write durable (see above) and empties the batch.
     // Fails with EDatabaseError; when it fails before the journal is synced
@@ -56,13 +56,14 @@ public:
     static void recover(const QString& journalPath);
 
 private:
-    struct Write {
-        int fd;
-        qint64 offset;
-        std::vector<char> bytes;
-    };
+    // What each file will hold where the pending writes fall: per fd, the
+    // written stretches by offset, apart from one another (a write that
+    // overlaps or touches a stretch joins it, a later write over earlier
+    // bytes replacing them). Reads and appends then cost the stretches they
+    // meet, not every write the unit made.
+    using Extents = std::map<qint64, std::vector<char>>;
     QString m_journalPath;
-    std::vector<Write> m_writes;
+    std::map<int, Extents> m_extents;
     std::map<int, QString> m_paths; // fd -> path
 };
 
