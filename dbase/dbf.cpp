@@ -1208,8 +1208,8 @@ void DbfFile::readRecords(const std::function<void(quint32 recno, const unsigned
     const quint32 count = d->recordCount;
     const qint64 recLen = d->recordLength;
     if (count == 0) return;
-    // A few MiB at a time: big reads, little memory.
-    const qint64 perChunk = std::max<qint64>(1, (4 << 20) / recLen);
+    // Chunks small enough to stay in the cache while they are used.
+    const qint64 perChunk = std::max<qint64>(1, (256 << 10) / recLen);
     QByteArray buf(std::min<qint64>(perChunk, count) * recLen, Qt::Uninitialized);
     for (quint32 r = 0; r < count;) {
         const qint64 chunk = std::min<qint64>(perChunk, count - r);
