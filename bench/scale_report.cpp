@@ -25,6 +25,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 
 #include <sqlite3.h>
 
@@ -326,6 +327,18 @@ int main(int argc, char** argv) {
                      .arg(window.maxRssKiB / 1024.0, 0, 'f', 1)
                      .arg(window.maxRssKiB / 1024.0 / files, 0, 'f', 2),
                  "goal <= 1.5x");
+            // The same window over a register of a few rows: what the widgets cost by themselves.
+            QTemporaryDir tiny;
+            runProgram(binPath("varek_make_large_register"),
+                       {tiny.path(), QStringLiteral("3"), QStringLiteral("3"), QStringLiteral("3"),
+                        QStringLiteral("3")});
+            const WindowStart small = measureWindowStart(binPath("varek"), tiny.path(), runs);
+            if (small.ok)
+                line("  the window over a register of a few rows",
+                     QStringLiteral("%1 ms, max RSS %2 MiB")
+                         .arg(small.wallMs, 0, 'f', 1)
+                         .arg(small.maxRssKiB / 1024.0, 0, 'f', 1),
+                     "");
         } else {
             line("window start", window.error, "goal <= 400 ms");
         }

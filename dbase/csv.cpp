@@ -11,7 +11,7 @@
 #include <array>
 #include <charconv>
 #include <cstring>
-#include <vector>
+#include <memory>
 
 namespace varek {
 
@@ -26,24 +26,32 @@ QString csvField(const QString& s) {
     return QLatin1Char('"') + q + QLatin1Char('"');
 }
 
-// The CSV text being made: appends go to room made beforehand, no check per byte.
+// The CSV text being made: appends go to room made beforehand, no check per
+// byte. The room is not cleared first (each byte is written before use).
 class CsvBuffer {
 public:
     char* room(size_t n) {
-        if (m_data.size() - m_used < n) [[unlikely]]
-            m_data.resize(std::max(m_data.size() * 2, m_used + n));
-        return m_data.data() + m_used;
+        if (m_capacity - m_used < n) [[unlikely]]
+            grow(std::max(m_capacity * 2, m_used + n));
+        return m_data.get() + m_used;
     }
-    void commit(char* end) { m_used = size_t(end - m_data.data()); }
+    void commit(char* end) { m_used = size_t(end - m_data.get()); }
     void append(const char* p, size_t n) { commit(std::copy(p, p + n, room(n))); }
     void append(const QByteArray& b) { append(b.constData(), size_t(b.size())); }
     void push(char c) { *room(1) = c, ++m_used; }
     size_t size() const { return m_used; }
-    const char* data() const { return m_data.data(); }
+    const char* data() const { return m_data.get(); }
     void clear() { m_used = 0; }
 
 private:
-    std::vector<char> m_data = std::vector<char>(size_t(5) << 20);
+    void grow(size_t capacity) {
+        std::unique_ptr<char[]> bigger(new char[capacity]);
+        std::copy(m_data.get(), m_data.get() + m_used, bigger.get());
+        m_data = std::move(bigger);
+        m_capacity = capacity;
+    }
+    size_t m_capacity = size_t(1) << 20;
+    std::unique_ptr<char[]> m_data{new char[m_capacity]};
     size_t m_used = 0;
 };
 
@@ -155,7 +163,7 @@ public:
     }
 
 private:
-    static constexpr size_t kFlushAt = size_t(4) << 20;
+    static constexpr size_t kFlushAt = size_t(768) << 10; // the buffer stays in the cache
 
     void flush() {
         if (m_buf.size() > 0) m_out(m_buf.data(), m_buf.size());

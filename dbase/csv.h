@@ -16,7 +16,7 @@ class DbfFile;
 //
 // Text, integer and date fields are formatted straight from the record
 // bytes; other fields go through the codec's values. The text is handed to
-// out in pieces of a few MiB; an error of out (thrown) ends the writing. A
+// out in pieces of under a MiB; an error of out (thrown) ends the writing. A
 // record that cannot be read fails as DbfFile::readAll fails.
 enum class CsvPath {
     Records, // from the record bytes where it can

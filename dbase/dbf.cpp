@@ -258,8 +258,8 @@ struct DbfFile::Impl {
     // on consecutive rows). lastText is updated for the next record.
     void decodeRecord(const unsigned char* rec, quint32 recno, QVariant* out, const unsigned char* prev,
                       QString* lastText) const;
-    // Decodes field k of a record into value; prev and lastText as above
-    // (both may be null).
+    // Decodes field k of a record into value; prev (may be null) and
+    // lastText as above.
     void decodeValue(const unsigned char* rec, quint32 recno, int k, QVariant& value,
                      const unsigned char* prev, QString* lastText) const;
     // Sets out to the number (in place when out holds one of its type already).
@@ -737,8 +737,9 @@ void DbfFile::Impl::decodeNumber(const unsigned char* p, int index, quint32 recn
     out.setValue(d);
 }
 
-inline void DbfFile::Impl::decodeValue(const unsigned char* rec, quint32 recno, int k, QVariant& value,
-                                       const unsigned char* prev, QString* lastText) const {
+[[gnu::always_inline]] inline void DbfFile::Impl::decodeValue(const unsigned char* rec, quint32 recno, int k,
+                                                              QVariant& value, const unsigned char* prev,
+                                                              QString* lastText) const {
     const DbfField& f = fields[k];
     const unsigned char* p = rec + f.offset;
     if (!known[k]) {
@@ -747,8 +748,7 @@ inline void DbfFile::Impl::decodeValue(const unsigned char* rec, quint32 recno, 
     }
     switch (f.type) {
     case 'C': {
-        QString single;
-        QString& text = lastText ? lastText[k] : single;
+        QString& text = lastText[k];
         if (!prev || std::memcmp(p, prev + f.offset, f.length) != 0) {
             int e = f.length;
             while (e > 0 && isBlank(p[e - 1]))
@@ -1208,8 +1208,8 @@ void DbfFile::readRecords(const std::function<void(quint32 recno, const unsigned
     const quint32 count = d->recordCount;
     const qint64 recLen = d->recordLength;
     if (count == 0) return;
-    // A few MiB at a time: big reads, little memory.
-    const qint64 perChunk = std::max<qint64>(1, (4 << 20) / recLen);
+    // Chunks small enough to stay in the cache while they are used.
+    const qint64 perChunk = std::max<qint64>(1, (256 << 10) / recLen);
     QByteArray buf(std::min<qint64>(perChunk, count) * recLen, Qt::Uninitialized);
     for (quint32 r = 0; r < count;) {
         const qint64 chunk = std::min<qint64>(perChunk, count - r);
@@ -1224,7 +1224,9 @@ void DbfFile::readRecords(const std::function<void(quint32 recno, const unsigned
 
 QVariant DbfFile::decodeField(const unsigned char* record, quint32 recno, int index) const {
     QVariant v;
-    if (index >= 0 && index < d->fields.size()) d->decodeValue(record, recno, index, v, nullptr, nullptr);
+    if (index < 0 || index >= d->fields.size()) return v;
+    std::vector<QString> lastText(static_cast<size_t>(d->fields.size()));
+    d->decodeValue(record, recno, index, v, nullptr, lastText.data());
     return v;
 }
 

@@ -1,9 +1,11 @@
 // The dBASE codec over arbitrary files: open, read every row, append a copy
 // of the first row and write the first row back as it was read, reopen and
-// read again, delete the appended row, reopen and read again. The input is the table file; when it holds the
+// read again, delete the appended row, reopen and read again; on the way, the
+// CSV made from the record bytes is the CSV of the values. The input is the table file; when it holds the
 // marker
 // "\n--dbt--\n", the bytes after the marker are the memo file beside it.
 #include "core/errors.h"
+#include "dbase/csv.h"
 #include "dbase/dbf.h"
 #include "fuzz/fuzz_support.h"
 
@@ -84,6 +86,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::expect(before.rows <= countBefore, "no more rows than records");
     for (int i = 0; i < file->fields().size(); ++i)
         (void)file->fieldWidth(i);
+    {
+        QByteArray csv[2];
+        bool ok[2] = {true, true};
+        const CsvPath paths[2] = {CsvPath::Records, CsvPath::Values};
+        for (int i = 0; i < 2; ++i) {
+            try {
+                writeCsv(
+                    *file, [&](const char* p, size_t n) { csv[i].append(p, qsizetype(n)); }, paths[i]);
+            } catch (const VarekError&) {
+                ok[i] = false;
+            }
+        }
+        fuzz::expect(ok[0] == ok[1] && (!ok[0] || csv[0] == csv[1]),
+                     "the CSV from the record bytes is the CSV of the values");
+    }
 
     QVector<QVariant> row = before.rows > 0 ? before.first : QVector<QVariant>(file->fields().size());
     bool appended = false;

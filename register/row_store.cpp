@@ -193,6 +193,15 @@ QVector<QVariant> RowStore::values(int id) const {
     return v;
 }
 
+bool RowStore::textView(int id, int field, QStringView* out) const {
+    const Column& c = m_columns[field];
+    if (c.kind != Kind::Text) return false;
+    const qint32 x = c.cells[id];
+    if (x == kNull || x == kAside) return false;
+    *out = c.pool.view(quint32(x));
+    return true;
+}
+
 int RowStore::compare(int a, int b, int field) const {
     const Column& c = m_columns[field];
     if (c.kind != Kind::Any) {

@@ -56,6 +56,10 @@ public:
     // A field's value, null for a field outside the row.
     QVariant get(int id, int field) const { return field >= 0 && field < m_nf ? at(id, field) : QVariant(); }
     QVector<QVariant> values(int id) const;
+    // The text of a field kept as text in the column's pool, without making
+    // a QString: false when the cell is null or holds another value (at()
+    // gives it then).
+    bool textView(int id, int field, QStringView* out) const;
     // compareValues of a field of two rows, without making the values.
     int compare(int a, int b, int field) const;
 

@@ -295,8 +295,36 @@ struct SqlViews::Impl {
 
     static int currentId(const LiveCursor* c) { return c->scan ? c->id : c->ids[c->pos]; }
 
+    // A stored text as UTF-8 in a buffer kept between calls; false for empty
+    // text and text with surrogates (the general way gives them).
+    static bool resultText(sqlite3_context* ctx, QStringView text) {
+        if (text.isEmpty()) return false;
+        static thread_local std::vector<char> buf;
+        buf.resize(size_t(text.size()) * 3);
+        char* o = buf.data();
+        for (const QChar qc : text) {
+            const char16_t ch = qc.unicode();
+            if (ch < 0x80) {
+                *o++ = char(ch);
+            } else if (ch < 0x800) {
+                *o++ = char(0xC0 | ch >> 6);
+                *o++ = char(0x80 | (ch & 0x3F));
+            } else if (ch >= 0xD800 && ch <= 0xDFFF) {
+                return false;
+            } else {
+                *o++ = char(0xE0 | ch >> 12);
+                *o++ = char(0x80 | (ch >> 6 & 0x3F));
+                *o++ = char(0x80 | (ch & 0x3F));
+            }
+        }
+        sqlite3_result_text(ctx, buf.data(), int(o - buf.data()), SQLITE_TRANSIENT);
+        return true;
+    }
+
     static int xColumn(sqlite3_vtab_cursor* cur, sqlite3_context* ctx, int col) {
         auto* c = reinterpret_cast<LiveCursor*>(cur);
+        QStringView text;
+        if (c->table->storedText(currentId(c), col, &text) && resultText(ctx, text)) return SQLITE_OK;
         const QVariant v = c->table->storedValue(currentId(c), col);
         if (!v.isValid() || v.isNull()) {
             sqlite3_result_null(ctx);

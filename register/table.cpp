@@ -728,6 +728,11 @@ QVariant Table::storedValue(int id, int field) const {
     return d->rows.get(id, field);
 }
 
+bool Table::storedText(int id, int field, QStringView* text) const {
+    return storedRowLive(id) && field >= 0 && field < d->rows.fieldCount() &&
+           d->rows.textView(id, field, text);
+}
+
 int Table::lookup(int field, const QVariant& key, std::vector<int>* ids) const {
     return d->rows.lookup(field, key, ids);
 }

@@ -2,6 +2,8 @@
 
 #include "register/dataset.h"
 
+#include <QStringView>
+
 #include <functional>
 #include <memory>
 #include <optional>
@@ -112,6 +114,9 @@ public:
     int storedRowCount() const;
     bool storedRowLive(int id) const;
     QVariant storedValue(int id, int field) const;
+    // A stored text without making a QString (see RowStore::textView):
+    // false when the row is dead or the value is not such a text.
+    bool storedText(int id, int field, QStringView* text) const;
     // The live rows whose field equals key, by its index: -1 when the field
     // has no index or the key cannot be looked up in it; otherwise the number
     // of rows, with their ids in file order put into ids when given.

@@ -243,6 +243,26 @@ TEST(RegisterLockTest, FailedOpeningClosesEverythingAndReleasesTheLock) {
     EXPECT_TRUE(message.contains(QStringLiteral("не найден"))) << message.toStdString();
 }
 
+TEST(RegisterLockTest, OfSeveralBadTablesTheErrorNamesTheFirstInOrder) {
+    // The access table is read beside the others; its error comes only when they opened.
+    for (const char* first : {"obj.dbf", "ctrl.dbf", "tokens.dbf"}) {
+        TempRegister data;
+        data.access("K1", 1);
+        QFile::remove(data.file(first));
+        QFile::remove(data.file("tc.dbf"));
+        VarekRegister reg;
+        const QString message = errorOf([&] { reg.open(data.dir); });
+        EXPECT_TRUE(message.contains(first) && !message.contains("tc.dbf")) << message.toStdString();
+        EXPECT_FALSE(reg.taTC().active());
+    }
+    TempRegister data;
+    data.access("K1", 1);
+    VarekRegister reg;
+    reg.open(data.dir);
+    EXPECT_TRUE(reg.taTC().active());
+    EXPECT_EQ(reg.taTC().recordCount(), 1);
+}
+
 TEST_F(RegisterTest, ViewsStartFromTheAccessRowsThroughIndexesAndLeftJoinsKeepTheirMeaning) {
     data.token("K5", QStringLiteral("Без доступа"));
     reg.open(data.dir);

@@ -93,6 +93,12 @@ TEST(RowStore, EveryValueReadsBackExactlyThroughAppendsRewritesAndDeletes) {
             SCOPED_TRACE(values[id].toString().toStdString());
             EXPECT_TRUE(same(rows.at(id, 0), values[id])) << int(kind);
             EXPECT_EQ(rows.at(id, 1).toLongLong(), id);
+            QStringView view;
+            if (rows.textView(id, 0, &view)) // the views' way to the text: the same characters
+                EXPECT_EQ(view.toString(), values[id].toString());
+            else
+                EXPECT_TRUE(kind != Kind::Text || values[id].typeId() != QMetaType::QString ||
+                            values[id].toString().isNull());
         }
         // Each row rewritten with its neighbour's value, then with its own again.
         const int n = rows.size();
