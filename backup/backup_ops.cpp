@@ -22,10 +22,11 @@ BackupOperations::BackupOperations(VarekRegister& reg, Messages& messages, QStri
 void BackupOperations::refuseDuringUnit() const {
     // A register on a server is copied by the server's own means.
     if (m_reg.backend() == VarekRegister::Backend::Database)
-        throw EDatabaseError(QStringLiteral(
-            "Реестр хранится на сервере PostgreSQL (%1); его резервную копию делают средствами сервера, "
-            "например pg_dump. Эти кнопки копируют и восстанавливают реестр в каталоге с данными.")
-                                 .arg(m_reg.backendDescription()));
+        throw EDatabaseError(
+            QStringLiteral(
+                "Реестр хранится на сервере PostgreSQL (%1); его резервную копию делают средствами сервера, "
+                "например pg_dump. Эти кнопки копируют и восстанавливают реестр в каталоге с данными.")
+                .arg(m_reg.backendDescription()));
     if (m_reg.unitOpen())
         throw EDatabaseError(
             QStringLiteral("Реестр сейчас изменяется. Дождитесь конца операции и повторите."));

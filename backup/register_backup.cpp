@@ -384,9 +384,8 @@ BackupContents checkBackup(const QString& archivePath, const QString& stagingDir
         if (looksLikeArchive(archivePath))
             return EFileError(QStringLiteral("Копия %1 повреждена или обрезана: %2. Выберите другую копию.")
                                   .arg(name, archiveError(a.get())));
-        return EFileError(
-            QStringLiteral("Файл %1 не является резервной копией реестра (архивом tar.gz): %2.")
-                .arg(name, archiveError(a.get())));
+        return EFileError(QStringLiteral("Файл %1 не является резервной копией реестра (архивом tar.gz): %2.")
+                              .arg(name, archiveError(a.get())));
     };
     if (archive_read_open_filename(a.get(), native.constData(), size_t(kChunk)) != ARCHIVE_OK)
         throw unreadable();
@@ -473,10 +472,9 @@ BackupContents checkBackup(const QString& archivePath, const QString& stagingDir
                                         "Выберите другой файл.")
                              .arg(name));
     if (!missing.isEmpty())
-        throw EFileError(
-            QStringLiteral("В копии %1 нет таблиц %2; из неполной копии реестр не восстановить. "
-                           "Выберите другую копию.")
-                .arg(name, missing.join(QStringLiteral(", "))));
+        throw EFileError(QStringLiteral("В копии %1 нет таблиц %2; из неполной копии реестр не восстановить. "
+                                        "Выберите другую копию.")
+                             .arg(name, missing.join(QStringLiteral(", "))));
 
     for (const QByteArray& line : note.split('\n'))
         if (line.startsWith("created=")) {
@@ -527,8 +525,8 @@ QString restoreQuestion(const QString& archive, const BackupContents& contents, 
                        .arg(contents.controllers)
                        .arg(contents.keys);
     if (!keptAs.isEmpty())
-        text += QStringLiteral("\nТекущий реестр будет заменён; прежде он будет сохранён в файл %1.")
-                    .arg(keptAs);
+        text +=
+            QStringLiteral("\nТекущий реестр будет заменён; прежде он будет сохранён в файл %1.").arg(keptAs);
     return text;
 }
 
