@@ -13,6 +13,7 @@
 #include "register/table.h"
 #include "register/ui/combo_accessibility.h"
 #include "register/ui/db_grid.h"
+#include "register/ui/grid_model.h"
 #include "register/ui/grid_search.h"
 #include "register/ui/objects_ops.h"
 #include "register/varek_register.h"
@@ -35,6 +36,7 @@
 #include <QProgressBar>
 #include <QProgressDialog>
 #include <QScreen>
+#include <QSet>
 #include <QShortcut>
 #include <QSplitter>
 #include <QTabWidget>
@@ -766,8 +768,27 @@ void TTVarekLocal::ToolButton12Click() {
     runUnit([this] { KeyOperations(*m_register, *m_messages, this).ToolButton12Click(); });
 }
 
+// With a search on, the keys the grid shows are exported; otherwise all.
 void TTVarekLocal::tbExportKeysClick() {
-    guarded(*m_messages, [this] { KeyTransferOperations(*m_register, *m_messages, this).exportKeys(); });
+    guarded(*m_messages, [this] {
+        KeySubset subset;
+        const GridModel* model = m_dbGrid3->gridModel();
+        if (model->filtering()) {
+            if (model->rowCount() == 0)
+                throw EDatabaseError(QStringLiteral(
+                    "Нечего выгружать: ни один ключ не подходит под условие поиска. Измените текст в поле "
+                    "«Поиск ключа» или очистите его клавишей Esc, чтобы выгрузить все ключи."));
+            QSet<int> shown;
+            for (int row = 0; row < model->rowCount(); ++row)
+                shown.insert(model->sourceRow(row));
+            const Table& tokens = m_register->taTokens();
+            for (int id = 0; id < tokens.storedRowCount(); ++id) {
+                const int row = tokens.rowOfStored(id);
+                if (row >= 0 && shown.contains(row)) subset.rowIds.append(id);
+            }
+        }
+        KeyTransferOperations(*m_register, *m_messages, this).exportKeys(subset);
+    });
 }
 
 // The import is its own unit of work, dropped whole when it fails (not the

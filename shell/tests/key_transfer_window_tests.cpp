@@ -7,6 +7,7 @@
 #include "register/table.h"
 #include "register/ui/db_grid.h"
 #include "register/ui/grid_model.h"
+#include "register/ui/grid_search.h"
 #include "register/ui/tests/grid_sample_register.h"
 #include "register/varek_register.h"
 #include "shell/t_vareklocal.h"
@@ -15,6 +16,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -88,6 +90,40 @@ private slots:
         QCOMPARE(w.DBGrid3()->gridModel()->rowCount(), 5);
         QCOMPARE(w.findChild<QLabel*>(QStringLiteral("laCount"))->text(), QStringLiteral("Всего 5"));
         QVERIFY(!w.reg().unitOpen());
+    }
+
+    // With a search on, the keys the grid shows go to the file, and nothing
+    // shown is refused rather than taken for "all".
+    void exportTakesTheKeysTheSearchShows() {
+        sample::makeRegister(data());
+        TTVarekLocal w(&m_messages);
+        QVERIFY(w.FormCreate());
+        w.show();
+        w.keySearch()->edit()->setText(QStringLiteral("ов")); // Иванов, Петрова, Сидоров
+
+        const QString out = m_home->filePath(QStringLiteral("found.csv"));
+        m_messages.fileAnswers << out;
+        QTest::mouseClick(w.findChild<QToolButton*>(QStringLiteral("tbExportKeys")), Qt::LeftButton);
+        QCOMPARE(m_messages.texts(RecordingMessages::Shown::Plain),
+                 QStringList{QStringLiteral("Выгружено ключей: 3 в файл %1").arg(out)});
+        QFile exported(out);
+        QVERIFY(exported.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(exported.readAll());
+        for (const char* holder : {"Иванов Иван Иванович", "Петрова Анна", "Сидоров Пётр"})
+            QVERIFY(text.contains(QString::fromUtf8(holder)));
+        QVERIFY(!text.contains(QStringLiteral("Ёлкин")));
+
+        m_messages.clear();
+        w.keySearch()->edit()->setText(QStringLiteral("нет такого"));
+        const QString none = m_home->filePath(QStringLiteral("none.csv"));
+        m_messages.fileAnswers << none;
+        QTest::mouseClick(w.findChild<QToolButton*>(QStringLiteral("tbExportKeys")), Qt::LeftButton);
+        QCOMPARE(m_messages.texts(RecordingMessages::Shown::Plain), QStringList());
+        QCOMPARE(m_messages.texts(RecordingMessages::Shown::Error).size(), 1);
+        QVERIFY(m_messages.texts(RecordingMessages::Shown::Error)
+                    .first()
+                    .contains(QStringLiteral("Нечего выгружать")));
+        QVERIFY(!QFile::exists(none));
     }
 };
 
