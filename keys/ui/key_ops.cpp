@@ -6,6 +6,7 @@
 #include "keys/token_code.h"
 #include "keys/ui/rights_model.h"
 #include "register/data_link.h"
+#include "register/pg_table_store.h"
 #include "register/table.h"
 #include "register/varek_register.h"
 #include "register/view.h"
@@ -213,8 +214,12 @@ bool KeyOperations::storeKey(const TToken& token, const QString& code, int exist
                 table->cancel();
         // On a server the key row and its access rows go in one transaction:
         // the unit is undone whole, and the guard says why.
-        if (m_reg.backend() == VarekRegister::Backend::Database)
+        if (m_reg.backend() == VarekRegister::Backend::Database) {
+            // An edit over a row another workstation changed meanwhile is
+            // offered again to the operator (see editCurrent).
+            if (existingRow >= 0 && dynamic_cast<const ERowChanged*>(&e)) throw;
             throw EDatabaseError(QStringLiteral("Ключ не сохранён: %1").arg(errorText(e)));
+        }
         const QString what =
             posted ? QStringLiteral("Ключ сохранён, но его права доступа записаны не полностью: %1")
                    : QStringLiteral("Ключ не сохранён: %1");
@@ -261,15 +266,54 @@ void KeyOperations::editCurrent() {
         const qint32 status = tokens.asInteger(field::status);
         token.status = status == 0 || status == 1 ? static_cast<quint8>(status) : 255;
     }
+    const QString storedCode = token.token_code;
 
     SuspendedLinks suspended(m_reg);
-    FillRightsTree(*frmEdToken, true, token.token_code);
-    frmEdToken->setCodeCheck([this, row](const QString& code) { return codeTakenMessage(code, row); });
+    QVector<qint32> typedRights;
+    bool again = false;
+    for (;;) {
+        createEditor();
+        FillRightsTree(*frmEdToken, true, storedCode);
+        if (again) keepTypedRights(*frmEdToken, typedRights);
+        frmEdToken->setCodeCheck([this, row](const QString& code) { return codeTakenMessage(code, row); });
 
-    if (!EditToken(frmEdToken, token)) return;
-    const QString code = normalizeTokenCode(token.token_code);
-    storeKey(token, code, row);
+        if (!EditToken(frmEdToken, token)) return;
+        const QString code = normalizeTokenCode(token.token_code);
+        try {
+            storeKey(token, code, row);
+            break;
+        } catch (const ERowChanged& e) {
+            // Another workstation changed the key or its rights meanwhile
+            // (on a server only): the register is read anew and the editor
+            // shown again with what was typed, to be saved over the fresh rows.
+            m_messages.plain(e.message());
+            m_reg.refresh();
+            row = rowOfCode(storedCode, -1);
+            if (row < 0) {
+                m_messages.plain(
+                    QStringLiteral("Ключ удалён на другом рабочем месте; изменение не записано."));
+                break;
+            }
+            tokens.setRecNo(row);
+            typedRights = token.rights;
+            again = true;
+        }
+    }
     rerunViews();
+}
+
+void KeyOperations::keepTypedRights(TfrmEdToken& frm, const QVector<qint32>& typed) {
+    QHash<qint32, bool> granted; // ser_num -> checked, as the operator left the tree
+    for (qint32 entry : typed)
+        if (entry != 0) granted.insert(entry / 10, entry % 10 == 1);
+    RightsModel& rights = frm.rights();
+    for (int position = 0; position < rights.nodeCount(); ++position) {
+        const QModelIndex node = rights.nodeAt(position);
+        if (!node.parent().isValid()) continue; // an object
+        const auto it =
+            granted.constFind(static_cast<qint32>(node.data(RightsModel::NumberRole).toLongLong()));
+        if (it != granted.constEnd()) frm.setNodeChecked(position, *it);
+    }
 }
 
 void KeyOperations::deleteCurrent() {

@@ -36,6 +36,9 @@ public:
     void FillRightsTree(TfrmEdToken& frm, bool editing, const QString& storedCode = QString());
     // Brings the access rows of code in line with a rights list.
     void ApplyRights(const QString& code, const QVector<qint32>& rights);
+    // Sets the controllers of the editor's tree that a rights list (see
+    // TToken::rights) names as it has them; the others stay as they are.
+    void keepTypedRights(TfrmEdToken& frm, const QVector<qint32>& typed);
 
     // The refusal text when a key other than the current row of the keys
     // table (exceptRow, -1 for none) already holds code; empty otherwise.

@@ -4,6 +4,7 @@
 
 #include "core/recording_messages.h"
 #include "keys/ui/key_ops.h"
+#include "keys/ui/rights_model.h"
 #include "keys/ui/tests/key_editor_support.h"
 #include "register/tests/pg_support.h"
 #include "register/ui/objects_ops.h"
@@ -13,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 using namespace varek;
@@ -148,6 +150,66 @@ private slots:
         // The address the other workstation saved stays: the editor does not change it.
         QCOMPARE(other.taObj().asString(field::addr), QStringLiteral("ул. Мира, 1"));
         QCOMPARE(w->reg().taObj().asString(field::addr), QStringLiteral("ул. Мира, 1"));
+    }
+
+    // The key editor comes back with the holder and the rights as typed when
+    // another workstation saved the key first; the second save goes over the
+    // fresh row and its access rows.
+    void keyEditorKeepsTheTypingWhenTheKeyChangedMeanwhile() {
+        auto w = started();
+        const QString code = QStringLiteral("01B2F5107C3A0086");
+        VarekRegister other;
+        other.openDatabase(m_url);
+        DurableUnit::run(other, [&] {
+            addRow(other.taTokens(), {{field::tokenCode, code},
+                                      {field::tokenCard, QStringLiteral("178.12412")},
+                                      {field::userName, QStringLiteral("Иванов")},
+                                      {field::status, 1}});
+            addRow(other.taTC(), {{field::tokenCode, code}, {field::serNum, 7}});
+        });
+        QVERIFY(waitFor(
+            [&] { return w->reg().taTokens().recordCount() == 1 && w->reg().taTC().recordCount() == 1; }));
+        DurableUnit::run(other, [&] {
+            other.taTokens().edit();
+            other.taTokens().setFieldValue(field::userName, QStringLiteral("Иванов И."));
+            other.taTokens().post();
+        });
+
+        int shown = 0;
+        QString nameAgain;
+        bool rightClearedAgain = false;
+        QTimer poll;
+        poll.setInterval(10);
+        connect(&poll, &QTimer::timeout, [&] {
+            auto* frm = qobject_cast<TfrmEdToken*>(QApplication::activeModalWidget());
+            if (!frm || !frm->isVisible() || frm->property("scripted").toBool()) return;
+            frm->setProperty("scripted", true);
+            if (++shown == 1) {
+                frm->edName->setText(QStringLiteral("Петров"));
+                frm->setNodeChecked(1, false); // the right to controller 7
+            } else {
+                nameAgain = frm->edName->text();
+                rightClearedAgain = frm->rights().checkState(frm->rights().nodeAt(1)) == Qt::Unchecked;
+            }
+            frm->bbSave->click();
+        });
+        poll.start();
+        guarded(m_messages, [&] {
+            DurableUnit::run(w->reg(),
+                             [&] { KeyOperations(w->reg(), m_messages, w.get()).ToolButton8Click(); });
+        });
+        poll.stop();
+        QCOMPARE(shown, 2);
+        QCOMPARE(nameAgain, QStringLiteral("Петров"));
+        QVERIFY(rightClearedAgain);
+        // One refusal between the two shows (each show also says that the
+        // reader's port, not set here, cannot be opened).
+        const QStringList refusals = m_messages.texts(RecordingMessages::Shown::Plain)
+                                         .filter(QStringLiteral("Запись изменена на другом рабочем месте"));
+        QCOMPARE(refusals.size(), 1);
+        QVERIFY(m_messages.texts(RecordingMessages::Shown::Error).isEmpty());
+        QCOMPARE(countIn(m_url, "SELECT count(*) FROM tokens WHERE user_name = 'Петров'"), 1);
+        QCOMPARE(countIn(m_url, "SELECT count(*) FROM tc"), 0);
     }
 
     // A key whose right cannot be written (its controller was deleted at
