@@ -46,7 +46,10 @@ QList<CsvRecord> parseCsv(const QByteArray& bytes) {
     QByteArrayView body(bytes);
     if (body.startsWith("\xEF\xBB\xBF")) body = body.sliced(3);
 
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    // The file's own byte order mark is gone; a second one is text of the
+    // first cell and stays (the decoder would drop it otherwise).
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     const QString text = decoder.decode(body);
     if (decoder.hasError()) {
         // The line of the first byte that is not UTF-8, for the message.

@@ -51,6 +51,12 @@ INSTANTIATE_TEST_SUITE_P(
                                 "a,b\r\n",
                                 {{"a", "b"}},
                                 {1}},
+                      // The file's mark is dropped, a second one is the first cell's text.
+                      ParseCase{"second_bom_kept",
+                                "\xEF\xBB\xBF\xEF\xBB\xBF"
+                                "a,b\r\n",
+                                {{QStringLiteral("\uFEFFa"), "b"}},
+                                {1}},
                       ParseCase{"quoted_comma_cyrillic", "\"Иванов, Пётр\",1\r\n", {{A, "1"}}, {1}},
                       ParseCase{"doubled_quote", "\"say \"\"hi\"\"\",x\n", {{"say \"hi\"", "x"}}, {1}},
                       ParseCase{
