@@ -5,6 +5,8 @@
 
 #include "register/ui/tests/grid_sample_register.h"
 
+#include "core/tests/run_program.h"
+
 #include <QDir>
 #include <QFile>
 #include <QMap>
@@ -32,23 +34,11 @@ inline QMap<QString, QByteArray> dirSnapshot(const QString& dir) {
     return out;
 }
 
-// Runs a program; its exit code (-1 when it did not run), standard output and error.
-struct Ran {
-    int code = -1;
-    QString out;
-    QString err;
-};
+// Runs a program (see runProgram).
+using Ran = ProgramRun;
 inline Ran run(const QString& program, const QStringList& args,
                const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
-    QProcess p;
-    p.setProcessEnvironment(env);
-    p.start(program, args);
-    Ran r;
-    if (!p.waitForFinished(60000)) return r;
-    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
+    return runProgram(program, args, env);
 }
 
 // The member names tar lists.

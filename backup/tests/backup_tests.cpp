@@ -114,7 +114,7 @@ table('tc.dbf', 'token_code C(16); ser_num N(11,0)', [])
     const QString cut = outDir.filePath("cut.tar.gz");
     ASSERT_EQ(run("tar", {"-czf", cut, "-C", home.home, "Data/obj.dbf", "Data/ctrl.dbf", "Data/tokens.dbf",
                           "Data/tc.dbf"})
-                  .code,
+                  .exitCode,
               0);
     QTemporaryDir staging2;
     const QString why = errorOf([&] { checkBackup(cut, staging2.path()); });

@@ -55,14 +55,14 @@ TEST(BackupTool, CreateThenRestoreIntoAMissingDirectoryOpensWithEveryRow) {
     QTemporaryDir out;
     const QString archive = out.filePath("b.tar.gz");
     const Ran made = tool({"create", home.data, archive});
-    ASSERT_EQ(made.code, 0) << made.err.toStdString();
+    ASSERT_EQ(made.exitCode, 0) << made.err.toStdString();
     EXPECT_TRUE(made.out.contains("Резервная копия реестра сохранена")) << made.out.toStdString();
     EXPECT_TRUE(tarList(archive).contains("settings.ini")); // from beside Data/
 
     QTemporaryDir target;
     const QString data = target.filePath("new/Data");
     const Ran restored = tool({"restore", archive, data});
-    ASSERT_EQ(restored.code, 0) << restored.err.toStdString();
+    ASSERT_EQ(restored.exitCode, 0) << restored.err.toStdString();
     EXPECT_TRUE(restored.out.contains("объектов 2, контроллеров 3, ключей 4")) << restored.out.toStdString();
     for (const QString& t : kTables)
         EXPECT_EQ(fileBytes(data + "/" + t), fileBytes(home.data + t)) << t.toStdString();
@@ -83,11 +83,11 @@ TEST(BackupTool, RestoreOverARegisterKeepsItAndLeavesItsSettings) {
     writeBytes(from.home + "settings.ini", "[1]\ncom_zintor=9\n");
     QTemporaryDir out;
     const QString archive = out.filePath("b.tar.gz");
-    ASSERT_EQ(tool({"create", from.data, archive}).code, 0);
+    ASSERT_EQ(tool({"create", from.data, archive}).exitCode, 0);
     const auto old = dirSnapshot(into.data);
 
     const Ran r = tool({"restore", archive, into.data});
-    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_EQ(fileBytes(into.data + "obj.dbf"), fileBytes(from.data + "obj.dbf"));
     EXPECT_EQ(fileBytes(into.home + "settings.ini"), QByteArray("[1]\ncom_zintor=3\ncom_token=4\n"));
     const QStringList kept = QDir(out.path()).entryList({"varek-before-restore-*.tar.gz"});
@@ -95,7 +95,7 @@ TEST(BackupTool, RestoreOverARegisterKeepsItAndLeavesItsSettings) {
     EXPECT_TRUE(r.out.contains(kept[0]));
 
     // Restoring the kept copy brings the old register back.
-    ASSERT_EQ(tool({"restore", out.filePath(kept[0]), into.data}).code, 0);
+    ASSERT_EQ(tool({"restore", out.filePath(kept[0]), into.data}).exitCode, 0);
     for (const QString& t : kTables)
         EXPECT_EQ(fileBytes(into.data + t), old.value(t)) << t.toStdString();
 }
@@ -115,7 +115,7 @@ TEST(BackupTool, TheSettingsOfAnInstalledProgramAreFoundInItsConfigPlace) {
     env.insert("XDG_CONFIG_HOME", xdg.filePath("config"));
     const QString archive = xdg.filePath("b.tar.gz");
     const Ran r = run(kTool, {"create", data, archive}, env);
-    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_TRUE(tarList(archive).contains("settings.ini"));
 }
 
@@ -123,18 +123,18 @@ TEST(BackupTool, RefusesWhileTheProgramHoldsTheRegister) {
     SampleHome home;
     QTemporaryDir out;
     const QString archive = out.filePath("b.tar.gz");
-    ASSERT_EQ(tool({"create", home.data, archive}).code, 0);
+    ASSERT_EQ(tool({"create", home.data, archive}).exitCode, 0);
     const auto before = dirSnapshot(home.data);
 
     VarekRegister program; // the window's register holds the directory's lock
     program.open(home.data);
     const Ran c = tool({"create", home.data, out.filePath("c.tar.gz")});
-    EXPECT_EQ(c.code, 1);
+    EXPECT_EQ(c.exitCode, 1);
     EXPECT_TRUE(c.err.contains("уже используется")) << c.err.toStdString();
     EXPECT_TRUE(c.err.contains("Закройте программу Varek")) << c.err.toStdString();
     EXPECT_FALSE(QFileInfo::exists(out.filePath("c.tar.gz")));
     const Ran r = tool({"restore", archive, home.data});
-    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(r.err.contains("уже используется")) << r.err.toStdString();
     EXPECT_EQ(dirSnapshot(home.data), before);
     EXPECT_EQ(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"b.tar.gz"});
@@ -145,13 +145,13 @@ TEST(BackupTool, APendingJournalIsCompletedBeforeTheCopyIsTaken) {
     leavePendingJournal(home.data, "Restored Holder");
     QTemporaryDir out;
     const QString archive = out.filePath("b.tar.gz");
-    ASSERT_EQ(tool({"create", home.data, archive}).code, 0);
+    ASSERT_EQ(tool({"create", home.data, archive}).exitCode, 0);
     EXPECT_EQ(QFileInfo(home.data + VarekRegister::journalFileName()).size(), 0);
     EXPECT_FALSE(tarList(archive).join(' ').contains("journal"));
 
     QTemporaryDir target;
     const Ran r = tool({"restore", archive, target.path()});
-    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     auto tokens = DbfFile::open(target.filePath("tokens.dbf"));
     QStringList names;
     tokens->readAll(
@@ -166,19 +166,19 @@ TEST(BackupTool, RefusedArchiveAndWrongCommandLines) {
     writeBytes(out.filePath("notes.txt"), "not an archive");
     const auto before = dirSnapshot(home.data);
     const Ran bad = tool({"restore", out.filePath("notes.txt"), home.data});
-    EXPECT_EQ(bad.code, 1);
+    EXPECT_EQ(bad.exitCode, 1);
     EXPECT_TRUE(bad.err.contains("не является резервной копией")) << bad.err.toStdString();
     EXPECT_EQ(dirSnapshot(home.data), before);
     const Ran missing = tool({"create", out.filePath("nowhere"), out.filePath("b.tar.gz")});
-    EXPECT_EQ(missing.code, 1);
+    EXPECT_EQ(missing.exitCode, 1);
     EXPECT_TRUE(missing.err.contains("не найден")) << missing.err.toStdString();
 
     for (const QStringList& args :
          {QStringList{}, QStringList{"create", home.data}, QStringList{"copy", home.data, "b.tar.gz"},
           QStringList{"create", "--settings"}, QStringList{"restore", "--x", "a", "b"}}) {
         const Ran r = tool(args);
-        EXPECT_EQ(r.code, 2) << args.join(' ').toStdString();
+        EXPECT_EQ(r.exitCode, 2) << args.join(' ').toStdString();
         EXPECT_TRUE(r.err.contains("Использование:")) << args.join(' ').toStdString();
     }
-    EXPECT_EQ(tool({"--help"}).code, 0);
+    EXPECT_EQ(tool({"--help"}).exitCode, 0);
 }

@@ -3,6 +3,8 @@
 #include "dbase/dbf.h"
 #include "register/register_schema.h"
 
+#include "core/tests/run_program.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -13,21 +15,10 @@ using namespace varek;
 
 namespace {
 
-struct ToolRun {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using ToolRun = test::ProgramRun;
 
 ToolRun runTool(const QString& name, const QStringList& args) {
-    QProcess p;
-    p.start(QStringLiteral(VAREK_BIN_DIR "/") + name, args);
-    ToolRun r;
-    if (!p.waitForFinished(30000)) return r;
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
+    return test::runProgram(QStringLiteral(VAREK_BIN_DIR "/") + name, args);
 }
 
 } // namespace

@@ -7,6 +7,8 @@
 #include "register/register_schema.h"
 #include "register/tests/dataset_support.h"
 
+#include "core/tests/run_program.h"
+
 #include <QDate>
 #include <QDir>
 #include <QProcess>
@@ -20,21 +22,10 @@ using varek::test::TestPgServer;
 
 namespace {
 
-struct ToolRun {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using ToolRun = test::ProgramRun;
 
 ToolRun runTool(const QString& name, const QStringList& args) {
-    QProcess p;
-    p.start(QStringLiteral(VAREK_BIN_DIR "/") + name, args);
-    ToolRun r;
-    if (!p.waitForFinished(60000)) return r;
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
+    return test::runProgram(QStringLiteral(VAREK_BIN_DIR "/") + name, args);
 }
 
 ToolRun reg(const QStringList& args) {

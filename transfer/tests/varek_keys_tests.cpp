@@ -7,6 +7,8 @@
 #include "transfer/key_transfer.h"
 #include "transfer/tests/gtest_print.h"
 
+#include "core/tests/run_program.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -23,21 +25,10 @@ const QString CodeA = QStringLiteral("01B2F5107C3A0086");
 const QString CodeB = QStringLiteral("010900107C3A000D");
 const QString CodeD = QStringLiteral("01FFFFFFFFFF001A");
 
-struct ToolRun {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using ToolRun = test::ProgramRun;
 
 ToolRun varekKeys(const QStringList& args) {
-    QProcess p;
-    p.start(QStringLiteral(VAREK_BIN_DIR "/varek-keys"), args);
-    ToolRun r;
-    if (!p.waitForFinished(30000)) return r;
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
+    return test::runProgram(QStringLiteral(VAREK_BIN_DIR "/varek-keys"), args);
 }
 
 QByteArray filesHash(const QString& dir) {
