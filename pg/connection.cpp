@@ -262,6 +262,18 @@ void PgConnection::rollback() {
     if (pg_result* result = PQexec(m_conn, "ROLLBACK")) PQclear(result);
 }
 
+void PgConnection::finishCopy(pg_conn* conn) const {
+    // The results a COPY ends with; the first that is not a success is thrown.
+    pg_result* failed = nullptr;
+    while (pg_result* result = PQgetResult(conn)) {
+        if (PQresultStatus(result) != PGRES_COMMAND_OK && !failed)
+            failed = result;
+        else
+            PQclear(result);
+    }
+    if (failed) throwResultError(failed);
+}
+
 void PgConnection::copyIn(const QString& copySql, const QByteArray& data) {
     pg_conn* conn = live();
     pg_result* start = PQexec(conn, copySql.toUtf8().constData());
@@ -273,14 +285,7 @@ void PgConnection::copyIn(const QString& copySql, const QByteArray& data) {
         if (PQputCopyData(conn, data.constData() + at, n) != 1) throwLost(clean(PQerrorMessage(conn)));
     }
     if (PQputCopyEnd(conn, nullptr) != 1) throwLost(clean(PQerrorMessage(conn)));
-    pg_result* failed = nullptr;
-    while (pg_result* result = PQgetResult(conn)) {
-        if (PQresultStatus(result) != PGRES_COMMAND_OK && !failed)
-            failed = result;
-        else
-            PQclear(result);
-    }
-    if (failed) throwResultError(failed);
+    finishCopy(conn);
     if (PQstatus(conn) != CONNECTION_OK) throwLost(clean(PQerrorMessage(conn)));
 }
 
@@ -296,14 +301,7 @@ QByteArray PgConnection::copyOut(const QString& copySql) {
         out.append(buffer, n);
         PQfreemem(buffer);
     }
-    pg_result* failed = nullptr;
-    while (pg_result* result = PQgetResult(conn)) {
-        if (PQresultStatus(result) != PGRES_COMMAND_OK && !failed)
-            failed = result;
-        else
-            PQclear(result);
-    }
-    if (failed) throwResultError(failed);
+    finishCopy(conn);
     if (n == -2 || PQstatus(conn) != CONNECTION_OK) throwLost(clean(PQerrorMessage(conn)));
     return out;
 }

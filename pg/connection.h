@@ -100,6 +100,7 @@ public:
 private:
     [[noreturn]] void throwLost(const QString& detail) const;
     [[noreturn]] void throwResultError(pg_result* result) const;
+    void finishCopy(pg_conn* conn) const;
     pg_conn* live(); // the connection, or throws when not connected
     QString m_conninfo;
     pg_conn* m_conn = nullptr;
