@@ -235,6 +235,73 @@ void PgTableStore::requireParents(const QVector<QVariant>& values) {
 
 PgTableStore::~PgTableStore() = default;
 
+std::pair<quint32, QVector<QVariant>> PgTableStore::rowOf(const QByteArray* cells) {
+    const auto id = integerOf(cells[0]);
+    const auto version = integerOf(cells[1]);
+    if (!id || !version || *id <= 0 || *id > std::numeric_limits<quint32>::max())
+        throw EDatabaseError(
+            QStringLiteral("В таблице %1 на сервере строка с недопустимым номером строки.").arg(m_table));
+    const int nf = static_cast<int>(m_fields.size());
+    QVector<QVariant> values(nf);
+    for (int k = 0; k < nf; ++k) {
+        const QByteArray& c = cells[k + 2];
+        if (c.isNull()) continue;
+        switch (m_fields[k].type) {
+        case 'N':
+            if (const auto v = integerOf(c)) values[k] = QVariant::fromValue<qint64>(*v);
+            break;
+        case 'D':
+            values[k] = QDate::fromString(QString::fromLatin1(c), Qt::ISODate);
+            break;
+        default: {
+            // As a dBASE file reads: blanks at the end are not kept, and
+            // an empty text is null.
+            QString text = QString::fromUtf8(c);
+            qsizetype e = text.size();
+            while (e > 0 && text.at(e - 1) == QLatin1Char(' '))
+                --e;
+            text.truncate(e);
+            if (!text.isEmpty()) values[k] = text;
+        }
+        }
+    }
+    const quint32 key = static_cast<quint32>(*id);
+    m_versions[key] = *version;
+    return {key, std::move(values)};
+}
+
+bool PgTableStore::loadRows(const std::vector<quint32>& keys,
+                            const std::function<void(quint32 key, QVector<QVariant>&& values)>& sink) {
+    QString list;
+    list.reserve(static_cast<qsizetype>(keys.size()) * 8 + 2);
+    list += u'{';
+    for (size_t i = 0; i < keys.size(); ++i) {
+        if (i) list += u',';
+        list += QString::number(keys[i]);
+    }
+    list += u'}';
+    const PgResult r = m_session.run([&] {
+        return m_session.connection().exec(
+            QStringLiteral("SELECT row_id, row_version, %1 FROM %2 WHERE row_id = ANY($1::bigint[]) ORDER BY "
+                           "row_id")
+                .arg(m_columns, m_table),
+            {list});
+    });
+    for (quint32 key : keys)
+        m_versions.erase(key);
+    const int nc = static_cast<int>(m_fields.size()) + 2;
+    if (r.columns() != nc)
+        throw EDatabaseError(QStringLiteral("Сервер базы данных прислал строку без части полей."));
+    std::vector<QByteArray> cells(static_cast<size_t>(nc));
+    for (int row = 0; row < r.rows(); ++row) {
+        for (int c = 0; c < nc; ++c)
+            cells[size_t(c)] = r.isNull(row, c) ? QByteArray() : r.bytes(row, c);
+        auto [key, values] = rowOf(cells.data());
+        sink(key, std::move(values));
+    }
+    return true;
+}
+
 void PgTableStore::load(const std::function<void(quint32 key, QVector<QVariant>&& values)>& sink) {
     const QByteArray data = m_session.run([&] {
         return m_session.connection().copyOut(
@@ -243,38 +310,8 @@ void PgTableStore::load(const std::function<void(quint32 key, QVector<QVariant>&
     });
     m_versions.clear();
     quint32 count = 0;
-    const int nf = static_cast<int>(m_fields.size());
-    parseCopyText(data, nf + 2, [&](const QVector<QByteArray>& cells) {
-        const auto id = integerOf(cells[0]);
-        const auto version = integerOf(cells[1]);
-        if (!id || !version || *id <= 0 || *id > std::numeric_limits<quint32>::max())
-            throw EDatabaseError(
-                QStringLiteral("В таблице %1 на сервере строка с недопустимым номером строки.").arg(m_table));
-        QVector<QVariant> values(nf);
-        for (int k = 0; k < nf; ++k) {
-            const QByteArray& c = cells[k + 2];
-            if (c.isNull()) continue;
-            switch (m_fields[k].type) {
-            case 'N':
-                if (const auto v = integerOf(c)) values[k] = QVariant::fromValue<qint64>(*v);
-                break;
-            case 'D':
-                values[k] = QDate::fromString(QString::fromLatin1(c), Qt::ISODate);
-                break;
-            default: {
-                // As a dBASE file reads: blanks at the end are not kept, and
-                // an empty text is null.
-                QString text = QString::fromUtf8(c);
-                qsizetype e = text.size();
-                while (e > 0 && text.at(e - 1) == QLatin1Char(' '))
-                    --e;
-                text.truncate(e);
-                if (!text.isEmpty()) values[k] = text;
-            }
-            }
-        }
-        const quint32 key = static_cast<quint32>(*id);
-        m_versions[key] = *version;
+    parseCopyText(data, static_cast<int>(m_fields.size()) + 2, [&](const QVector<QByteArray>& cells) {
+        auto [key, values] = rowOf(cells.constData());
         sink(key, std::move(values));
         ++count;
     });

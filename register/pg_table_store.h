@@ -89,6 +89,8 @@ public:
     const QVector<DbfField>& fields() const override { return m_fields; }
     quint32 sizeHint() const override { return m_lastCount; }
     void load(const std::function<void(quint32 key, QVector<QVariant>&& values)>& sink) override;
+    bool loadRows(const std::vector<quint32>& keys,
+                  const std::function<void(quint32 key, QVector<QVariant>&& values)>& sink) override;
     void checkFits(const QVector<QVariant>& values) const override;
     quint32 append(const QVector<QVariant>& values) override;
     void update(quint32 key, const QVector<QVariant>& values) override;
@@ -98,6 +100,10 @@ public:
 
 private:
     QVariantList params(const QVector<QVariant>& values) const;
+    // One row's fields as the server gives them (row id, row version, then
+    // the table's fields; a null QByteArray for null) as the row's values;
+    // its version is kept.
+    std::pair<quint32, QVector<QVariant>> rowOf(const QByteArray* cells);
     [[noreturn]] void refuseChanged() const;
 
     // A field that names a row of another table (a controller's object, an

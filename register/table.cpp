@@ -14,8 +14,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <optional>
+#include <unordered_map>
 
 namespace varek {
 
@@ -339,6 +341,71 @@ void Table::reload() {
     // database row), else the same position.
     if (key && moveToKey(*key)) return;
     setRecNo(std::min(row, recordCount() - 1));
+}
+
+bool Table::reloadRows(const std::vector<quint32>& wanted) {
+    if (!active() || state() != State::Browse) return false;
+    std::vector<quint32> keys = wanted;
+    std::sort(keys.begin(), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+    if (keys.empty()) return true;
+    std::vector<std::pair<quint32, QVector<QVariant>>> fresh;
+    if (!d->file->loadRows(keys, [&](quint32 key, QVector<QVariant>&& values) {
+            fresh.emplace_back(key, std::move(values));
+        })) {
+        reload();
+        return true;
+    }
+    // The rows in memory of the keys (ids are in key order: one pass).
+    std::unordered_map<quint32, int> idOf;
+    idOf.reserve(keys.size());
+    const auto wantedKey = [&](quint32 key) { return std::binary_search(keys.begin(), keys.end(), key); };
+    const int n = d->rows.size();
+    const quint32 lastKey = n > 0 ? d->rows.recno(n - 1) : 0;
+    for (int id = 0; id < n; ++id)
+        if (d->rows.live(id) && wantedKey(d->rows.recno(id))) idOf[d->rows.recno(id)] = id;
+    for (const auto& [key, values] : fresh) {
+        if (!idOf.count(key) && n > 0 && key <= lastKey) {
+            reload();
+            return true;
+        }
+    }
+    const int oldPos = d->cur;
+    const int oldId = d->presentedId(d->cur);
+    // Out of the presented order first (the values decide the place), then
+    // changed, killed or added, and merged back in order.
+    std::vector<char> touched(static_cast<size_t>(n), 0);
+    for (const auto& [key, id] : idOf)
+        touched[static_cast<size_t>(id)] = 1;
+    const auto isTouched = [&](int id) { return id < n && touched[static_cast<size_t>(id)] != 0; };
+    d->all.erase(std::remove_if(d->all.begin(), d->all.end(), isTouched), d->all.end());
+    std::vector<int> back;
+    for (auto& [key, values] : fresh) {
+        const auto it = idOf.find(key);
+        if (it != idOf.end()) {
+            d->rows.set(it->second, values);
+            back.push_back(it->second);
+            idOf.erase(it);
+        } else {
+            back.push_back(d->rows.append(key, std::move(values)));
+        }
+    }
+    for (const auto& [key, id] : idOf)
+        d->rows.kill(id);
+    std::sort(back.begin(), back.end(), [this](int a, int b) { return d->less(a, b); });
+    std::vector<int> merged;
+    merged.reserve(d->all.size() + back.size());
+    std::merge(d->all.begin(), d->all.end(), back.begin(), back.end(), std::back_inserter(merged),
+               [this](int a, int b) { return d->less(a, b); });
+    d->all.swap(merged);
+    d->present(false);
+    const int shown = static_cast<int>(d->presented().size());
+    // A current row deleted elsewhere: the row now at its place.
+    if (oldId >= 0 && !d->rows.live(oldId) && shown > 0) d->cur = std::clamp(oldPos, 0, shown - 1);
+    setEofBof(shown == 0, shown == 0);
+    emit rowsReset();
+    notifyDataEvent();
+    return true;
 }
 
 std::optional<quint32> Table::currentKey() const {

@@ -80,6 +80,13 @@ public:
     // current row where it is still there (by its record or row id), else
     // its position; fires the events of an opening.
     void reload();
+    // Reads the rows of keys anew from the store (rows changed, added or
+    // deleted elsewhere), keeping the current row when it is still there;
+    // the rows presented again and a change event. Reads the whole table
+    // (reload) when the store cannot read single rows, or when a row that
+    // is new here comes before rows already read (the table keeps the
+    // store's key order). Browse state only; false, doing nothing, otherwise.
+    bool reloadRows(const std::vector<quint32>& keys);
     // The store's key of the current row (record number, row id); none on
     // no row or while a row is inserted.
     std::optional<quint32> currentKey() const;

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace varek {
 
@@ -32,6 +33,15 @@ public:
     virtual quint32 sizeHint() const = 0;
     // Reads every live row in key order.
     virtual void load(const std::function<void(quint32 key, QVector<QVariant>&& values)>& sink) = 0;
+    // Reads the rows of keys that are there now, in key order (a key not
+    // given is a row that is gone). False, reading nothing, when the store
+    // cannot read single rows: the whole table is read anew then.
+    virtual bool loadRows(const std::vector<quint32>& keys,
+                          const std::function<void(quint32 key, QVector<QVariant>&& values)>& sink) {
+        (void)keys;
+        (void)sink;
+        return false;
+    }
 
     // Checks that values fit their fields without writing (the errors of a write).
     virtual void checkFits(const QVector<QVariant>& values) const = 0;

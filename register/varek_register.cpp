@@ -12,6 +12,7 @@
 #include "register/view.h"
 
 #include "pg/connection.h"
+#include "pg/schema.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -20,6 +21,7 @@
 #include <QTimer>
 
 #include <future>
+#include <vector>
 
 namespace varek {
 
@@ -46,6 +48,13 @@ QString tableFile(const QString& dir, const QString& name) {
 
 } // namespace
 
+// What other workstations changed in a table, not yet read anew: the rows
+// (their ids), or all of them.
+struct VarekRegister::ChangedRows {
+    bool all = false;
+    std::vector<quint32> ids;
+};
+
 struct VarekRegister::Impl {
     SqlViews engine;
     Table obj, ctrl, tokens, tc;
@@ -65,8 +74,19 @@ struct VarekRegister::Impl {
     // The register on a PostgreSQL server.
     std::unique_ptr<PgSession> pg;
     std::unique_ptr<QSocketNotifier> notifier;
-    QSet<QString> pending; // tables other workstations changed, not yet read anew
-    QTimer retry;          // reads them once the current row's editing is over
+    QHash<QString, ChangedRows> pending;
+    // Beyond this many rows of a table, the whole table is read.
+    static constexpr size_t kMaxChangedRows = 20000;
+    void notePending(const QString& table, QStringView rows) {
+        ChangedRows& c = pending[table];
+        if (c.all) return;
+        if (rows.isEmpty() || c.ids.size() >= kMaxChangedRows ||
+            !parsePgChangedRows(rows, c.ids, kMaxChangedRows - c.ids.size())) {
+            c.all = true;
+            c.ids.clear();
+        }
+    }
+    QTimer retry; // reads them once the current row's editing is over
     // libpq reads the notifications that come with a statement's answer
     // into its own queue, where the socket notifier cannot see them: they
     // are looked for now and then as well.
@@ -256,9 +276,10 @@ void VarekRegister::processNotifications() {
             try {
                 const int own = d->pg->connection().backendPid();
                 for (const PgConnection::Notification& n : d->pg->connection().takeNotifications()) {
+                    // "<table> <pid> <rows>" (see parsePgChangedRows).
                     const QStringList parts = n.payload.split(QLatin1Char(' '));
-                    if (parts.size() != 2 || parts[1].toInt() == own) continue;
-                    if (d->tableNamed(parts[0])) d->pending.insert(parts[0]);
+                    if (parts.size() != 3 || parts[1].toInt() == own) continue;
+                    if (d->tableNamed(parts[0])) d->notePending(parts[0], parts[2]);
                 }
             } catch (const EDatabaseError&) {
                 // The link is lost: the next unit connects again and reads every table.
@@ -277,16 +298,14 @@ void VarekRegister::processNotifications() {
                 return;
             }
         }
-        QStringList names;
-        for (const char* n : {"obj", "ctrl", "tokens", "tc"})
-            if (d->pending.contains(QLatin1String(n))) names << QLatin1String(n);
-        d->pending.clear();
+        QHash<QString, ChangedRows> changes;
+        changes.swap(d->pending);
         try {
-            reloadTables(names);
+            reloadChanges(changes);
         } catch (const EDatabaseError&) {
-            // Read again later (or after connecting again).
-            for (const QString& n : names)
-                d->pending.insert(n);
+            // Read again later (or after connecting again), whole.
+            for (auto it = changes.cbegin(); it != changes.cend(); ++it)
+                d->notePending(it.key(), QStringView());
             d->pg->noteFailure();
             return;
         }
@@ -295,6 +314,15 @@ void VarekRegister::processNotifications() {
 }
 
 void VarekRegister::reloadTables(const QStringList& names) {
+    QHash<QString, ChangedRows> changes;
+    for (const char* n : {"obj", "ctrl", "tokens", "tc"}) {
+        const QString name = QString::fromLatin1(n);
+        if (names.contains(name) || names.contains(QStringLiteral("*"))) changes[name].all = true;
+    }
+    reloadChanges(changes);
+}
+
+void VarekRegister::reloadChanges(const QHash<QString, ChangedRows>& changes) {
     Table* const all[] = {&d->obj, &d->ctrl, &d->tokens, &d->tc};
     std::optional<quint32> keys[4];
     // A row left half-written by a refused save goes: the rows are read anew.
@@ -306,8 +334,12 @@ void VarekRegister::reloadTables(const QStringList& names) {
     LinkSuspension views4(d->ds4);
     LinkSuspension views1(d->ds1);
     for (int i = 0; i < 4; ++i) {
-        if (!names.contains(all[i]->fileName()) && !names.contains(QStringLiteral("*"))) continue;
-        if (all[i]->active()) all[i]->reload();
+        const auto it = changes.constFind(all[i]->fileName());
+        if (it == changes.cend() || !all[i]->active()) continue;
+        if (it->all)
+            all[i]->reload();
+        else
+            all[i]->reloadRows(it->ids);
     }
     // The controllers follow the current object: the one that was current
     // is made current again when it is still among them.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <functional>
@@ -115,6 +116,8 @@ private:
     // Reads the named tables ("*": all four) anew, keeping the current rows
     // where they are still there; the views run once afterwards.
     void reloadTables(const QStringList& names);
+    struct ChangedRows;
+    void reloadChanges(const QHash<QString, ChangedRows>& changes);
     void rollbackUnit(); // abandonUnit and dropUnit on a server: the transaction rolled back
     void undoDatabaseUnit();
 

@@ -1,4 +1,5 @@
 // varek-register init DATABASE: creates the register's tables in an empty database.
+// varek-register upgrade DATABASE: brings the tables of an older version to this program's.
 // varek-register copy FROM TO: copies a register between a data directory and
 // a database, in either direction (and directory to directory, database to
 // database). A database is a libpq URL (postgresql://, postgres://) or a
@@ -33,6 +34,7 @@ namespace {
 const char* const kUsage =
     "Использование:\n"
     "  varek-register init БАЗА          создать таблицы реестра в пустой базе данных\n"
+    "  varek-register upgrade БАЗА       обновить таблицы реестра прежней версии\n"
     "  varek-register copy ОТКУДА КУДА   скопировать реестр из папки с данными в базу\n"
     "                                    данных, из базы в папку, из базы в базу или\n"
     "                                    из папки в папку\n"
@@ -536,6 +538,18 @@ int init(const QString& conninfo) {
     return 0;
 }
 
+int upgrade(const QString& conninfo) {
+    PgConnection conn(conninfo);
+    conn.connect();
+    const int before = pgSchemaVersion(conn);
+    upgradePgSchema(conn);
+    say(QStringLiteral("Таблицы реестра в базе данных %1 обновлены с версии %2 до версии %3.")
+            .arg(conn.displayName())
+            .arg(before)
+            .arg(kPgSchemaVersion));
+    return 0;
+}
+
 int copy(const QString& from, const QString& to) {
     if (!isDatabase(from) && !isDatabase(to) &&
         QFileInfo(from).canonicalFilePath() == QFileInfo(to).canonicalFilePath() && QFileInfo::exists(from))
@@ -576,13 +590,16 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
     const bool initCall = args.size() == 2 && args[0] == QLatin1String("init");
+    const bool upgradeCall = args.size() == 2 && args[0] == QLatin1String("upgrade");
     const bool copyCall = args.size() == 3 && args[0] == QLatin1String("copy");
-    if (!initCall && !copyCall) {
+    if (!initCall && !upgradeCall && !copyCall) {
         std::fputs(kUsage, stderr);
         return 2;
     }
     try {
-        return initCall ? init(args[1]) : copy(args[1], args[2]);
+        if (initCall) return init(args[1]);
+        if (upgradeCall) return upgrade(args[1]);
+        return copy(args[1], args[2]);
     } catch (const VarekError& e) {
         warn(e.message());
         return 1;

@@ -3,6 +3,7 @@
 #include "pg/connection.h"
 #include "pg/schema.h"
 #include "pg/tests/pg_server.h"
+#include "pg/tests/schema_v1.h"
 
 #include <QDate>
 #include <QFile>
@@ -172,7 +173,7 @@ TEST(PgConnection, LostServerGivesConnectionLostAndReconnectWorks) {
     EXPECT_EQ(db.conn.exec(QStringLiteral("SELECT count(*) FROM obj")).integer(0, 0), 0);
 }
 
-TEST(PgConnection, ChangesNotifyOtherConnectionsWithTableAndPid) {
+TEST(PgConnection, ChangesNotifyOtherConnectionsWithTablePidAndRows) {
     Db db;
     initPgSchema(db.conn);
     db.conn.listen(QStringLiteral("varek_changes"));
@@ -187,21 +188,96 @@ TEST(PgConnection, ChangesNotifyOtherConnectionsWithTableAndPid) {
     QList<PgConnection::Notification> got = waitForNotifications(db.conn);
     ASSERT_EQ(got.size(), 1);
     EXPECT_EQ(got[0].channel, "varek_changes");
-    EXPECT_EQ(got[0].payload, QStringLiteral("tokens %1").arg(other.backendPid()));
+    EXPECT_EQ(got[0].payload, QStringLiteral("tokens %1 1-5").arg(other.backendPid()));
     EXPECT_EQ(got[0].pid, other.backendPid());
 
-    // A transaction over two tables notifies each at its commit; its own changes carry its own pid.
+    // A transaction notifies each statement that changed rows at its
+    // commit, with its own pid; one that changed none is not told;
+    // TRUNCATE names every row.
+    other.exec(QStringLiteral("INSERT INTO tc (token_code, ser_num) VALUES ('K1', 1), ('K2', 2)"));
+    waitForNotifications(db.conn);
     db.conn.begin();
-    db.conn.exec(QStringLiteral("UPDATE tokens SET row_version = row_version + 1"));
-    db.conn.exec(QStringLiteral("DELETE FROM tc"));
+    db.conn.exec(QStringLiteral("UPDATE tokens SET row_version = row_version + 1 WHERE token_code IN "
+                                "('K1', 'K2', 'K4')"));
+    db.conn.exec(QStringLiteral("DELETE FROM tokens WHERE token_code = 'none'"));
+    db.conn.exec(QStringLiteral("DELETE FROM tokens WHERE token_code = 'K5'"));
+    db.conn.exec(QStringLiteral("TRUNCATE tc"));
     db.conn.commit();
     got = waitForNotifications(db.conn);
     QStringList payloads;
     for (const auto& n : got)
         payloads << n.payload;
-    payloads.sort();
     const QString own = QString::number(db.conn.backendPid());
-    EXPECT_EQ(payloads, QStringList({"tc " + own, "tokens " + own}));
+    EXPECT_EQ(payloads,
+              QStringList({"tokens " + own + " 1-2,4", "tokens " + own + " 5", "tc " + own + " *"}));
+
+    // Rows beyond what a notification holds: every row.
+    other.exec(
+        QStringLiteral("INSERT INTO tokens (token_code) SELECT 'M' || g FROM generate_series(1, 6000) g"));
+    got = waitForNotifications(db.conn);
+    ASSERT_EQ(got.size(), 1);
+    EXPECT_EQ(got[0].payload, QStringLiteral("tokens %1 6-6005").arg(other.backendPid()));
+    other.exec(QStringLiteral("DELETE FROM tokens WHERE row_id % 2 = 0"));
+    got = waitForNotifications(db.conn);
+    ASSERT_EQ(got.size(), 1);
+    EXPECT_EQ(got[0].payload, QStringLiteral("tokens %1 *").arg(other.backendPid()));
+}
+
+TEST(PgSchema, ChangedRowsAreReadFromTheirRanges) {
+    struct Case {
+        const char* rows;
+        size_t cap;
+        bool read;
+        std::vector<quint32> ids;
+    };
+    const Case cases[] = {
+        {"5", 10, true, {5}},
+        {"1-3,7,9-10", 10, true, {1, 2, 3, 7, 9, 10}},
+        {"1-10", 10, true, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}},
+        {"1-10,12", 10, false, {}},
+        {"1-4294967295", 10, false, {}},
+        {"*", 10, false, {}},
+        {"", 10, false, {}},
+        {"3-1", 10, false, {}},
+        {"0", 10, false, {}},
+        {"1,,2", 10, false, {}},
+        {"4294967296", 10, false, {}},
+        {"1-x", 10, false, {}},
+    };
+    for (const Case& c : cases) {
+        std::vector<quint32> ids{99};
+        EXPECT_EQ(parsePgChangedRows(QString::fromLatin1(c.rows), ids, c.cap), c.read) << c.rows;
+        std::vector<quint32> expected{99};
+        expected.insert(expected.end(), c.ids.begin(), c.ids.end());
+        EXPECT_EQ(ids, expected) << c.rows;
+    }
+}
+
+TEST(PgSchema, UpgradeBringsVersion1TablesUpKeepingTheirRows) {
+    Db db;
+    const EPgError none = errorOf([&] { upgradePgSchema(db.conn); });
+    EXPECT_TRUE(none.message().contains("нет таблиц реестра")) << none.message().toStdString();
+
+    initPgSchema(db.conn);
+    test::makeSchemaVersion1(db.conn);
+    db.conn.exec(QStringLiteral("INSERT INTO obj (obj_num, obj_name) VALUES (1, 'Склад')"));
+    const EPgError old = errorOf([&] { checkPgSchema(db.conn); });
+    EXPECT_TRUE(old.message().contains("varek-register upgrade")) << old.message().toStdString();
+
+    upgradePgSchema(db.conn);
+    EXPECT_EQ(pgSchemaVersion(db.conn), kPgSchemaVersion);
+    checkPgSchema(db.conn);
+    EXPECT_EQ(db.conn.exec(QStringLiteral("SELECT obj_name FROM obj")).text(0, 0), "Склад");
+    db.conn.listen(QStringLiteral("varek_changes"));
+    PgConnection other(db.url);
+    other.connect();
+    other.exec(QStringLiteral("UPDATE obj SET notes = 'x'"));
+    const QList<PgConnection::Notification> got = waitForNotifications(db.conn);
+    ASSERT_EQ(got.size(), 1);
+    EXPECT_EQ(got[0].payload, QStringLiteral("obj %1 1").arg(other.backendPid()));
+
+    const EPgError again = errorOf([&] { upgradePgSchema(db.conn); });
+    EXPECT_TRUE(again.message().contains("уже версии 2")) << again.message().toStdString();
 }
 
 TEST(PgConnection, CopyInAndOutKeepTextExactly) {
@@ -257,10 +333,12 @@ TEST(PgSchema, InitCreatesTheRegisterOnceAtItsVersion) {
     EXPECT_TRUE(again.message().contains("уже есть таблицы реестра")) << again.message().toStdString();
     EXPECT_EQ(db.conn.exec(QStringLiteral("SELECT count(*) FROM ctrl")).integer(0, 0), 1);
 
-    db.conn.exec(QStringLiteral("UPDATE varek_schema SET version = 2"));
-    EXPECT_EQ(pgSchemaVersion(db.conn), 2);
+    db.conn.exec(QStringLiteral("UPDATE varek_schema SET version = %1").arg(kPgSchemaVersion + 1));
+    EXPECT_EQ(pgSchemaVersion(db.conn), kPgSchemaVersion + 1);
     const EPgError other = errorOf([&] { checkPgSchema(db.conn); });
-    EXPECT_TRUE(other.message().contains("версии 2")) << other.message().toStdString();
+    EXPECT_TRUE(other.message().contains(QStringLiteral("версии %1").arg(kPgSchemaVersion + 1)))
+        << other.message().toStdString();
+    EXPECT_FALSE(other.message().contains("upgrade")) << other.message().toStdString();
 }
 
 TEST(PgSchema, InitRefusesADatabaseWithATableOfTheSameNameAndCreatesNothing) {

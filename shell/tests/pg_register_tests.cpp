@@ -254,6 +254,69 @@ TEST(PgRegister, AnotherRegisterSeesChangesAndKeepsItsCurrentRows) {
     EXPECT_EQ(reloads, 0);
 }
 
+// Another workstation's changes are read row by row: what a register holds
+// afterwards, row for row and in order, is what a register opened anew reads.
+TEST(PgRegister, ChangedRowsReadAloneGiveWhatAFreshOpeningReads) {
+    testApp();
+    const QString url = registerDatabase();
+    VarekRegister a, b;
+    a.openDatabase(url);
+    const auto code = [](int k) {
+        return QStringLiteral("01000000000000%1").arg(k, 2, 10, QLatin1Char('0'));
+    };
+    DurableUnit::run(a, [&] {
+        addRow(a.taObj(), {{field::objNum, 1}, {field::objName, QStringLiteral("Склад")}});
+        for (int s : {11, 12, 13})
+            addRow(a.taCtrl(), {{field::objNum, 1}, {field::serNum, s}});
+        for (int k = 1; k <= 6; ++k) {
+            addRow(a.taTokens(), {{field::tokenCode, code(k)},
+                                  {field::userName, QStringLiteral("Ключ %1").arg(k)},
+                                  {field::status, 1}});
+            for (int s : {11, 12, 13})
+                addRow(a.taTC(), {{field::tokenCode, code(k)}, {field::serNum, s}});
+        }
+    });
+    b.openDatabase(url);
+    b.taTokens().locate(field::tokenCode, {code(3)});
+
+    // Changed, deleted and added rows of every kind, the current key renamed.
+    DurableUnit::run(a, [&] {
+        a.taTokens().locate(field::tokenCode, {code(3)});
+        a.taTokens().edit();
+        a.taTokens().setFieldValue(field::userName, QStringLiteral("Ёлкин"));
+        a.taTokens().post();
+        a.taTokens().locate(field::tokenCode, {code(1)});
+        a.taTokens().deleteRecord();
+        a.taTC().deleteMatching(field::tokenCode, code(1));
+        a.taTC().deleteMatching(field::serNum, 12);
+        addRow(a.taTokens(), {{field::tokenCode, code(7)}, {field::status, 0}});
+        addRow(a.taTC(), {{field::tokenCode, code(7)}, {field::serNum, 13}});
+    });
+    ASSERT_TRUE(waitFor([&] { return b.taTokens().asString(field::userName) == QStringLiteral("Ёлкин"); }));
+    ASSERT_TRUE(waitFor([&] { return b.taTC().liveRowCount() == a.taTC().liveRowCount(); }));
+    // Read row by row: the deleted rows are still counted among the stored ones.
+    EXPECT_GT(b.taTC().storedRowCount(), b.taTC().liveRowCount());
+    EXPECT_EQ(b.taTokens().asString(field::tokenCode), code(3));
+    {
+        VarekRegister fresh;
+        fresh.openDatabase(url);
+        EXPECT_EQ(rowsOf(b.taTokens()), rowsOf(fresh.taTokens()));
+        EXPECT_EQ(rowsOf(b.taTC()), rowsOf(fresh.taTC()));
+    }
+
+    // A row added at A before B's own but saved after it: read in the
+    // order of the rows, as a fresh opening reads it.
+    a.beginUnit();
+    addRow(a.taTC(), {{field::tokenCode, code(2)}, {field::serNum, 12}});
+    DurableUnit::run(b, [&] { addRow(b.taTC(), {{field::tokenCode, code(4)}, {field::serNum, 12}}); });
+    a.endUnit();
+    ASSERT_TRUE(waitFor([&] { return b.taTC().liveRowCount() == a.taTC().liveRowCount(); }));
+    VarekRegister fresh;
+    fresh.openDatabase(url);
+    EXPECT_EQ(rowsOf(b.taTC()), rowsOf(fresh.taTC()));
+    EXPECT_EQ(rowsOf(a.taTC()), rowsOf(fresh.taTC()));
+}
+
 TEST(PgRegister, ASaveOverARowChangedMeanwhileIsRefusedAndSucceedsAfterwards) {
     testApp();
     const QString url = registerDatabase();

@@ -3,6 +3,7 @@
 #include "dbase/dbf.h"
 #include "pg/connection.h"
 #include "pg/tests/pg_server.h"
+#include "pg/tests/schema_v1.h"
 #include "register/dir_lock.h"
 #include "register/register_schema.h"
 #include "register/tests/dataset_support.h"
@@ -121,10 +122,26 @@ TEST(VarekRegisterTool, InitCreatesOnceAndRefusesASecondTime) {
     const QString url = TestPgServer::shared().createDatabase();
     const ToolRun first = reg({QStringLiteral("init"), url});
     EXPECT_EQ(first.exitCode, 0) << first.err.toStdString();
-    EXPECT_TRUE(first.out.contains("Таблицы реестра (версия 1) созданы")) << first.out.toStdString();
+    EXPECT_TRUE(first.out.contains("Таблицы реестра (версия 2) созданы")) << first.out.toStdString();
     const ToolRun second = reg({QStringLiteral("init"), url});
     EXPECT_EQ(second.exitCode, 1);
     EXPECT_TRUE(second.err.contains("уже есть таблицы реестра")) << second.err.toStdString();
+}
+
+TEST(VarekRegisterTool, UpgradesTablesOfVersion1Once) {
+    const QString url = TestPgServer::shared().createDatabase();
+    ASSERT_EQ(reg({QStringLiteral("init"), url}).exitCode, 0);
+    {
+        PgConnection c(url);
+        c.connect();
+        test::makeSchemaVersion1(c);
+    }
+    const ToolRun first = reg({QStringLiteral("upgrade"), url});
+    EXPECT_EQ(first.exitCode, 0) << first.err.toStdString();
+    EXPECT_TRUE(first.out.contains("обновлены с версии 1 до версии 2")) << first.out.toStdString();
+    const ToolRun second = reg({QStringLiteral("upgrade"), url});
+    EXPECT_EQ(second.exitCode, 1);
+    EXPECT_TRUE(second.err.contains("уже версии 2")) << second.err.toStdString();
 }
 
 TEST(VarekRegisterTool, RefusesTargetsThatHoldARegisterAndPlacesThatAreNotOne) {
