@@ -1,5 +1,7 @@
 #include "pg/connection.h"
 
+#include <exception>
+
 #include <QDate>
 #include <QDateTime>
 
@@ -290,20 +292,41 @@ void PgConnection::copyIn(const QString& copySql, const QByteArray& data) {
 }
 
 QByteArray PgConnection::copyOut(const QString& copySql) {
+    QByteArray out;
+    copyOut(copySql, [&](const QByteArray& rows) { out.append(rows); });
+    return out;
+}
+
+void PgConnection::copyOut(const QString& copySql, const std::function<void(const QByteArray& rows)>& sink) {
     pg_conn* conn = live();
     pg_result* start = PQexec(conn, copySql.toUtf8().constData());
     if (!start || PQresultStatus(start) != PGRES_COPY_OUT) throwResultError(start);
     PQclear(start);
-    QByteArray out;
+    // Rows come one a message; they go to sink some hundred kilobytes at a time.
+    constexpr qsizetype kChunk = 256 * 1024;
+    QByteArray chunk;
+    chunk.reserve(kChunk + 4096);
+    std::exception_ptr failed;
+    const auto give = [&] {
+        if (chunk.isEmpty() || failed) return;
+        try {
+            sink(chunk);
+        } catch (...) {
+            failed = std::current_exception();
+        }
+        chunk.resize(0);
+    };
     char* buffer = nullptr;
     int n;
     while ((n = PQgetCopyData(conn, &buffer, 0)) > 0) {
-        out.append(buffer, n);
+        if (!failed) chunk.append(buffer, n);
         PQfreemem(buffer);
+        if (chunk.size() >= kChunk) give();
     }
+    give();
     finishCopy(conn);
     if (n == -2 || PQstatus(conn) != CONNECTION_OK) throwLost(clean(PQerrorMessage(conn)));
-    return out;
+    if (failed) std::rethrow_exception(failed);
 }
 
 void PgConnection::listen(const QString& channel) {

@@ -8,6 +8,7 @@
 #include <QVariant>
 #include <QVariantList>
 
+#include <functional>
 #include <memory>
 
 // libpq's own types, so that users of this header need not see libpq's.
@@ -81,6 +82,11 @@ public:
     void copyIn(const QString& copySql, const QByteArray& data);
     // COPY ... TO STDOUT; the rows in COPY's text format.
     QByteArray copyOut(const QString& copySql);
+    // The same, the rows given to sink as they arrive (the server goes on
+    // sending while they are read); at least one whole row at a time, and
+    // whole rows only. When sink throws, the rest is read and dropped and
+    // the error goes on: the link stays usable.
+    void copyOut(const QString& copySql, const std::function<void(const QByteArray& rows)>& sink);
 
     void listen(const QString& channel);
     int socket() const; // for a QSocketNotifier; -1 when not connected

@@ -158,8 +158,8 @@ void parseCopyText(const QByteArray& data, int columns,
                 fields[n] = QByteArray();
             else if (std::memchr(f, '\\', size_t(fe - f)))
                 fields[n] = unescape(f, fe);
-            else
-                fields[n] = QByteArray(f, fe - f);
+            else // no copy: the cells are read before data goes
+                fields[n] = QByteArray::fromRawData(f, fe - f);
             ++n;
             if (!t) break;
             f = t + 1;
@@ -303,18 +303,23 @@ bool PgTableStore::loadRows(const std::vector<quint32>& keys,
 }
 
 void PgTableStore::load(const std::function<void(quint32 key, QVector<QVariant>&& values)>& sink) {
-    const QByteArray data = m_session.run([&] {
-        return m_session.connection().copyOut(
-            QStringLiteral("COPY (SELECT row_id, row_version, %1 FROM %2 ORDER BY row_id) TO STDOUT")
-                .arg(m_columns, m_table));
-    });
+    const QString sql =
+        QStringLiteral("COPY (SELECT row_id, row_version, %1 FROM %2 ORDER BY row_id) TO STDOUT")
+            .arg(m_columns, m_table);
     m_versions.clear();
     quint32 count = 0;
-    parseCopyText(data, static_cast<int>(m_fields.size()) + 2, [&](const QVector<QByteArray>& cells) {
-        auto [key, values] = rowOf(cells.constData());
-        sink(key, std::move(values));
-        ++count;
-    });
+    // Rows are read as they arrive, while the server sends the rest.
+    const auto rows = [&](const QByteArray& data) {
+        parseCopyText(data, static_cast<int>(m_fields.size()) + 2, [&](const QVector<QByteArray>& cells) {
+            auto [key, values] = rowOf(cells.constData());
+            sink(key, std::move(values));
+            ++count;
+        });
+    };
+    if (m_loadConnection)
+        m_loadConnection->copyOut(sql, rows);
+    else
+        m_session.run([&] { m_session.connection().copyOut(sql, rows); });
     m_lastCount = count;
 }
 

@@ -91,6 +91,10 @@ public:
     void load(const std::function<void(quint32 key, QVector<QVariant>&& values)>& sink) override;
     bool loadRows(const std::vector<quint32>& keys,
                   const std::function<void(quint32 key, QVector<QVariant>&& values)>& sink) override;
+    // While set, load() reads over this connection instead of the
+    // session's (the register reads its largest table on a connection of
+    // its own, on another thread, in the same snapshot); null: the session's.
+    void setLoadConnection(PgConnection* connection) { m_loadConnection = connection; }
     void checkFits(const QVector<QVariant>& values) const override;
     quint32 append(const QVector<QVariant>& values) override;
     void update(quint32 key, const QVector<QVariant>& values) override;
@@ -126,12 +130,14 @@ private:
     QVector<DbfField> m_fields;
     QString m_columns; // "obj_num, obj_name, ..."
     quint32 m_lastCount = 0;
+    PgConnection* m_loadConnection = nullptr;
     std::unordered_map<quint32, qint64> m_versions; // row id -> row version
 };
 
 // Decodes the rows of COPY's text format (fields split by tabs, \N for
 // null, backslash escapes) and gives each row's fields, UTF-8 bytes, to
-// sink; a null field is a null QByteArray. Fails with EDatabaseError on a
+// sink (valid while sink runs: they may point into data); a null field is a
+// null QByteArray. Fails with EDatabaseError on a
 // row of another number of fields than columns.
 void parseCopyText(const QByteArray& data, int columns,
                    const std::function<void(const QVector<QByteArray>& fields)>& sink);

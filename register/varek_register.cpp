@@ -16,6 +16,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSet>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -224,10 +225,7 @@ void VarekRegister::openDatabase(const QString& conninfo) {
     try {
         d->pg->connect();
         watchNotifications();
-        d->obj.open();
-        d->ctrl.open();
-        d->tokens.open();
-        d->tc.open();
+        readDatabaseTables();
         d->ds4.resume();
         d->ds1.resume();
     } catch (...) {
@@ -235,6 +233,65 @@ void VarekRegister::openDatabase(const QString& conninfo) {
         d->pg.reset();
         d->ds4.resume();
         d->ds1.resume();
+        throw;
+    }
+}
+
+namespace {
+
+// A second connection to the database that sees exactly what connection's
+// transaction sees (its snapshot); null when the server gives none.
+std::unique_ptr<PgConnection> connectionOfTheSameSnapshot(PgConnection& connection) {
+    const QString snapshot = connection.exec(QStringLiteral("SELECT pg_export_snapshot()")).text(0, 0);
+    static const QRegularExpression plain(QStringLiteral("^[0-9A-Fa-f-]+$"));
+    if (!plain.match(snapshot).hasMatch()) return nullptr;
+    try {
+        auto side = std::make_unique<PgConnection>(connection.conninfo());
+        side->connect();
+        side->exec(QStringLiteral("SET DateStyle TO ISO, YMD"));
+        side->exec(QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"));
+        side->exec(QStringLiteral("SET TRANSACTION SNAPSHOT '%1'").arg(snapshot));
+        return side;
+    } catch (const EDatabaseError&) {
+        return nullptr; // e.g. no connection left on the server: one is enough
+    }
+}
+
+} // namespace
+
+void VarekRegister::readDatabaseTables() {
+    // The four tables as one moment held them. The access table, the
+    // largest by far, is read on a second connection of the same snapshot
+    // on a second thread while the other three are read here.
+    PgConnection& c = d->pg->connection();
+    c.exec(QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"));
+    auto* tcStore = dynamic_cast<PgTableStore*>(d->tc.store());
+    try {
+        std::unique_ptr<PgConnection> side = tcStore ? connectionOfTheSameSnapshot(c) : nullptr;
+        if (side) {
+            tcStore->setLoadConnection(side.get());
+            auto tcRead = std::async(std::launch::async, [this] { d->tc.load(); });
+            try {
+                d->obj.open();
+                d->ctrl.open();
+                d->tokens.open();
+            } catch (...) {
+                tcRead.wait();
+                throw;
+            }
+            tcRead.get();
+            tcStore->setLoadConnection(nullptr);
+            d->tc.finishOpen();
+        } else {
+            d->obj.open();
+            d->ctrl.open();
+            d->tokens.open();
+            d->tc.open();
+        }
+        c.exec(QStringLiteral("COMMIT"));
+    } catch (...) {
+        if (tcStore) tcStore->setLoadConnection(nullptr);
+        c.rollback();
         throw;
     }
 }

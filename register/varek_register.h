@@ -113,6 +113,8 @@ signals:
 
 private:
     void watchNotifications();
+    // Opens the four tables from the database, as one snapshot holds them.
+    void readDatabaseTables();
     // Reads the named tables ("*": all four) anew, keeping the current rows
     // where they are still there; the views run once afterwards.
     void reloadTables(const QStringList& names);

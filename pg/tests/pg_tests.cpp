@@ -299,6 +299,19 @@ TEST(PgConnection, CopyInAndOutKeepTextExactly) {
         errorOf([&] { db.conn.copyIn(QStringLiteral("COPY t (n) FROM STDIN"), "5\nnot a number\n"); });
     EXPECT_EQ(e.sqlState(), "22P02");
     EXPECT_EQ(db.conn.exec(QStringLiteral("SELECT count(*) FROM t")).integer(0, 0), 4);
+    // Rows given as they arrive are whole rows; a reader that fails leaves the link usable.
+    QByteArray streamed;
+    db.conn.copyOut(QStringLiteral("COPY (SELECT n, s, d FROM t ORDER BY n) TO STDOUT"),
+                    [&](const QByteArray& part) {
+                        EXPECT_TRUE(part.endsWith('\n'));
+                        streamed += part;
+                    });
+    EXPECT_EQ(streamed, rows);
+    EXPECT_THROW(
+        db.conn.copyOut(QStringLiteral("COPY (SELECT g FROM generate_series(1, 200000) g) TO STDOUT"),
+                        [](const QByteArray&) { throw EDatabaseError(QStringLiteral("читатель")); }),
+        EDatabaseError);
+    EXPECT_EQ(db.conn.exec(QStringLiteral("SELECT count(*) FROM t")).integer(0, 0), 4);
     // A statement that is not a COPY is refused too.
     EXPECT_FALSE(errorOf([&] { db.conn.copyOut(QStringLiteral("SELECT 1")); }).connectionLost());
     EXPECT_TRUE(db.conn.connected());
