@@ -448,6 +448,19 @@ int RowStore::lookup(int field, const QVariant& key, std::vector<int>* out) cons
     bool usable = true;
     const Chain* c = const_cast<RowStore*>(this)->chainOf(field, key, false, &usable);
     if (!usable) return -1;
+    return chainRows(field, c, out);
+}
+
+int RowStore::lookupText(int field, QStringView key, std::vector<int>* out) const {
+    if (out) out->clear();
+    if (!indexed(field) || m_indexes[field]->numeric) return -1;
+    const Index& ix = *m_indexes[field];
+    const quint32 id = m_columns[field].pool.find(reinterpret_cast<const char16_t*>(key.data()), key.size());
+    if (id == TextPool::kNone || id >= ix.texts.size()) return 0;
+    return chainRows(field, &ix.texts[id], out);
+}
+
+int RowStore::chainRows(int field, const Chain* c, std::vector<int>* out) const {
     if (!c || c->count == 0) return 0;
     if (out) {
         const Index& ix = *m_indexes[field];

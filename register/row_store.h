@@ -82,6 +82,9 @@ public:
     // has no index or the key cannot be looked up in it (text in a numeric
     // index); else the number of rows, their ids put into out when given.
     int lookup(int field, const QVariant& key, std::vector<int>* out) const;
+    // The same for a text key, without making a QString from it: -1 too
+    // when the index is not of texts.
+    int lookupText(int field, QStringView key, std::vector<int>* out) const;
 
     // Bytes held by the rows and indexes (for benchmarks).
     size_t memoryBytes() const;
@@ -162,6 +165,8 @@ private:
     Chain* chainOf(int field, const QVariant& key, bool create, bool* usable = nullptr);
     // The chain of a stored cell.
     Chain* chainOfCell(int id, int field, bool create);
+    // A chain's rows in id order into out; their number.
+    int chainRows(int field, const Chain* c, std::vector<int>* out) const;
     void chainDropped(Index& ix, int field, int id);
     void indexAdd(int id);
     void indexRemove(int id);

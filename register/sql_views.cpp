@@ -1,6 +1,7 @@
 #include "register/sql_views.h"
 
 #include "core/errors.h"
+#include "register/known_joins.h"
 #include "register/table.h"
 
 #include <QDate>
@@ -435,6 +436,8 @@ void SqlViews::addTable(const QString& name, Table* table) {
 
 SqlViews::Result SqlViews::run(const QString& sql) {
     if (sql.trimmed().isEmpty()) throw EDatabaseError(QStringLiteral("No SQL statement available"));
+    if (auto known = runKnownJoin(sql, [this](const QString& name) { return d->tables.value(name); }))
+        return std::move(*known);
     d->syncTables();
 
     sqlite3_stmt* stmt = nullptr;

@@ -804,6 +804,10 @@ int Table::lookup(int field, const QVariant& key, std::vector<int>* ids) const {
     return d->rows.lookup(field, key, ids);
 }
 
+int Table::lookupText(int field, QStringView key, std::vector<int>* ids) const {
+    return d->rows.lookupText(field, key, ids);
+}
+
 int Table::rowOfStored(int id) const {
     if (!d->rows.live(id)) return -1;
     return d->positionOf(id);

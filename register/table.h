@@ -128,6 +128,9 @@ public:
     // has no index or the key cannot be looked up in it; otherwise the number
     // of rows, with their ids in file order put into ids when given.
     int lookup(int field, const QVariant& key, std::vector<int>* ids) const;
+    // The same for a text key without making a QString of it; -1 too when
+    // the field's index is not of texts.
+    int lookupText(int field, QStringView key, std::vector<int>* ids) const;
     bool fieldIndexed(int field) const;
     // The row (as presented, for setRecNo) of a stored row id; -1 when the
     // row is dead or not presented (outside the master's restriction).

@@ -161,6 +161,13 @@ TEST(RowStore, IndexesFindRowsByTextAndNumberAcrossChanges) {
     EXPECT_EQ(rows.lookup(1, QVariant::fromValue<qint32>(1), nullptr), 2);
     EXPECT_EQ(rows.lookup(1, QVariant::fromValue<qint64>(big), &ids), 1);
     EXPECT_EQ(rows.lookup(1, QString("x"), nullptr), -1);
+    // A text key looked up without a QString finds the same rows.
+    for (const QString key : {"A", "B", "5", "нет", ""}) {
+        std::vector<int> byText;
+        EXPECT_EQ(rows.lookupText(0, key, &byText), rows.lookup(0, key, &ids)) << key.toStdString();
+        EXPECT_EQ(byText, ids) << key.toStdString();
+    }
+    EXPECT_EQ(rows.lookupText(1, u"1", nullptr), -1);
     EXPECT_EQ(rows.indexKeyCount(0), 3);
     EXPECT_EQ(rows.indexKeyCount(1), 2);
 
