@@ -6,6 +6,7 @@
 
 #include <QDate>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QTimer>
 #include <algorithm>
 #include <numeric>
@@ -77,20 +78,28 @@ void GridModel::reset() {
     buildMap(false);
     endResetModel();
     emit shownRowsChanged();
+    m_textsMade = 0;
+    scheduleSearchTexts();
+}
+
+void GridModel::scheduleSearchTexts() {
     // The rows' search texts are made when the window is idle, so that the
-    // first keystroke of a search does not wait for them.
-    if (!m_searchFieldIndex.isEmpty() && !m_rowTextsValid && !m_textsPending) {
-        m_textsPending = true;
-        QTimer::singleShot(0, this, [this] {
-            m_textsPending = false;
-            if (!m_rowTextsValid && m_link.enabled()) buildSearchTexts();
-        });
-    }
+    // first keystroke of a search does not wait for them: a few milliseconds
+    // at a time, so that the window shows its rows first and keeps
+    // repainting meanwhile.
+    if (m_searchFieldIndex.isEmpty() || m_rowTextsValid || m_textsPending) return;
+    m_textsPending = true;
+    QTimer::singleShot(0, this, [this] {
+        m_textsPending = false;
+        if (m_rowTextsValid || !m_link.enabled()) return;
+        if (!makeSearchTexts(8)) scheduleSearchTexts();
+    });
 }
 
 void GridModel::rowChanged(int row) {
     if (row < 0 || row >= m_rows) return;
-    if (m_rowTextsValid && row < m_rowTexts.size()) m_rowTexts[row] = searchTextOf(row);
+    if ((m_rowTextsValid || row < m_textsMade) && row < m_rowTexts.size())
+        m_rowTexts[row] = searchTextOf(row);
     if (m_sortKeysValid && row < m_sortKeys.size()) m_sortKeys[row] = sortKeyOf(row);
     m_mapCurrent = false; // a hidden row may match now
     const int shown = shownRow(row);
@@ -202,12 +211,26 @@ QString GridModel::searchTextOf(int row) const {
 }
 
 void GridModel::buildSearchTexts() {
-    m_rowTexts.resize(m_rows);
+    makeSearchTexts(-1);
+}
+
+bool GridModel::makeSearchTexts(qint64 budgetMs) {
+    if (m_rowTextsValid) return true;
+    if (m_textsMade == 0) m_rowTexts.resize(m_rows);
     const Dataset* ds = dataset();
     const bool active = ds && ds->active();
-    for (int row = 0; row < m_rows; ++row)
+    QElapsedTimer clock;
+    clock.start();
+    for (int row = m_textsMade; row < m_rows; ++row) {
+        if (budgetMs >= 0 && (row - m_textsMade) % 512 == 511 && clock.elapsed() >= budgetMs) {
+            m_textsMade = row;
+            return false;
+        }
         m_rowTexts[row] = active ? searchTextOf(row) : QString();
+    }
     m_rowTextsValid = true;
+    m_textsMade = 0;
+    return true;
 }
 
 GridModel::SortKey GridModel::sortKeyOf(int row) const {

@@ -118,7 +118,11 @@ private:
     // Chooses the shown rows again from all rows (or, narrowing, from those
     // shown), in the sort's order.
     void buildMap(bool narrowing);
-    void buildSearchTexts();
+    void buildSearchTexts(); // the rest of them, now
+    // Makes the search texts of further rows for about budgetMs; false
+    // while some are left.
+    bool makeSearchTexts(qint64 budgetMs);
+    void scheduleSearchTexts();
     QString searchTextOf(int row) const;
     void buildSortKeys();
     SortKey sortKeyOf(int row) const;
@@ -138,6 +142,7 @@ private:
     bool m_allHidden = false;
     QVector<QString> m_rowTexts; // per dataset row: its search fields' searchKey
     bool m_rowTextsValid = false;
+    int m_textsMade = 0;         // while not valid: the rows before this have theirs
     bool m_textsPending = false; // their making is scheduled for when the window is idle
     bool m_mapCurrent = false;   // the shown rows were chosen over the rows as they are
 

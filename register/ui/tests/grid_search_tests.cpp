@@ -3,6 +3,7 @@
 // row and Ctrl+Delete act on the rows as shown.
 
 #include "core/recording_messages.h"
+#include "dbase/dbf.h"
 #include "register/data_link.h"
 #include "register/table.h"
 #include "register/ui/db_grid.h"
@@ -131,6 +132,35 @@ private slots:
         GridSearch search(*g, QStringLiteral("Поиск ключа"), keySearchFields);
         search.edit()->setText(text); // keyClicks cannot send Cyrillic
         QCOMPARE(shownNames(*g), found);
+    }
+
+    void searchWhileTheRowsTextsAreStillBeingMade() {
+        // Enough rows that their search texts take the idle time of several
+        // turns of the event loop; a search or a changed row in the middle
+        // sees every row as it is.
+        QVector<QVector<QVariant>> rows;
+        for (int i = 0; i < 60000; ++i)
+            rows.append({QStringLiteral("%1").arg(i, 16, 16, QLatin1Char('0')),
+                         QStringLiteral("%1.%2")
+                             .arg(i / 1000, 3, 10, QLatin1Char('0'))
+                             .arg(i % 1000, 5, 10, QLatin1Char('0')),
+                         QStringLiteral("Держатель %1").arg(i), QDate(2024, 1, 1), 1});
+        DbfFile::open(file("tokens.dbf"))->appendRecords(rows);
+        m_table->close();
+        m_table->open();
+        auto g = keysGrid();
+        GridSearch search(*g, QStringLiteral("Поиск ключа"), keySearchFields);
+        QCoreApplication::processEvents(); // one turn: some rows have their texts
+        m_table->setRecNo(10); // among the rows with their texts made
+        m_table->edit();
+        m_table->setFieldValue("user_name", QStringLiteral("Последний"));
+        m_table->post();
+        search.edit()->setText(QStringLiteral("последний"));
+        QCOMPARE(shownNames(*g), QStringList{QStringLiteral("Последний")});
+        search.edit()->setText(QStringLiteral("держатель 5999"));
+        QCOMPARE(g->gridModel()->rowCount(), 11); // 5999 and 59990..59999
+        search.edit()->setText(QString());
+        QTRY_COMPARE(g->gridModel()->rowCount(), m_table->recordCount());
     }
 
     void countLabelAndEscape() {
