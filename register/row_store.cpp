@@ -59,19 +59,35 @@ void RowStore::TextPool::Chars::squeeze() {
 void RowStore::TextPool::squeeze() {
     m_chars.squeeze();
     m_starts.shrink_to_fit();
+    m_tags.shrink_to_fit();
 }
 
 size_t RowStore::TextPool::hashOf(const char16_t* s, qsizetype n) {
     return qHash(QStringView(s, n), 0);
 }
 
+// Beside each text, the top 8 bits of its hash (m_tags, a byte a text, small
+// enough to stay in the cache): a probe passes over most other texts without
+// reading their characters, which lie all over memory.
+namespace {
+quint8 tagOf(size_t hash) {
+    return quint8(hash >> (sizeof(size_t) * 8 - 8));
+}
+} // namespace
+
 quint32 RowStore::TextPool::find(const char16_t* s, qsizetype n) const {
+    return find(s, n, hashOf(s, n));
+}
+
+quint32 RowStore::TextPool::find(const char16_t* s, qsizetype n, size_t hash) const {
     if (m_slots.empty()) return kNone;
     const size_t mask = m_slots.size() - 1;
-    for (size_t i = hashOf(s, n) & mask;; i = (i + 1) & mask) {
+    const quint8 tag = tagOf(hash);
+    for (size_t i = hash & mask;; i = (i + 1) & mask) {
         const quint32 slot = m_slots[i];
         if (slot == 0) return kNone;
         const quint32 id = slot - 1;
+        if (m_tags[id] != tag) continue;
         const quint32 b = m_starts[id], e = m_starts[id + 1];
         if (e - b == quint32(n) &&
             (n == 0 || std::memcmp(m_chars.data() + b, s, size_t(n) * sizeof(char16_t)) == 0))
@@ -79,30 +95,31 @@ quint32 RowStore::TextPool::find(const char16_t* s, qsizetype n) const {
     }
 }
 
+void RowStore::TextPool::place(quint32 id, size_t hash) {
+    const size_t mask = m_slots.size() - 1;
+    size_t i = hash & mask;
+    while (m_slots[i] != 0)
+        i = (i + 1) & mask;
+    m_slots[i] = id + 1;
+}
+
 void RowStore::TextPool::grow() {
     const size_t size = std::max<size_t>(64, m_slots.size() * 2);
     m_slots.assign(size, 0);
-    const size_t mask = size - 1;
-    for (quint32 id = 0; id < count(); ++id) {
-        size_t i = hashOf(m_chars.data() + m_starts[id], m_starts[id + 1] - m_starts[id]) & mask;
-        while (m_slots[i] != 0)
-            i = (i + 1) & mask;
-        m_slots[i] = id + 1;
-    }
+    for (quint32 id = 0; id < count(); ++id)
+        place(id, hashOf(m_chars.data() + m_starts[id], m_starts[id + 1] - m_starts[id]));
 }
 
 quint32 RowStore::TextPool::intern(const char16_t* s, qsizetype n) {
-    const quint32 found = find(s, n);
+    const size_t hash = hashOf(s, n);
+    const quint32 found = find(s, n, hash);
     if (found != kNone) return found;
     if ((count() + 1) * 2 > m_slots.size()) grow();
     const quint32 id = count();
     m_chars.append(s, size_t(n));
     m_starts.push_back(static_cast<quint32>(m_chars.size()));
-    const size_t mask = m_slots.size() - 1;
-    size_t i = hashOf(s, n) & mask;
-    while (m_slots[i] != 0)
-        i = (i + 1) & mask;
-    m_slots[i] = id + 1;
+    m_tags.push_back(tagOf(hash));
+    place(id, hash);
     return id;
 }
 
@@ -114,7 +131,7 @@ QString RowStore::TextPool::text(quint32 id) const {
 
 size_t RowStore::TextPool::memoryBytes() const {
     return m_chars.capacity() * sizeof(char16_t) +
-           (m_starts.capacity() + m_slots.capacity()) * sizeof(quint32);
+           (m_starts.capacity() + m_slots.capacity()) * sizeof(quint32) + m_tags.capacity();
 }
 
 // ---- rows ----

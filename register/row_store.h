@@ -126,9 +126,12 @@ private:
             size_t m_capacity = 0;
         };
         static size_t hashOf(const char16_t* s, qsizetype n);
+        quint32 find(const char16_t* s, qsizetype n, size_t hash) const;
+        void place(quint32 id, size_t hash);
         void grow();
         Chars m_chars;
         std::vector<quint32> m_starts{0}; // text i is [m_starts[i], m_starts[i + 1])
+        std::vector<quint8> m_tags;       // per text: the top bits of its hash (see find)
         std::vector<quint32> m_slots;     // open addressing: id + 1, 0 free
     };
     struct Column {
