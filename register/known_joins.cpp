@@ -3,7 +3,6 @@
 #include "register/table.h"
 
 #include <QDate>
-#include <QDateTime>
 #include <QRegularExpression>
 
 #include <vector>
@@ -36,34 +35,14 @@ QVariant valueOf(const Table& t, int id, int field, bool dateColumn) {
     if (t.storedText(id, field, &text) && !text.isEmpty() && !hasSurrogates(text))
         return dateColumn ? textBack(text.toString(), true) : QVariant(text.toString());
     const QVariant v = t.storedValue(id, field);
-    if (!v.isValid() || v.isNull()) return {};
-    switch (v.typeId()) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-        return QVariant::fromValue<qint64>(v.toLongLong());
-    case QMetaType::Bool:
-        return QVariant::fromValue<qint64>(v.toBool() ? 1 : 0);
-    case QMetaType::Double:
-    case QMetaType::Float:
-        return v.toDouble();
-    case QMetaType::QDate: {
+    if (v.typeId() == QMetaType::QDate) {
         // An ISO text and back is the same date for the years it can write.
         const QDate date = v.toDate();
         if (date.isValid() && date.year() >= 1 && date.year() <= 9999)
             return dateColumn ? QVariant(date) : QVariant(date.toString(Qt::ISODate));
-        return textBack(date.toString(Qt::ISODate), dateColumn);
     }
-    case QMetaType::QDateTime:
-        return textBack(v.toDateTime().date().toString(Qt::ISODate), dateColumn);
-    default:
-        return textBack(v.toString(), dateColumn);
-    }
+    const QVariant cell = sqlCellOf(v);
+    return cell.typeId() == QMetaType::QString ? textBack(cell.toString(), dateColumn) : cell;
 }
 
 bool isNumber(const QVariant& v) {

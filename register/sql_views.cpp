@@ -152,6 +152,32 @@ BindableText bindableText(const QString& sql) {
 
 } // namespace
 
+QVariant sqlCellOf(const QVariant& v) {
+    if (!v.isValid() || v.isNull()) return {};
+    switch (v.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Long:
+    case QMetaType::ULong:
+        return QVariant::fromValue<qint64>(v.toLongLong());
+    case QMetaType::Bool:
+        return QVariant::fromValue<qint64>(v.toBool() ? 1 : 0);
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return v.toDouble();
+    case QMetaType::QDate:
+        return v.toDate().toString(Qt::ISODate);
+    case QMetaType::QDateTime:
+        return v.toDateTime().date().toString(Qt::ISODate);
+    default:
+        return v.toString();
+    }
+}
+
 struct SqlViews::Impl {
     sqlite3* db = nullptr;
     QHash<QString, Table*> tables;             // by SQL name
@@ -326,44 +352,21 @@ struct SqlViews::Impl {
         auto* c = reinterpret_cast<LiveCursor*>(cur);
         QStringView text;
         if (c->table->storedText(currentId(c), col, &text) && resultText(ctx, text)) return SQLITE_OK;
-        const QVariant v = c->table->storedValue(currentId(c), col);
-        if (!v.isValid() || v.isNull()) {
-            sqlite3_result_null(ctx);
-            return SQLITE_OK;
-        }
+        const QVariant v = sqlCellOf(c->table->storedValue(currentId(c), col));
         switch (v.typeId()) {
-        case QMetaType::Int:
-        case QMetaType::UInt:
         case QMetaType::LongLong:
-        case QMetaType::ULongLong:
-        case QMetaType::Short:
-        case QMetaType::UShort:
-        case QMetaType::Long:
-        case QMetaType::ULong:
             sqlite3_result_int64(ctx, v.toLongLong());
             break;
-        case QMetaType::Bool:
-            sqlite3_result_int(ctx, v.toBool() ? 1 : 0);
-            break;
         case QMetaType::Double:
-        case QMetaType::Float:
             sqlite3_result_double(ctx, v.toDouble());
             break;
-        case QMetaType::QDate: {
-            const QByteArray s = v.toDate().toString(Qt::ISODate).toUtf8();
-            sqlite3_result_text(ctx, s.constData(), s.size(), SQLITE_TRANSIENT);
-            break;
-        }
-        case QMetaType::QDateTime: {
-            const QByteArray s = v.toDateTime().date().toString(Qt::ISODate).toUtf8();
-            sqlite3_result_text(ctx, s.constData(), s.size(), SQLITE_TRANSIENT);
-            break;
-        }
-        default: {
+        case QMetaType::QString: {
             const QByteArray s = v.toString().toUtf8();
             sqlite3_result_text(ctx, s.constData(), s.size(), SQLITE_TRANSIENT);
             break;
         }
+        default:
+            sqlite3_result_null(ctx);
         }
         return SQLITE_OK;
     }

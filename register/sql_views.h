@@ -15,6 +15,11 @@ class Table;
 // the table's posted rows, read in place (there is one copy of the data).
 // Equality constraints on the table's indexed fields are answered from its
 // hash indexes, so a join on them never scans a whole table.
+// The value SQLite is given for a stored value: qint64 for integers and
+// booleans, double for other numbers, an ISO text for dates, a text for
+// anything else; invalid for null.
+QVariant sqlCellOf(const QVariant& v);
+
 class SqlViews {
 public:
     SqlViews();

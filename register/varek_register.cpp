@@ -186,19 +186,7 @@ void VarekRegister::open(const QString& dataDir) {
     d->ds4.suspend();
     d->ds1.suspend();
     try {
-        // The access table, the largest by far, is read on a second thread
-        // while the other three are read here; it opens once both are done.
-        auto tcRead = std::async(std::launch::async, [this] { d->tc.load(); });
-        try {
-            d->obj.open();
-            d->ctrl.open();
-            d->tokens.open();
-        } catch (...) {
-            tcRead.wait();
-            throw;
-        }
-        tcRead.get();
-        d->tc.finishOpen();
+        openTablesReadingAccessBeside();
         d->ds4.resume();
         d->ds1.resume();
     } catch (...) {
@@ -259,6 +247,22 @@ std::unique_ptr<PgConnection> connectionOfTheSameSnapshot(PgConnection& connecti
 
 } // namespace
 
+void VarekRegister::openTablesReadingAccessBeside() {
+    // The access table, the largest by far, is read on a second thread
+    // while the other three are read here; it opens once both are done.
+    auto tcRead = std::async(std::launch::async, [this] { d->tc.load(); });
+    try {
+        d->obj.open();
+        d->ctrl.open();
+        d->tokens.open();
+    } catch (...) {
+        tcRead.wait();
+        throw;
+    }
+    tcRead.get();
+    d->tc.finishOpen();
+}
+
 void VarekRegister::readDatabaseTables() {
     // The four tables as one moment held them. The access table, the
     // largest by far, is read on a second connection of the same snapshot
@@ -270,18 +274,8 @@ void VarekRegister::readDatabaseTables() {
         std::unique_ptr<PgConnection> side = tcStore ? connectionOfTheSameSnapshot(c) : nullptr;
         if (side) {
             tcStore->setLoadConnection(side.get());
-            auto tcRead = std::async(std::launch::async, [this] { d->tc.load(); });
-            try {
-                d->obj.open();
-                d->ctrl.open();
-                d->tokens.open();
-            } catch (...) {
-                tcRead.wait();
-                throw;
-            }
-            tcRead.get();
+            openTablesReadingAccessBeside();
             tcStore->setLoadConnection(nullptr);
-            d->tc.finishOpen();
         } else {
             d->obj.open();
             d->ctrl.open();

@@ -151,7 +151,7 @@ private slots:
         auto g = keysGrid();
         GridSearch search(*g, QStringLiteral("Поиск ключа"), keySearchFields);
         QCoreApplication::processEvents(); // one turn: some rows have their texts
-        m_table->setRecNo(10); // among the rows with their texts made
+        m_table->setRecNo(10);             // among the rows with their texts made
         m_table->edit();
         m_table->setFieldValue("user_name", QStringLiteral("Последний"));
         m_table->post();
