@@ -253,8 +253,6 @@ void KeyOperations::issue() {
 
 void KeyOperations::editCurrent() {
     EditorRelease release{frmEdToken};
-    createEditor();
-
     Table& tokens = m_reg.taTokens();
     TToken token;
     int row = -1;
