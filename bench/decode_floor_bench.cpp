@@ -11,6 +11,7 @@
 // Usage: varek_decode_floor_bench DIR [--runs N] [--dbf PATH]
 // DIR holds tc.dbf and tokens.dbf (see varek_make_large_register); PATH is the
 // varek-dbf to run, by default the one beside this program.
+#include "bench/child_process.h"
 #include "core/errors.h"
 #include "dbase/codepage.h"
 #include "dbase/dbf.h"
@@ -168,21 +169,11 @@ void codecDecode(const QString& path) {
 Times toolCsv(const QString& tool, const QString& path) {
     const QByteArray toolPath = QFile::encodeName(tool), filePath = QFile::encodeName(path);
     const double wall = nowMs(CLOCK_MONOTONIC);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, 1);
-        ::execl(toolPath.constData(), toolPath.constData(), "--csv", filePath.constData(), nullptr);
-        ::_exit(127);
-    }
-    int status = 0;
-    rusage ru{};
-    ::wait4(pid, &status, 0, &ru);
+    const ChildRun run = runChild(toolPath, {"--csv", filePath}, {}, true);
     const double wallMs = nowMs(CLOCK_MONOTONIC) - wall;
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    if (!run.exited || run.exitCode != 0)
         throw EFileError(QStringLiteral("%1 --csv %2 failed").arg(tool, path));
-    const double cpuMs = ru.ru_utime.tv_sec * 1000.0 + ru.ru_utime.tv_usec / 1000.0 +
-                         ru.ru_stime.tv_sec * 1000.0 + ru.ru_stime.tv_usec / 1000.0;
+    const double cpuMs = run.cpuMs;
     return {cpuMs, wallMs};
 }
 

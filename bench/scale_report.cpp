@@ -11,6 +11,7 @@
 //
 // Usage: varek_scale_report DIR [DIR10] [--runs N]
 // The other benchmark programs and varek are taken from beside this one.
+#include "bench/child_process.h"
 #include "bench/window_start.h"
 #include "core/errors.h"
 #include "register/data_link.h"
@@ -98,34 +99,16 @@ Open measureOpen(const QString& dir, int runs) {
     std::vector<double> ms, rss, base;
     Open o;
     for (int r = 0; r < runs; ++r) {
-        int out[2];
-        if (::pipe(out) != 0) throw VarekError(QStringLiteral("pipe failed"));
-        const QByteArray self = QFile::encodeName(QCoreApplication::applicationFilePath());
-        const QByteArray d = QFile::encodeName(dir);
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            ::dup2(out[1], 1);
-            ::close(out[0]);
-            ::close(out[1]);
-            ::execl(self.constData(), self.constData(), "--open-child", d.constData(), nullptr);
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        QByteArray text;
-        char buf[256];
-        for (ssize_t n; (n = ::read(out[0], buf, sizeof buf)) > 0;)
-            text.append(buf, n);
-        ::close(out[0]);
-        int status = 0;
-        rusage ru{};
-        ::wait4(pid, &status, 0, &ru);
+        const ChildRun run = runChild(QFile::encodeName(QCoreApplication::applicationFilePath()),
+                                      {"--open-child", QFile::encodeName(dir)});
+        const QByteArray& text = run.output;
         const QList<QByteArray> parts = text.trimmed().split(' ');
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || parts.size() != 3)
+        if (!run.exited || run.exitCode != 0 || parts.size() != 3)
             throw VarekError(QStringLiteral("opening %1 in a child failed").arg(dir));
         ms.push_back(parts[0].toDouble());
         base.push_back(parts[1].toDouble() / 1024.0);
         o.tcRows = parts[2].toInt();
-        rss.push_back(ru.ru_maxrss / 1024.0);
+        rss.push_back(run.maxRssKiB / 1024.0);
     }
     o.ms = median(ms);
     o.maxRssMiB = median(rss);

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QPair>
+
+namespace varek {
+
+// How a program run by runChild ended, and what it cost.
+struct ChildRun {
+    bool exited = false; // ended by itself (not by a signal)
+    int exitCode = -1;
+    int status = 0;    // as wait4 gave it
+    QByteArray output; // its standard output, unless discarded
+    double cpuMs = 0;  // its processor time, user and system
+    long maxRssKiB = 0;
+};
+
+// Runs program with args (no shell), the variables of env set in its
+// environment, and waits for its end. Its standard output is read into
+// output, or goes to /dev/null when discardOutput; its standard error goes
+// to /dev/null when quiet. The benchmarks measure programs this way.
+ChildRun runChild(const QByteArray& program, const QList<QByteArray>& args,
+                  const QList<QPair<QByteArray, QByteArray>>& env = {}, bool discardOutput = false,
+                  bool quiet = false);
+
+} // namespace varek
