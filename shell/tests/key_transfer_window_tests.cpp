@@ -11,6 +11,7 @@
 #include "register/ui/tests/grid_sample_register.h"
 #include "register/varek_register.h"
 #include "shell/t_vareklocal.h"
+#include "shell/tests/window_home.h"
 #include "transfer/ui/import_preview.h"
 
 #include <QApplication>
@@ -28,18 +29,16 @@ using namespace varek;
 class KeyTransferWindowTests : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_home;
+    std::unique_ptr<WindowHome> m_home;
     RecordingMessages m_messages;
 
-    QString data() const { return m_home->path() + QStringLiteral("/Data/"); }
+    QString data() const { return m_home->data(); }
 
 private slots:
     void init() {
-        m_home = std::make_unique<QTemporaryDir>();
-        qputenv("VAREK_HOME", m_home->path().toUtf8());
+        m_home = std::make_unique<WindowHome>();
+        QVERIFY(m_home->isValid());
         m_messages = RecordingMessages();
-        ComZintor = 0;
-        ComToken = 0;
     }
     void cleanup() { m_home.reset(); }
 

@@ -11,6 +11,7 @@
 #include "register/ui/tests/grid_sample_register.h"
 #include "register/varek_register.h"
 #include "shell/t_vareklocal.h"
+#include "shell/tests/window_home.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -43,27 +44,17 @@ class SearchWindowTests : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> m_home;
+    std::unique_ptr<WindowHome> m_home;
     RecordingMessages m_messages;
 
-    QString data() const { return m_home->path() + QStringLiteral("/Data/"); }
-
-    std::unique_ptr<TTVarekLocal> started() {
-        sample::makeRegister(data());
-        auto w = std::make_unique<TTVarekLocal>(&m_messages);
-        if (!w->FormCreate()) qWarning() << m_messages.texts(RecordingMessages::Shown::Plain);
-        w->show();
-        return w;
-    }
+    QString data() const { return m_home->data(); }
+    std::unique_ptr<TTVarekLocal> started() { return m_home->started(m_messages); }
 
 private slots:
     void init() {
-        m_home = std::make_unique<QTemporaryDir>();
+        m_home = std::make_unique<WindowHome>();
         QVERIFY(m_home->isValid());
-        qputenv("VAREK_HOME", m_home->path().toUtf8());
         m_messages = RecordingMessages();
-        ComZintor = 0;
-        ComToken = 0;
     }
 
     void cleanup() { m_home.reset(); }
