@@ -74,11 +74,11 @@ void GridModel::reset() {
         if (i >= 0) m_searchFieldIndex.append(i);
     }
     m_rowTextsValid = false;
+    m_textsMade = 0;
     m_sortKeysValid = false;
     buildMap(false);
     endResetModel();
     emit shownRowsChanged();
-    m_textsMade = 0;
     scheduleSearchTexts();
 }
 
