@@ -1,6 +1,7 @@
 #include "bench/child_process.h"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -50,6 +51,15 @@ ChildRun runChild(const QByteArray& program, const QList<QByteArray>& args,
                 ru.ru_stime.tv_usec / 1000.0;
     run.maxRssKiB = ru.ru_maxrss;
     return run;
+}
+
+int stayOnThisProcessor() {
+    const int cpu = ::sched_getcpu();
+    if (cpu < 0) return -1;
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    return ::sched_setaffinity(0, sizeof set, &set) == 0 ? cpu : -1;
 }
 
 } // namespace varek

@@ -24,4 +24,10 @@ ChildRun runChild(const QByteArray& program, const QList<QByteArray>& args,
                   const QList<QPair<QByteArray, QByteArray>>& env = {}, bool discardOutput = false,
                   bool quiet = false);
 
+// Keeps this process, and the programs it runs from now on, on the
+// processor it runs on now; that processor's number, or -1 when it cannot.
+// The processors of a shared machine need not be equally fast, so figures
+// that are compared with each other are measured on one of them.
+int stayOnThisProcessor();
+
 } // namespace varek

@@ -6,7 +6,8 @@
 // (trailing blanks removed), its numbers integers and its dates QDate. Beside
 // it, in the same run: DbfFile::readAll over the same file, and `varek-dbf
 // --csv` as a child process writing to /dev/null. Each is run a few times and
-// the median taken, in processor time (the machine is shared) and in wall time.
+// the median taken, in processor time (the machine is shared) and in wall time,
+// all on one processor.
 //
 // Usage: varek_decode_floor_bench DIR [--runs N] [--dbf PATH]
 // DIR holds tc.dbf and tokens.dbf (see varek_make_large_register); PATH is the
@@ -204,6 +205,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s DIR [--runs N] [--dbf PATH]\n", argv[0]);
         return 2;
     }
+    // The floor, the codec and the tool on one processor (the tool inherits
+    // it): the processors of a shared machine need not be equally fast.
+    const int cpu = stayOnThisProcessor();
+    if (cpu >= 0) std::printf("(measured on processor %d)\n", cpu);
     try {
         for (const char* name : {"tc.dbf", "tokens.dbf"}) {
             const QString path = args[0] + QLatin1Char('/') + QLatin1String(name);

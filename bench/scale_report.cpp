@@ -91,6 +91,15 @@ int openChild(const QString& dir) {
     const double t = nowMs();
     reg.open(dir);
     const double ms = nowMs() - t;
+    if (std::getenv("TMP_MEM")) {
+        QFile f("/proc/self/status");
+        f.open(QIODevice::ReadOnly);
+        for (const QByteArray& l : f.readAll().split('\n'))
+            if (l.startsWith("VmHWM") || l.startsWith("VmRSS") || l.startsWith("RssAnon") ||
+                l.startsWith("RssFile"))
+                std::fprintf(stderr, "%s\n", l.constData());
+        std::fprintf(stderr, "before %ld\n", before);
+    }
     std::printf("%.3f %ld %d\n", ms, before, reg.taTC().liveRowCount());
     return 0;
 }
@@ -371,6 +380,9 @@ int main(int argc, char** argv) {
         {
             VarekRegister reg;
             reg.open(dir);
+            // From here on one processor: the two sides of a comparison must
+            // run on the same one.
+            stayOnThisProcessor();
             sqlite3* db = nativeCopy(reg);
             const ViewFigures ct = compareView(reg, db, viewTexts(reg, true, 200));
             const ViewFigures tc = compareView(reg, db, viewTexts(reg, false, 200));

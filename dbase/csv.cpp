@@ -1,5 +1,6 @@
 #include "dbase/csv.h"
 
+#include "dbase/blanks.h"
 #include "dbase/codepage.h"
 #include "dbase/dbf.h"
 
@@ -113,21 +114,19 @@ void appendValue(CsvBuffer& out, const DbfField& f, const QVariant& v) {
     out.append(csvField(valueText(f, v)).toUtf8());
 }
 
-bool isBlank(unsigned char c) {
-    return c == ' ' || c == 0;
-}
-
 // Each byte of a code page as UTF-8 (up to three bytes), and whether it
 // makes a field need quotes.
 struct Utf8Table {
     std::array<std::array<char, 4>, 256> bytes{}; // [0] the length
     std::array<bool, 256> special{};
+    bool asciiItself = true; // every byte below 0x80 is that ASCII character
 
     explicit Utf8Table(const CodePage& page) {
         for (int b = 0; b < 256; ++b) {
             const char16_t c = page.unicodeOf(uchar(b));
             auto& o = bytes[b];
             special[b] = c == ',' || c == '"' || c == '\n' || c == '\r' || (c >= 0xD800 && c <= 0xDFFF);
+            if (b < 0x80 && c != char16_t(b)) asciiItself = false;
             if (c < 0x80) {
                 o = {1, char(c), 0, 0};
             } else if (c < 0x800) {
@@ -201,29 +200,62 @@ private:
 
     // Text without quotes; false when it needs them (nothing written then).
     bool text(const unsigned char* p, int length) {
-        int e = length;
-        while (e > 0 && isBlank(p[e - 1]))
-            --e;
-        char* start = m_buf.room(size_t(e) * 3);
-        char* o = start;
-        for (int i = 0; i < e; ++i) {
+        const int e = lengthWithoutTrailingBlanks(p, length);
+        char* o = m_buf.room(size_t(e) * 3);
+        int i = 0;
+        if (m_utf8.asciiItself) {
+            // Eight plain ASCII characters at a time are their own UTF-8.
+            for (; i + 8 <= e; i += 8) {
+                const quint64 w = word(p + i);
+                if (w & kHighBits) {
+                    if (!convert(p + i, 8, o)) return false;
+                    continue;
+                }
+                if (hasByte(w, ',') || hasByte(w, '"') || hasByte(w, '\n') || hasByte(w, '\r')) return false;
+                std::memcpy(o, p + i, 8);
+                o += 8;
+            }
+        }
+        if (!convert(p + i, e - i, o)) return false;
+        m_buf.commit(o);
+        return true;
+    }
+
+    // Bytes of the code page as UTF-8 at o, o moved past them; false at a
+    // byte that makes the field need quotes.
+    bool convert(const unsigned char* p, int n, char*& o) const {
+        for (int i = 0; i < n; ++i) {
             if (m_utf8.special[p[i]]) [[unlikely]]
                 return false;
             const auto& u = m_utf8.bytes[p[i]];
             std::memcpy(o, u.data() + 1, 3);
             o += u[0];
         }
-        m_buf.commit(o);
         return true;
+    }
+
+    static constexpr quint64 kOnes = 0x0101010101010101ull;
+    static constexpr quint64 kHighBits = 0x8080808080808080ull;
+
+    static quint64 word(const unsigned char* p) {
+        quint64 w;
+        std::memcpy(&w, p, 8);
+        return w;
+    }
+
+    // Whether one of the eight bytes of w (each below 0x80) is c.
+    static bool hasByte(quint64 w, unsigned char c) {
+        const quint64 x = w ^ (kOnes * c);
+        return ((x - kOnes) & ~x & kHighBits) != 0;
     }
 
     // An integer of an optional sign and up to 18 digits, blanks around it;
     // blanks or stars alone are null. False for any other form.
     bool integer(const unsigned char* p, int length) {
         int b = 0, e = length;
-        while (b < e && isBlank(p[b]))
+        while (b < e && isBlankByte(p[b]))
             ++b;
-        while (e > b && isBlank(p[e - 1]))
+        while (e > b && isBlankByte(p[e - 1]))
             --e;
         if (b == e) return true;
         bool stars = true;
@@ -247,8 +279,8 @@ private:
     bool date(const unsigned char* p) {
         bool blank = true, zeros = true, digits = true;
         for (int i = 0; i < 8; ++i) {
-            blank = blank && isBlank(p[i]);
-            zeros = zeros && (p[i] == '0' || isBlank(p[i]));
+            blank = blank && isBlankByte(p[i]);
+            zeros = zeros && (p[i] == '0' || isBlankByte(p[i]));
             digits = digits && p[i] >= '0' && p[i] <= '9';
         }
         if (blank || zeros) return true;

@@ -2,6 +2,7 @@
 #include "dbase/write_batch.h"
 
 #include "core/errors.h"
+#include "dbase/blanks.h"
 #include "dbase/codepage.h"
 
 #include <QDateTime>
@@ -76,10 +77,6 @@ template <class T> void bestEffort(T) {}
 
 QString sysError(int err) {
     return QString::fromLocal8Bit(std::strerror(err));
-}
-
-bool isBlank(unsigned char c) {
-    return c == ' ' || c == 0;
 }
 
 // A field type this codec reads and writes; the others are carried over untouched.
@@ -478,9 +475,9 @@ qint64 DbfFile::Impl::memoPread(void* buf, qint64 size, qint64 offset, bool upTo
 
 QVariant DbfFile::Impl::readMemo(const unsigned char* p, quint32 recno, int k) const {
     int b = 0, e = 10;
-    while (b < e && isBlank(p[b]))
+    while (b < e && isBlankByte(p[b]))
         ++b;
-    while (e > b && isBlank(p[e - 1]))
+    while (e > b && isBlankByte(p[e - 1]))
         --e;
     if (b == e) return QVariant();
     qint64 block = 0;
@@ -670,9 +667,9 @@ void DbfFile::Impl::chooseCodePage() {
 void DbfFile::Impl::decodeNumber(const unsigned char* p, int index, quint32 recno, QVariant& out) const {
     const DbfField& f = fields[index];
     int b = 0, e = f.length;
-    while (b < e && isBlank(p[b]))
+    while (b < e && isBlankByte(p[b]))
         ++b;
-    while (e > b && isBlank(p[e - 1]))
+    while (e > b && isBlankByte(p[e - 1]))
         --e;
     if (b == e) {
         out = QVariant();
@@ -750,9 +747,7 @@ void DbfFile::Impl::decodeNumber(const unsigned char* p, int index, quint32 recn
     case 'C': {
         QString& text = lastText[k];
         if (!prev || std::memcmp(p, prev + f.offset, f.length) != 0) {
-            int e = f.length;
-            while (e > 0 && isBlank(p[e - 1]))
-                --e;
+            const int e = lengthWithoutTrailingBlanks(p, f.length);
             // An all-blank text reads as null, like a blank number or date.
             text = e > 0 ? codePage->decode(reinterpret_cast<const char*>(p), e) : QString();
         }
@@ -769,8 +764,8 @@ void DbfFile::Impl::decodeNumber(const unsigned char* p, int index, quint32 recn
     case 'D': {
         bool blank = true, zeros = true, digits = true;
         for (int i = 0; i < 8; ++i) {
-            blank = blank && isBlank(p[i]);
-            zeros = zeros && (p[i] == '0' || isBlank(p[i]));
+            blank = blank && isBlankByte(p[i]);
+            zeros = zeros && (p[i] == '0' || isBlankByte(p[i]));
             digits = digits && p[i] >= '0' && p[i] <= '9';
         }
         if (blank || zeros) {

@@ -127,3 +127,42 @@ TEST(DbfCsv, GarbageInARecordFailsNamingItOnBothPaths) {
     ASSERT_TRUE(t.write(dir.filePath("t.dbf")));
     EXPECT_THROW(csvOf(dir.filePath("t.dbf"), CsvPath::Records), EDatabaseError);
 }
+
+// A wide text field is read eight bytes at a time where it can be: plain
+// ASCII, characters that need quotes in any of the eight, other characters
+// beside them, blanks and zero bytes trailing or inside it.
+TEST(DbfCsv, WideTextGivesTheSameTextOnBothPaths) {
+    const CodePage& page = CodePage::cp866();
+    const struct {
+        QByteArray stored; // before padding with blanks to 40
+        QByteArray cell;
+    } cases[] = {
+        {"ABCDEFGHIJKLMNOP", "ABCDEFGHIJKLMNOP"},
+        {"ABCDEFGH,IJ", "\"ABCDEFGH,IJ\""},
+        {"ABCDEFGHIJKLMNO\"", "\"ABCDEFGHIJKLMNO\"\"\""},
+        {"ABCDEFGH\nIJ", "\"ABCDEFGH\nIJ\""},
+        {"ABCDEFG\r", "\"ABCDEFG\r\""},
+        {"ABCDEFGH        X", "ABCDEFGH        X"},
+        {QByteArray("ABC\0   \0   \0\0\0\0\0\0\0\0\0\0", 22), "ABC"},
+        {QByteArray(40, '\0'), ""},
+        {"", ""},
+    };
+    QByteArray expected = "T\n";
+    RawTable t;
+    t.languageDriver = 0x65;
+    t.fields = {{"T", 'C', 40}};
+    for (const auto& c : cases) {
+        t.records << QByteArray(" ") + c.stored.leftJustified(40, ' ', true);
+        expected += c.cell + "\n";
+    }
+    // Cyrillic between and after plain words.
+    QByteArray cyrillic;
+    QChar bad;
+    ASSERT_TRUE(page.encode(QStringLiteral("Ключ 12345678 номер ABCDEFGH ёж"), cyrillic, &bad));
+    t.records << QByteArray(" ") + cyrillic.leftJustified(40, ' ', true);
+    expected += QStringLiteral("Ключ 12345678 номер ABCDEFGH ёж\n").toUtf8();
+    QTemporaryDir dir;
+    ASSERT_TRUE(t.write(dir.filePath("t.dbf")));
+    EXPECT_EQ(csvOf(dir.filePath("t.dbf"), CsvPath::Records), expected);
+    EXPECT_EQ(csvOf(dir.filePath("t.dbf"), CsvPath::Values), expected);
+}
