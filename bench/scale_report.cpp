@@ -91,15 +91,6 @@ int openChild(const QString& dir) {
     const double t = nowMs();
     reg.open(dir);
     const double ms = nowMs() - t;
-    if (std::getenv("TMP_MEM")) {
-        QFile f("/proc/self/status");
-        f.open(QIODevice::ReadOnly);
-        for (const QByteArray& l : f.readAll().split('\n'))
-            if (l.startsWith("VmHWM") || l.startsWith("VmRSS") || l.startsWith("RssAnon") ||
-                l.startsWith("RssFile"))
-                std::fprintf(stderr, "%s\n", l.constData());
-        std::fprintf(stderr, "before %ld\n", before);
-    }
     std::printf("%.3f %ld %d\n", ms, before, reg.taTC().liveRowCount());
     return 0;
 }
