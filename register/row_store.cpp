@@ -305,7 +305,7 @@ void RowStore::push(int field, QVariant&& v) {
 
 void RowStore::appendLoaded(quint32 recno, QVector<QVariant>&& v) {
     pushRecno(recno);
-    m_live.push_back(1);
+    m_live.push_back(true);
     ++m_liveCount;
     for (int f = 0; f < m_nf; ++f)
         push(f, f < v.size() ? std::move(v[f]) : QVariant());
@@ -339,7 +339,7 @@ void RowStore::set(int id, const QVector<QVariant>& v) {
 void RowStore::kill(int id) {
     if (!live(id)) return;
     indexRemove(id);
-    m_live[id] = 0;
+    m_live[id] = false;
     --m_liveCount;
     for (int f = 0; f < m_nf; ++f)
         put(id, f, QVariant());
@@ -489,7 +489,7 @@ int RowStore::chainRows(int field, const Chain* c, std::vector<int>* out) const 
 }
 
 size_t RowStore::memoryBytes() const {
-    size_t n = m_recnos.capacity() * sizeof(quint32) + m_live.capacity();
+    size_t n = m_recnos.capacity() * sizeof(quint32) + m_live.capacity() / 8;
     for (const Column& c : m_columns)
         n += c.cells.capacity() * sizeof(qint32) + c.any.capacity() * sizeof(QVariant) + c.pool.memoryBytes();
     for (const auto& ix : m_indexes)

@@ -179,7 +179,7 @@ private:
     QHash<quint64, QVariant> m_aside; // values the compact columns do not hold
     int m_size = 0;
     std::vector<quint32> m_recnos; // empty while every row's record number is its id
-    std::vector<char> m_live;
+    std::vector<bool> m_live;      // one bit a row
     int m_liveCount = 0;
     std::vector<std::optional<Index>> m_indexes; // by field position
 };

@@ -4,6 +4,7 @@
 #include "dbase/codepage.h"
 #include "dbase/dbf.h"
 #include "register/data_link.h"
+#include "register/row_order.h"
 #include "register/row_store.h"
 #include "register/table_store.h"
 #include "register/values.h"
@@ -16,6 +17,7 @@
 #include <cmath>
 #include <iterator>
 #include <limits>
+#include <numeric>
 #include <optional>
 #include <unordered_map>
 
@@ -63,8 +65,8 @@ struct Table::Impl {
 
     // Presentation: every live row in order (orderField, then file order),
     // and, while the restriction is in force, the rows of the master's row.
-    std::vector<int> all;
-    std::vector<int> view;
+    RowOrder all;
+    RowOrder view;
     bool restricted = false;
     int cur = -1; // position in presented()
 
@@ -78,12 +80,12 @@ struct Table::Impl {
     int orderField = -1;
     bool attached = true;
 
-    const std::vector<int>& presented() const { return restricted ? view : all; }
+    const RowOrder& presented() const { return restricted ? view : all; }
 
     int presentedId(int pos) const {
         const auto& p = presented();
-        if (pos < 0 || pos >= static_cast<int>(p.size())) return -1;
-        return p[pos];
+        if (pos < 0 || pos >= p.size()) return -1;
+        return p.at(pos);
     }
 
     bool less(int a, int b) const {
@@ -94,24 +96,10 @@ struct Table::Impl {
         return a < b;
     }
 
-    // Position of a live id in a list ordered by less(); -1 when absent.
-    int positionIn(const std::vector<int>& list, int id) const {
-        auto it = std::lower_bound(list.begin(), list.end(), id, [this](int x, int y) { return less(x, y); });
-        if (it != list.end() && *it == id) return static_cast<int>(it - list.begin());
-        return -1;
-    }
+    // The presentation order for the row lists.
+    const RowOrder::Less order = [this](int a, int b) { return less(a, b); };
 
-    int positionOf(int id) const { return positionIn(presented(), id); }
-
-    void insertSorted(std::vector<int>& list, int id) {
-        auto it = std::upper_bound(list.begin(), list.end(), id, [this](int x, int y) { return less(x, y); });
-        list.insert(it, id);
-    }
-
-    void eraseFrom(std::vector<int>& list, int id) {
-        const int pos = positionIn(list, id);
-        if (pos >= 0) list.erase(list.begin() + pos);
-    }
+    int positionOf(int id) const { return presented().positionOf(id, order); }
 
     // ---- values ----
 
@@ -192,13 +180,16 @@ struct Table::Impl {
         view.clear();
         if (restricted) {
             const QVariant mv = masterValue();
+            std::vector<int> ids;
             if (!isNullValue(mv)) {
-                if (rows.lookup(orderField, mv, &view) < 0) { // same key: file order is the order
-                    for (int id : all) {
-                        if (matches(orderField, rows.at(id, orderField), mv)) view.push_back(id);
-                    }
+                if (rows.lookup(orderField, mv, &ids) < 0) { // same key: file order is the order
+                    ids.clear();
+                    all.forEach([&](int id) {
+                        if (matches(orderField, rows.at(id, orderField), mv)) ids.push_back(id);
+                    });
                 }
             }
+            view.assign(std::move(ids));
         }
         const auto& p = presented();
         if (p.empty()) {
@@ -217,7 +208,6 @@ struct Table::Impl {
         names.clear();
         rows.reset(0);
         all.clear();
-        all.shrink_to_fit();
         view.clear();
         restricted = false;
         cur = -1;
@@ -306,11 +296,14 @@ void Table::load() {
             d->rows.appendLoaded(recno, std::move(values));
         });
         d->rows.indexLoaded();
-        d->all.resize(d->rows.size());
-        for (int i = 0; i < d->rows.size(); ++i)
-            d->all[i] = i;
-        if (d->orderField >= 0)
-            std::stable_sort(d->all.begin(), d->all.end(), [this](int a, int b) { return d->less(a, b); });
+        if (d->orderField >= 0) {
+            std::vector<int> ids(static_cast<size_t>(d->rows.size()));
+            std::iota(ids.begin(), ids.end(), 0);
+            std::stable_sort(ids.begin(), ids.end(), [this](int a, int b) { return d->less(a, b); });
+            d->all.assign(std::move(ids));
+        } else {
+            d->all.assignIds(d->rows.size()); // every row read is live
+        }
     } catch (...) {
         d->clear();
         throw;
@@ -378,7 +371,7 @@ bool Table::reloadRows(const std::vector<quint32>& wanted) {
     for (const auto& [key, id] : idOf)
         touched[static_cast<size_t>(id)] = 1;
     const auto isTouched = [&](int id) { return id < n && touched[static_cast<size_t>(id)] != 0; };
-    d->all.erase(std::remove_if(d->all.begin(), d->all.end(), isTouched), d->all.end());
+    d->all.eraseIf(isTouched);
     std::vector<int> back;
     for (auto& [key, values] : fresh) {
         const auto it = idOf.find(key);
@@ -393,13 +386,9 @@ bool Table::reloadRows(const std::vector<quint32>& wanted) {
     for (const auto& [key, id] : idOf)
         d->rows.kill(id);
     std::sort(back.begin(), back.end(), [this](int a, int b) { return d->less(a, b); });
-    std::vector<int> merged;
-    merged.reserve(d->all.size() + back.size());
-    std::merge(d->all.begin(), d->all.end(), back.begin(), back.end(), std::back_inserter(merged),
-               [this](int a, int b) { return d->less(a, b); });
-    d->all.swap(merged);
+    d->all.mergeIn(back, d->order);
     d->present(false);
-    const int shown = static_cast<int>(d->presented().size());
+    const int shown = d->presented().size();
     // A current row deleted elsewhere: the row now at its place.
     if (oldId >= 0 && !d->rows.live(oldId) && shown > 0) d->cur = std::clamp(oldPos, 0, shown - 1);
     setEofBof(shown == 0, shown == 0);
@@ -441,7 +430,7 @@ void Table::close() {
 
 int Table::recordCount() const {
     if (!active()) return 0;
-    return static_cast<int>(d->presented().size());
+    return d->presented().size();
 }
 
 int Table::recNo() const {
@@ -456,7 +445,7 @@ void Table::setRecNo(int row) {
     if (state() == State::Insert && row < 0) return;
     if (state() == State::Edit && std::clamp(row, 0, std::max(0, recordCount() - 1)) == d->cur) return;
     if (state() == State::Edit || state() == State::Insert) post();
-    moveCurrentRow(d->cur, row, static_cast<int>(d->presented().size()));
+    moveCurrentRow(d->cur, row, d->presented().size());
 }
 
 QStringList Table::fieldNames() const {
@@ -523,14 +512,14 @@ void Table::post() {
     if (state() == State::Edit) {
         id = d->presentedId(d->cur);
         d->file->update(d->rows.recno(id), d->buffer);
-        d->eraseFrom(d->all, id);
+        d->all.erase(id, d->order);
         d->rows.set(id, d->buffer);
-        d->insertSorted(d->all, id);
+        d->all.insert(id, d->order);
         d->insertReturnPos = d->cur;
     } else {
         const quint32 recno = d->file->append(d->buffer);
         id = d->rows.append(recno, QVector<QVariant>(d->buffer));
-        d->insertSorted(d->all, id);
+        d->all.insert(id, d->order);
     }
     d->buffer.clear();
     setState(State::Browse);
@@ -540,7 +529,7 @@ void Table::post() {
     d->cur = -1;
     d->present(true);
     const int pos = d->positionOf(id);
-    const int n = static_cast<int>(d->presented().size());
+    const int n = d->presented().size();
     if (pos >= 0)
         d->cur = pos;
     else
@@ -556,7 +545,7 @@ void Table::cancel() {
     d->buffer.clear();
     setState(State::Browse);
     if (wasInsert) {
-        const int n = static_cast<int>(d->presented().size());
+        const int n = d->presented().size();
         d->cur = n == 0 ? -1 : std::clamp(d->insertReturnPos, 0, n - 1);
         emit rowsReset();
     } else {
@@ -577,10 +566,10 @@ void Table::deleteRecord() {
     d->file->remove(d->rows.recno(id));
     d->buffer.clear();
     setState(State::Browse);
-    d->eraseFrom(d->all, id);
-    if (d->restricted) d->eraseFrom(d->view, id);
+    d->all.erase(id, d->order);
+    if (d->restricted) d->view.erase(id, d->order);
     d->rows.kill(id);
-    const int n = static_cast<int>(d->presented().size());
+    const int n = d->presented().size();
     d->cur = n == 0 ? -1 : std::min(d->cur, n - 1);
     setEofBof(n == 0, n == 0);
     emit rowsReset();
@@ -595,8 +584,9 @@ int Table::deleteMatching(const QString& name, const QVariantList& values) {
     for (const QVariant& value : values) {
         if (d->rows.lookup(f, value, &some) < 0) {
             some.clear();
-            for (int id : d->all)
+            d->all.forEach([&](int id) {
                 if (d->matches(f, d->rows.at(id, f), value)) some.push_back(id);
+            });
         }
         ids.insert(ids.end(), some.begin(), some.end());
     }
@@ -612,11 +602,11 @@ int Table::deleteMatching(const QString& name, const QVariantList& values) {
         for (size_t i = 0; i < done; ++i)
             gone[ids[i]] = 1;
         const auto isGone = [&gone](int id) { return gone[id] != 0; };
-        d->all.erase(std::remove_if(d->all.begin(), d->all.end(), isGone), d->all.end());
-        d->view.erase(std::remove_if(d->view.begin(), d->view.end(), isGone), d->view.end());
+        d->all.eraseIf(isGone);
+        d->view.eraseIf(isGone);
         for (size_t i = 0; i < done; ++i)
             d->rows.kill(ids[i]);
-        const int n = static_cast<int>(d->presented().size());
+        const int n = d->presented().size();
         d->cur = n == 0 ? -1 : std::min(d->cur, n - 1);
         setEofBof(n == 0, n == 0);
         emit rowsReset();
@@ -674,9 +664,9 @@ bool Table::locate(const QString& fieldList, const QVariantList& values) {
         }
     } else {
         const auto& p = d->presented();
-        for (size_t i = 0; i < p.size(); ++i) {
-            if (rowMatches(p[i])) {
-                found = static_cast<int>(i);
+        for (int i = 0; i < p.size(); ++i) {
+            if (rowMatches(p.at(i))) {
+                found = i;
                 break;
             }
         }

@@ -2,6 +2,7 @@
 // (type, value, null or empty), through appends, rewrites and deletes, and
 // the indexes and the ordering agree with the values.
 #include "dbase/dbf.h"
+#include "register/row_order.h"
 #include "register/row_store.h"
 #include "register/table.h"
 #include "register/values.h"
@@ -10,7 +11,9 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <limits>
+#include <numeric>
 
 using namespace varek;
 using Kind = RowStore::Kind;
@@ -245,4 +248,64 @@ TEST(RowStore, EachRowKeepsItsRecordNumberWhateverTheDeletedRecordsBeforeIt) {
         EXPECT_EQ(rows.recno(a), next);
         EXPECT_EQ(rows.recno(b), next + 3);
     }
+}
+
+// The rows a table presents, kept by count while they are the ids in order:
+// every operation gives what a plain sorted list of the same ids gives.
+TEST(RowOrder, KeptByCountAgreesWithAPlainListThroughEveryChange) {
+    const RowOrder::Less byId = [](int a, int b) { return a < b; };
+    RowOrder order;
+    order.assignIds(50);
+    std::vector<int> plain(50);
+    std::iota(plain.begin(), plain.end(), 0);
+    const auto agree = [&](const char* after) {
+        SCOPED_TRACE(after);
+        ASSERT_EQ(order.size(), int(plain.size()));
+        for (int pos = 0; pos < int(plain.size()); ++pos)
+            ASSERT_EQ(order.at(pos), plain[size_t(pos)]) << "at " << pos;
+        for (int id = -1; id <= 60; ++id) {
+            const auto it = std::find(plain.begin(), plain.end(), id);
+            ASSERT_EQ(order.positionOf(id, byId), it == plain.end() ? -1 : int(it - plain.begin()))
+                << "id " << id;
+        }
+        std::vector<int> seen;
+        order.forEach([&](int id) { seen.push_back(id); });
+        ASSERT_EQ(seen, plain);
+    };
+    const auto erase = [&](int id) {
+        order.erase(id, byId);
+        plain.erase(std::remove(plain.begin(), plain.end(), id), plain.end());
+    };
+    const auto insert = [&](int id) {
+        order.insert(id, byId);
+        plain.insert(std::upper_bound(plain.begin(), plain.end(), id), id);
+    };
+    agree("assigned");
+    for (int id : {0, 7, 8, 30, 7, 49, 48, 100, -1})
+        erase(id);
+    agree("erased, the first, the last two, one twice and ids outside");
+    EXPECT_TRUE(order.keptByCount());
+    insert(7);
+    insert(49);
+    insert(53); // a row appended past rows never presented
+    agree("inserted back and appended");
+    order.eraseIf([](int id) { return id % 5 == 1; });
+    plain.erase(std::remove_if(plain.begin(), plain.end(), [](int id) { return id % 5 == 1; }), plain.end());
+    agree("erased by a test");
+    order.mergeIn({1, 6, 54, 55}, byId);
+    for (int id : {1, 6, 54, 55})
+        plain.insert(std::upper_bound(plain.begin(), plain.end(), id), id);
+    agree("merged in");
+    EXPECT_TRUE(order.keptByCount());
+    insert(6); // an id twice: kept as a list from now on, as a list keeps it
+    agree("an id twice");
+    EXPECT_FALSE(order.keptByCount());
+    erase(6);
+    erase(6);
+    agree("as a list");
+    order.assignIds(0);
+    plain.clear();
+    agree("empty");
+    insert(0);
+    agree("one appended to an empty table");
 }
