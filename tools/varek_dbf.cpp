@@ -7,7 +7,7 @@
 #include "dbase/csv.h"
 #include "dbase/dbf.h"
 
-#include <QCoreApplication>
+#include <QFile>
 #include <QStringList>
 #include <cerrno>
 #include <cstdio>
@@ -98,8 +98,11 @@ int outputFailure(int err) {
 } // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    QStringList args = app.arguments().mid(1);
+    // No application object: the tool needs none, and starting one costs a
+    // good part of a small table's time.
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QFile::decodeName(argv[i]);
     const bool csv = args.removeAll(QStringLiteral("--csv")) > 0;
     if (args.size() != 1 || args[0].startsWith(QLatin1Char('-'))) {
         std::fprintf(stderr,
