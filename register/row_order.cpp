@@ -94,9 +94,23 @@ void RowOrder::erase(int id, const Less& less) {
 
 void RowOrder::mergeIn(const std::vector<int>& sorted, const Less& less) {
     if (m_byCount) {
-        for (int id : sorted)
-            insert(id, less);
-        return;
+        // Ids below the bound come back out of those left out, in one pass
+        // over both; ids past it raise it. An id twice (already in, or twice
+        // among these) makes a list, as a list keeps it.
+        const auto below = std::lower_bound(sorted.begin(), sorted.end(), m_count);
+        const bool distinct = std::adjacent_find(sorted.begin(), sorted.end()) == sorted.end();
+        if (distinct && (sorted.empty() || sorted.front() >= 0) &&
+            std::includes(m_leftOut.begin(), m_leftOut.end(), sorted.begin(), below)) {
+            std::vector<int> leftOut;
+            leftOut.reserve(m_leftOut.size() - size_t(below - sorted.begin()));
+            std::set_difference(m_leftOut.begin(), m_leftOut.end(), sorted.begin(), below,
+                                std::back_inserter(leftOut));
+            m_leftOut.swap(leftOut);
+            for (auto it = below; it != sorted.end(); ++it)
+                insert(*it, less);
+            return;
+        }
+        toList();
     }
     std::vector<int> merged;
     merged.reserve(m_ids.size() + sorted.size());

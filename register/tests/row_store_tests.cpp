@@ -308,4 +308,12 @@ TEST(RowOrder, KeptByCountAgreesWithAPlainListThroughEveryChange) {
     agree("empty");
     insert(0);
     agree("one appended to an empty table");
+
+    // Merging in an id that is in already keeps it twice, as a list does.
+    RowOrder twice;
+    twice.assignIds(3);
+    twice.mergeIn({1, 4}, byId);
+    std::vector<int> seen;
+    twice.forEach([&](int id) { seen.push_back(id); });
+    EXPECT_EQ(seen, (std::vector<int>{0, 1, 1, 2, 4}));
 }
