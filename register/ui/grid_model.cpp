@@ -99,7 +99,7 @@ void GridModel::scheduleSearchTexts() {
 void GridModel::rowChanged(int row) {
     if (row < 0 || row >= m_rows) return;
     if ((m_rowTextsValid || row < m_textsMade) && row < m_rowTexts.size())
-        m_rowTexts[row] = searchTextOf(row);
+        m_rowTexts.set(row, searchTextOf(row));
     if (m_sortKeysValid && row < m_sortKeys.size()) m_sortKeys[row] = sortKeyOf(row);
     m_mapCurrent = false; // a hidden row may match now
     const int shown = shownRow(row);
@@ -186,13 +186,14 @@ void GridModel::buildMap(bool narrowing) {
         }
         if (narrowing) {
             // The rows shown are already in the sort's order.
-            const auto gone = std::remove_if(m_shown.begin(), m_shown.end(),
-                                             [this](int row) { return !m_rowTexts[row].contains(m_needle); });
+            const auto gone = std::remove_if(m_shown.begin(), m_shown.end(), [this](int row) {
+                return !m_rowTexts.at(row).contains(m_needle);
+            });
             m_shown.erase(gone, m_shown.end());
         } else {
             m_shown.clear();
             for (int row = 0; row < m_rows; ++row)
-                if (m_rowTexts[row].contains(m_needle)) m_shown.append(row);
+                if (m_rowTexts.at(row).contains(m_needle)) m_shown.append(row);
             sortShown();
         }
     }
@@ -214,9 +215,28 @@ void GridModel::buildSearchTexts() {
     makeSearchTexts(-1);
 }
 
+void GridModel::RowTexts::restart(int rows) {
+    m_chars = QString();
+    m_starts.assign(size_t(std::max(0, rows)), 0);
+    m_sizes.assign(size_t(std::max(0, rows)), 0);
+}
+
+void GridModel::RowTexts::set(int row, const QString& text) {
+    const size_t r = size_t(row);
+    // A text no longer than the row's last takes its place; a longer one
+    // goes at the end.
+    if (text.size() > m_sizes[r]) {
+        m_starts[r] = m_chars.size();
+        m_chars += text;
+    } else {
+        std::copy(text.cbegin(), text.cend(), m_chars.begin() + m_starts[r]);
+    }
+    m_sizes[r] = int(text.size());
+}
+
 bool GridModel::makeSearchTexts(qint64 budgetMs) {
     if (m_rowTextsValid) return true;
-    if (m_textsMade == 0) m_rowTexts.resize(m_rows);
+    if (m_textsMade == 0) m_rowTexts.restart(m_rows);
     const Dataset* ds = dataset();
     const bool active = ds && ds->active();
     QElapsedTimer clock;
@@ -226,7 +246,7 @@ bool GridModel::makeSearchTexts(qint64 budgetMs) {
             m_textsMade = row;
             return false;
         }
-        m_rowTexts[row] = active ? searchTextOf(row) : QString();
+        if (active) m_rowTexts.set(row, searchTextOf(row));
     }
     m_rowTextsValid = true;
     m_textsMade = 0;

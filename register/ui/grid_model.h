@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <QVector>
 
+#include <vector>
+
 namespace varek {
 
 class DataLink;
@@ -140,7 +142,23 @@ private:
     QString m_searchText; // as given
     QString m_needle;     // its searchKey, trimmed
     bool m_allHidden = false;
-    QVector<QString> m_rowTexts; // per dataset row: its search fields' searchKey
+    // Per dataset row: its search fields' searchKey. One string holds them
+    // all, one after the other: a string each would cost a block of its own.
+    class RowTexts {
+    public:
+        void restart(int rows); // every row's text empty, the old ones dropped
+        void set(int row, const QString& text);
+        QStringView at(int row) const {
+            return QStringView(m_chars).mid(m_starts[size_t(row)], m_sizes[size_t(row)]);
+        }
+        int size() const { return int(m_starts.size()); }
+
+    private:
+        QString m_chars;
+        std::vector<qsizetype> m_starts;
+        std::vector<int> m_sizes;
+    };
+    RowTexts m_rowTexts;
     bool m_rowTextsValid = false;
     int m_textsMade = 0;         // while not valid: the rows before this have theirs
     bool m_textsPending = false; // their making is scheduled for when the window is idle
