@@ -31,6 +31,7 @@ QVariant textBack(QString text, bool dateColumn) {
 // A stored value as the general way gives it: what the virtual table hands
 // SQLite for the cell (sql_views.cpp, xColumn) as SqlViews::run reads it back.
 QVariant valueOf(const Table& t, int id, int field, bool dateColumn) {
+    if (qint64 k; t.storedInteger(id, field, &k)) return QVariant::fromValue<qint64>(k);
     QStringView text;
     if (t.storedText(id, field, &text) && !text.isEmpty() && !hasSurrogates(text))
         return dateColumn ? textBack(text.toString(), true) : QVariant(text.toString());
@@ -138,8 +139,14 @@ struct Side {
         ids->clear();
         if (!key.isValid()) return true;
         if (!table->fieldIndexed(field) || table->lookup(field, key, &found) < 0) return false;
+        const bool integerKey = key.typeId() == QMetaType::LongLong;
+        const qint64 wanted = integerKey ? key.toLongLong() : 0;
         for (const int id : found) {
             if (!table->storedRowLive(id)) continue;
+            if (qint64 k; integerKey && table->storedInteger(id, field, &k)) {
+                if (k == wanted) ids->push_back(id);
+                continue;
+            }
             const std::optional<bool> same = sqlEquals(value(id, field), key);
             if (!same) return false;
             if (*same) ids->push_back(id);

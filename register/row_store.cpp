@@ -210,6 +210,15 @@ QVector<QVariant> RowStore::values(int id) const {
     return v;
 }
 
+bool RowStore::integerView(int id, int field, qint64* out) const {
+    const Column& c = m_columns[field];
+    if (c.kind != Kind::Integer && c.kind != Kind::Int32) return false;
+    const qint32 x = c.cells[id];
+    if (x == kNull || x == kAside) return false;
+    *out = x;
+    return true;
+}
+
 bool RowStore::textView(int id, int field, QStringView* out) const {
     const Column& c = m_columns[field];
     if (c.kind != Kind::Text) return false;

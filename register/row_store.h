@@ -60,6 +60,9 @@ public:
     // a QString: false when the cell is null or holds another value (at()
     // gives it then).
     bool textView(int id, int field, QStringView* out) const;
+    // The integer of a field kept as integers, without making a value:
+    // false when the cell is null or holds another value.
+    bool integerView(int id, int field, qint64* out) const;
     // compareValues of a field of two rows, without making the values.
     int compare(int a, int b, int field) const;
 

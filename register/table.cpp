@@ -785,6 +785,11 @@ QVariant Table::storedValue(int id, int field) const {
     return d->rows.get(id, field);
 }
 
+bool Table::storedInteger(int id, int field, qint64* value) const {
+    return storedRowLive(id) && field >= 0 && field < d->rows.fieldCount() &&
+           d->rows.integerView(id, field, value);
+}
+
 bool Table::storedText(int id, int field, QStringView* text) const {
     return storedRowLive(id) && field >= 0 && field < d->rows.fieldCount() &&
            d->rows.textView(id, field, text);

@@ -124,6 +124,9 @@ public:
     // A stored text without making a QString (see RowStore::textView):
     // false when the row is dead or the value is not such a text.
     bool storedText(int id, int field, QStringView* text) const;
+    // A stored integer without making a value (see RowStore::integerView):
+    // false when the row is dead or the value is not such an integer.
+    bool storedInteger(int id, int field, qint64* value) const;
     // The live rows whose field equals key, by its index: -1 when the field
     // has no index or the key cannot be looked up in it; otherwise the number
     // of rows, with their ids in file order put into ids when given.

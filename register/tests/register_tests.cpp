@@ -293,6 +293,9 @@ TEST_F(RegisterTest, ViewTextsAnsweredFromTheIndexesGiveWhatSQLiteGives) {
     data.add("tokens.dbf", {"K7", QVariant(), QVariant(), QVariant(), QVariant()});
     data.access("K7", 3);
     data.access("K2", 3);
+    // A number past 32 bits, which the rows keep aside from their cells.
+    data.add("ctrl.dbf", {1, QStringLiteral("Большой"), qint64(5000000000), QString(), QString(), 5});
+    data.add("tc.dbf", {"K1", qint64(5000000000)});
     reg.open(data.dir);
     Table& tc = reg.taTC();
     ASSERT_TRUE(tc.locate("token_code", {"K2"}));
@@ -313,7 +316,8 @@ TEST_F(RegisterTest, ViewTextsAnsweredFromTheIndexesGiveWhatSQLiteGives) {
     tc.post();
 
     QStringList texts;
-    for (int ser : {1, 2, 3, 4, 99, -1})
+    for (qint64 ser :
+         {qint64(1), qint64(2), qint64(3), qint64(4), qint64(99), qint64(-1), qint64(5000000000)})
         texts << QStringLiteral(" select t.*, tc.ser_num from tokens t left join tc tc on "
                                 "t.token_code=tc.token_code  where tc.ser_num=%1")
                      .arg(ser);
