@@ -70,6 +70,7 @@ std::optional<bool> sqlEquals(const QVariant& a, const QVariant& b) {
 struct Side {
     Table* table = nullptr;
     std::vector<bool> dates;
+    mutable std::vector<int> found; // the index's rows of a key, reused from key to key
 
     bool open(Table* t) {
         table = t;
@@ -113,7 +114,6 @@ struct Side {
 
     // rowsEqual for a plain text key.
     bool rowsEqualText(int field, QStringView key, std::vector<int>* ids) const {
-        std::vector<int> found;
         ids->clear();
         if (!table->fieldIndexed(field) || table->lookupText(field, key, &found) < 0) return false;
         QStringView text;
@@ -135,7 +135,6 @@ struct Side {
     // field has no index, the key cannot be looked up in it, or a value is
     // not one these joins are made for.
     bool rowsEqual(int field, const QVariant& key, std::vector<int>* ids) const {
-        std::vector<int> found;
         ids->clear();
         if (!key.isValid()) return true;
         if (!table->fieldIndexed(field) || table->lookup(field, key, &found) < 0) return false;
