@@ -330,6 +330,14 @@ int main(int argc, char** argv) {
                          .arg((window.maxRssKiB - small.maxRssKiB) / 1024.0 / files, 0, 'f', 2),
                      "");
             }
+            const WindowStart settled =
+                measureWindowStart(binPath("varek"), QDir(dir).absolutePath(), runs, true);
+            if (settled.ok)
+                line("  the same three seconds later, its idle work done",
+                     QStringLiteral("%1 MiB = %2x")
+                         .arg(settled.maxRssKiB / 1024.0, 0, 'f', 1)
+                         .arg(settled.maxRssKiB / 1024.0 / files, 0, 'f', 2),
+                     "");
         } else {
             line("window start", window.error, "goal <= 400 ms");
         }

@@ -29,7 +29,7 @@ double median(std::vector<double> v) {
 
 } // namespace
 
-WindowStart measureWindowStart(const QString& varek, const QString& registerDir, int runs) {
+WindowStart measureWindowStart(const QString& varek, const QString& registerDir, int runs, bool settled) {
     WindowStart result;
     QTemporaryDir home;
     if (!home.isValid() || !QFile::link(registerDir, home.filePath(QStringLiteral("Data")))) {
@@ -41,10 +41,11 @@ WindowStart measureWindowStart(const QString& varek, const QString& registerDir,
     std::vector<double> wall, cpu, rss;
     for (int r = 0; r < runs; ++r) {
         const qint64 start = monotonicNs();
-        const ChildRun run = runChild(
-            program, {},
-            {{"QT_QPA_PLATFORM", "offscreen"}, {"VAREK_HOME", homePath}, {"VAREK_FIRST_PAINT_REPORT", "1"}},
-            false, true);
+        const ChildRun run = runChild(program, {},
+                                      {{"QT_QPA_PLATFORM", "offscreen"},
+                                       {"VAREK_HOME", homePath},
+                                       {"VAREK_FIRST_PAINT_REPORT", settled ? "settled" : "1"}},
+                                      false, true);
         const QByteArray& text = run.output;
         const int at = text.indexOf("first-paint ");
         if (!run.exited || run.exitCode != 0 || at < 0) {

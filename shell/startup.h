@@ -42,7 +42,8 @@ void prepareRegisterPlace(Messages& messages, const AppPlaces& places);
 // For the window start benchmark (bench/window_start_bench): when the
 // environment variable VAREK_FIRST_PAINT_REPORT is set, the first paint of a
 // grid that shows rows prints "first-paint NS" on stdout, NS being the
-// monotonic clock (CLOCK_MONOTONIC) in nanoseconds, and ends the event loop.
+// monotonic clock (CLOCK_MONOTONIC) in nanoseconds, and ends the event loop;
+// set to "settled", three seconds later (the idle work done by then).
 void reportFirstPaintWhenAsked(QGuiApplication& app);
 
 } // namespace varek
