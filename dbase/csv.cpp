@@ -1,8 +1,8 @@
 #include "dbase/csv.h"
 
-#include "dbase/blanks.h"
 #include "dbase/codepage.h"
 #include "dbase/dbf.h"
+#include "dbase/field_bytes.h"
 
 #include <QDate>
 #include <QLocale>
@@ -253,10 +253,7 @@ private:
     // blanks or stars alone are null. False for any other form.
     bool integer(const unsigned char* p, int length) {
         int b = 0, e = length;
-        while (b < e && isBlankByte(p[b]))
-            ++b;
-        while (e > b && isBlankByte(p[e - 1]))
-            --e;
+        trimBlanks(p, b, e);
         if (b == e) return true;
         bool stars = true;
         for (int i = b; i < e && stars; ++i)
@@ -277,16 +274,15 @@ private:
 
     // A valid date, or blanks or zeros (null); false for anything else.
     bool date(const unsigned char* p) {
-        bool blank = true, zeros = true, digits = true;
-        for (int i = 0; i < 8; ++i) {
-            blank = blank && isBlankByte(p[i]);
-            zeros = zeros && (p[i] == '0' || isBlankByte(p[i]));
-            digits = digits && p[i] >= '0' && p[i] <= '9';
+        int y = 0, m = 0, day = 0;
+        switch (readDateBytes(p, y, m, day)) {
+        case DateBytes::Null:
+            return true;
+        case DateBytes::Other:
+            return false;
+        case DateBytes::Digits:
+            break;
         }
-        if (blank || zeros) return true;
-        if (!digits) return false;
-        const int y = (p[0] - '0') * 1000 + (p[1] - '0') * 100 + (p[2] - '0') * 10 + (p[3] - '0');
-        const int m = (p[4] - '0') * 10 + (p[5] - '0'), day = (p[6] - '0') * 10 + (p[7] - '0');
         if (y < 1 || !QDate::isValid(y, m, day)) return false;
         appendDate(m_buf, y, m, day);
         return true;

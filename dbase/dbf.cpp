@@ -2,8 +2,8 @@
 #include "dbase/write_batch.h"
 
 #include "core/errors.h"
-#include "dbase/blanks.h"
 #include "dbase/codepage.h"
+#include "dbase/field_bytes.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -475,10 +475,7 @@ qint64 DbfFile::Impl::memoPread(void* buf, qint64 size, qint64 offset, bool upTo
 
 QVariant DbfFile::Impl::readMemo(const unsigned char* p, quint32 recno, int k) const {
     int b = 0, e = 10;
-    while (b < e && isBlankByte(p[b]))
-        ++b;
-    while (e > b && isBlankByte(p[e - 1]))
-        --e;
+    trimBlanks(p, b, e);
     if (b == e) return QVariant();
     qint64 block = 0;
     for (int i = b; i < e; ++i) {
@@ -667,10 +664,7 @@ void DbfFile::Impl::chooseCodePage() {
 void DbfFile::Impl::decodeNumber(const unsigned char* p, int index, quint32 recno, QVariant& out) const {
     const DbfField& f = fields[index];
     int b = 0, e = f.length;
-    while (b < e && isBlankByte(p[b]))
-        ++b;
-    while (e > b && isBlankByte(p[e - 1]))
-        --e;
+    trimBlanks(p, b, e);
     if (b == e) {
         out = QVariant();
         return;
@@ -762,20 +756,14 @@ void DbfFile::Impl::decodeNumber(const unsigned char* p, int index, quint32 recn
         decodeNumber(p, k, recno, value);
         break;
     case 'D': {
-        bool blank = true, zeros = true, digits = true;
-        for (int i = 0; i < 8; ++i) {
-            blank = blank && isBlankByte(p[i]);
-            zeros = zeros && (p[i] == '0' || isBlankByte(p[i]));
-            digits = digits && p[i] >= '0' && p[i] <= '9';
-        }
-        if (blank || zeros) {
+        int y = 0, m = 0, day = 0;
+        const DateBytes form = readDateBytes(p, y, m, day);
+        if (form == DateBytes::Null) {
             value = QVariant();
             break;
         }
         QDate date;
-        if (digits)
-            date = QDate((p[0] - '0') * 1000 + (p[1] - '0') * 100 + (p[2] - '0') * 10 + (p[3] - '0'),
-                         (p[4] - '0') * 10 + (p[5] - '0'), (p[6] - '0') * 10 + (p[7] - '0'));
+        if (form == DateBytes::Digits) date = QDate(y, m, day);
         if (!date.isValid())
             readFailure(recno, k, QByteArray(reinterpret_cast<const char*>(p), 8),
                         QStringLiteral("which is not a date"));
