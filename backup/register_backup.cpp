@@ -1,4 +1,5 @@
 #include "backup/register_backup.h"
+#include "backup/libarchive_api.h"
 
 #include "core/errors.h"
 #include "core/settings.h"
@@ -13,9 +14,6 @@
 #include <QFileInfo>
 #include <QTemporaryFile>
 #include <QtEndian>
-
-#include <archive.h>
-#include <archive_entry.h>
 
 #include <cerrno>
 #include <cstring>
@@ -79,17 +77,17 @@ void syncPath(const QString& path, bool directory) {
 }
 
 struct ArchiveWriteFree {
-    void operator()(archive* a) const { archive_write_free(a); }
+    void operator()(archive* a) const { libarchive().archive_write_free(a); }
 };
 struct ArchiveReadFree {
-    void operator()(archive* a) const { archive_read_free(a); }
+    void operator()(archive* a) const { libarchive().archive_read_free(a); }
 };
 struct EntryFree {
-    void operator()(archive_entry* e) const { archive_entry_free(e); }
+    void operator()(archive_entry* e) const { libarchive().archive_entry_free(e); }
 };
 
 QString archiveError(archive* a) {
-    const char* s = archive_error_string(a);
+    const char* s = libarchive().archive_error_string(a);
     return s ? QString::fromLocal8Bit(s) : QStringLiteral("неизвестная ошибка");
 }
 
@@ -117,16 +115,17 @@ private:
 class ArchiveWriter {
 public:
     ArchiveWriter(int fd, QString target, Percent& percent)
-        : m_a(archive_write_new()), m_target(std::move(target)), m_percent(percent) {
-        if (!m_a || archive_write_add_filter_gzip(m_a.get()) != ARCHIVE_OK ||
-            archive_write_set_format_pax_restricted(m_a.get()) != ARCHIVE_OK ||
-            archive_write_open_fd(m_a.get(), fd) != ARCHIVE_OK)
+        : m_a(libarchive().archive_write_new()), m_target(std::move(target)), m_percent(percent) {
+        if (!m_a || libarchive().archive_write_add_filter_gzip(m_a.get()) != ARCHIVE_OK ||
+            libarchive().archive_write_set_format_pax_restricted(m_a.get()) != ARCHIVE_OK ||
+            libarchive().archive_write_open_fd(m_a.get(), fd) != ARCHIVE_OK)
             fail();
     }
 
     void addBytes(const QString& name, const QByteArray& bytes, const QDateTime& mtime) {
         header(name, bytes.size(), mtime);
-        if (!bytes.isEmpty() && archive_write_data(m_a.get(), bytes.constData(), size_t(bytes.size())) < 0)
+        if (!bytes.isEmpty() &&
+            libarchive().archive_write_data(m_a.get(), bytes.constData(), size_t(bytes.size())) < 0)
             fail();
     }
 
@@ -143,7 +142,7 @@ public:
             if (n <= 0)
                 throw EFileError(
                     QStringLiteral("Не удалось прочитать файл %1: %2.").arg(path, f.errorString()));
-            if (archive_write_data(m_a.get(), buf.constData(), size_t(n)) < 0) fail();
+            if (libarchive().archive_write_data(m_a.get(), buf.constData(), size_t(n)) < 0) fail();
             done += n;
             m_written += n;
             m_percent.at(m_written);
@@ -151,19 +150,19 @@ public:
     }
 
     void close() {
-        if (archive_write_close(m_a.get()) != ARCHIVE_OK) fail();
+        if (libarchive().archive_write_close(m_a.get()) != ARCHIVE_OK) fail();
     }
 
 private:
     void header(const QString& name, qint64 size, const QDateTime& mtime) {
-        std::unique_ptr<archive_entry, EntryFree> e(archive_entry_new());
+        std::unique_ptr<archive_entry, EntryFree> e(libarchive().archive_entry_new());
         const QByteArray utf8 = name.toUtf8();
-        archive_entry_set_pathname_utf8(e.get(), utf8.constData());
-        archive_entry_set_filetype(e.get(), AE_IFREG);
-        archive_entry_set_perm(e.get(), 0644);
-        archive_entry_set_size(e.get(), size);
-        archive_entry_set_mtime(e.get(), mtime.toSecsSinceEpoch(), 0);
-        if (archive_write_header(m_a.get(), e.get()) != ARCHIVE_OK) fail();
+        libarchive().archive_entry_set_pathname_utf8(e.get(), utf8.constData());
+        libarchive().archive_entry_set_filetype(e.get(), AE_IFREG);
+        libarchive().archive_entry_set_perm(e.get(), 0644);
+        libarchive().archive_entry_set_size(e.get(), size);
+        libarchive().archive_entry_set_mtime(e.get(), mtime.toSecsSinceEpoch(), 0);
+        if (libarchive().archive_write_header(m_a.get(), e.get()) != ARCHIVE_OK) fail();
     }
 
     [[noreturn]] void fail() {
@@ -373,11 +372,11 @@ BackupContents checkBackup(const QString& archivePath, const QString& stagingDir
     if (!QFileInfo(archivePath).isFile())
         throw EFileError(QStringLiteral("Файл копии %1 не найден.").arg(archivePath));
 
-    std::unique_ptr<archive, ArchiveReadFree> a(archive_read_new());
+    std::unique_ptr<archive, ArchiveReadFree> a(libarchive().archive_read_new());
     if (!a) throw EFileError(QStringLiteral("Не хватает памяти, чтобы прочитать копию %1.").arg(name));
-    archive_read_support_filter_gzip(a.get());
-    archive_read_support_filter_none(a.get());
-    archive_read_support_format_tar(a.get());
+    libarchive().archive_read_support_filter_gzip(a.get());
+    libarchive().archive_read_support_filter_none(a.get());
+    libarchive().archive_read_support_format_tar(a.get());
     const QByteArray native = QFile::encodeName(archivePath);
     // The first failure tells a file of another kind from a damaged archive.
     const auto unreadable = [&] {
@@ -387,7 +386,7 @@ BackupContents checkBackup(const QString& archivePath, const QString& stagingDir
         return EFileError(QStringLiteral("Файл %1 не является резервной копией реестра (архивом tar.gz): %2.")
                               .arg(name, archiveError(a.get())));
     };
-    if (archive_read_open_filename(a.get(), native.constData(), size_t(kChunk)) != ARCHIVE_OK)
+    if (libarchive().archive_read_open_filename(a.get(), native.constData(), size_t(kChunk)) != ARCHIVE_OK)
         throw unreadable();
 
     // Reading the archive is the first 40 in a hundred, by its bytes read;
@@ -400,7 +399,7 @@ BackupContents checkBackup(const QString& archivePath, const QString& stagingDir
     bool first = true;
     for (;;) {
         archive_entry* entry = nullptr;
-        const int r = archive_read_next_header(a.get(), &entry);
+        const int r = libarchive().archive_read_next_header(a.get(), &entry);
         if (r == ARCHIVE_EOF) break;
         if (r < ARCHIVE_WARN) {
             if (first) throw unreadable();
@@ -408,10 +407,10 @@ BackupContents checkBackup(const QString& archivePath, const QString& stagingDir
                                  .arg(name, archiveError(a.get())));
         }
         first = false;
-        const char* rawName = archive_entry_pathname_utf8(entry);
-        if (!rawName) rawName = archive_entry_pathname(entry);
+        const char* rawName = libarchive().archive_entry_pathname_utf8(entry);
+        if (!rawName) rawName = libarchive().archive_entry_pathname(entry);
         const MemberName member = rawName ? classify(QString::fromUtf8(rawName)) : MemberName{};
-        if (member.role == Role::Skip || archive_entry_filetype(entry) != AE_IFREG) continue;
+        if (member.role == Role::Skip || libarchive().archive_entry_filetype(entry) != AE_IFREG) continue;
         if (!seen.insert(member.canonical).second)
             throw EFileError(QStringLiteral("В копии %1 файл %2 встречается дважды; программа таких копий не "
                                             "делает. Выберите другую копию.")
@@ -419,12 +418,12 @@ BackupContents checkBackup(const QString& archivePath, const QString& stagingDir
         const qint64 limit = member.role == Role::Settings ? maxSettingsFileBytes
                              : member.role == Role::Note   ? kMaxNoteBytes
                                                            : kMaxTableBytes;
-        if (archive_entry_size_is_set(entry) && archive_entry_size(entry) > limit)
+        if (libarchive().archive_entry_size_is_set(entry) && libarchive().archive_entry_size(entry) > limit)
             throw EFileError(QStringLiteral("В копии %1 файл %2 слишком велик для файла реестра. Выберите "
                                             "другую копию.")
                                  .arg(name, member.canonical));
-        if (member.role == Role::Table && archive_entry_mtime_is_set(entry)) {
-            const QDateTime t = QDateTime::fromSecsSinceEpoch(archive_entry_mtime(entry));
+        if (member.role == Role::Table && libarchive().archive_entry_mtime_is_set(entry)) {
+            const QDateTime t = QDateTime::fromSecsSinceEpoch(libarchive().archive_entry_mtime(entry));
             if (!newestTable.isValid() || t > newestTable) newestTable = t;
         }
         if (member.role == Role::Settings) contents.hasSettings = true;
@@ -438,14 +437,14 @@ BackupContents checkBackup(const QString& archivePath, const QString& stagingDir
         }
         qint64 total = 0;
         for (;;) {
-            const la_ssize_t n = archive_read_data(a.get(), buf.data(), size_t(buf.size()));
+            const la_ssize_t n = libarchive().archive_read_data(a.get(), buf.data(), size_t(buf.size()));
             if (n == 0) break;
             if (n < 0)
                 throw EFileError(
                     QStringLiteral("Копия %1 повреждена или обрезана: %2. Выберите другую копию.")
                         .arg(name, archiveError(a.get())));
             total += n;
-            reading.at(archive_filter_bytes(a.get(), -1));
+            reading.at(libarchive().archive_filter_bytes(a.get(), -1));
             if (total > limit)
                 throw EFileError(QStringLiteral("В копии %1 файл %2 слишком велик для файла реестра. "
                                                 "Выберите другую копию.")

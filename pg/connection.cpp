@@ -5,7 +5,7 @@
 #include <QDate>
 #include <QDateTime>
 
-#include <libpq-fe.h>
+#include "pg/libpq_api.h"
 
 #include <vector>
 
@@ -58,28 +58,30 @@ EPgError::EPgError(QString message, QString sqlState, bool connectionLost)
 
 // ---- PgResult ----
 
-PgResult::PgResult(pg_result* result) : m_result(result, PQclear) {}
+PgResult::PgResult(pg_result* result) : m_result(result, libpq().PQclear) {}
 
 int PgResult::rows() const {
-    return m_result ? PQntuples(m_result.get()) : 0;
+    return m_result ? libpq().PQntuples(m_result.get()) : 0;
 }
 
 int PgResult::columns() const {
-    return m_result ? PQnfields(m_result.get()) : 0;
+    return m_result ? libpq().PQnfields(m_result.get()) : 0;
 }
 
 bool PgResult::isNull(int row, int col) const {
-    return !m_result || PQgetisnull(m_result.get(), row, col);
+    return !m_result || libpq().PQgetisnull(m_result.get(), row, col);
 }
 
 QString PgResult::text(int row, int col) const {
     if (isNull(row, col)) return QString();
-    return QString::fromUtf8(PQgetvalue(m_result.get(), row, col), PQgetlength(m_result.get(), row, col));
+    return QString::fromUtf8(libpq().PQgetvalue(m_result.get(), row, col),
+                             libpq().PQgetlength(m_result.get(), row, col));
 }
 
 QByteArray PgResult::bytes(int row, int col) const {
     if (isNull(row, col)) return QByteArray();
-    return QByteArray(PQgetvalue(m_result.get(), row, col), PQgetlength(m_result.get(), row, col));
+    return QByteArray(libpq().PQgetvalue(m_result.get(), row, col),
+                      libpq().PQgetlength(m_result.get(), row, col));
 }
 
 qint64 PgResult::integer(int row, int col) const {
@@ -89,18 +91,18 @@ qint64 PgResult::integer(int row, int col) const {
     if (!ok)
         throw EPgError(
             QStringLiteral("Сервер базы данных вернул «%1» там, где ожидалось целое число (столбец %2)")
-                .arg(text(row, col), QString::fromUtf8(PQfname(m_result.get(), col))),
+                .arg(text(row, col), QString::fromUtf8(libpq().PQfname(m_result.get(), col))),
             QString(), false);
     return n;
 }
 
 int PgResult::column(const char* name) const {
-    return m_result ? PQfnumber(m_result.get(), name) : -1;
+    return m_result ? libpq().PQfnumber(m_result.get(), name) : -1;
 }
 
 qint64 PgResult::affected() const {
     if (!m_result) return 0;
-    return QByteArray(PQcmdTuples(m_result.get())).toLongLong();
+    return QByteArray(libpq().PQcmdTuples(m_result.get())).toLongLong();
 }
 
 // ---- PgConnection ----
@@ -108,7 +110,7 @@ qint64 PgResult::affected() const {
 PgConnection::PgConnection(QString conninfo) : m_conninfo(std::move(conninfo)) {}
 
 PgConnection::~PgConnection() {
-    if (m_conn) PQfinish(m_conn);
+    if (m_conn) libpq().PQfinish(m_conn);
 }
 
 QString PgConnection::conninfo() const {
@@ -118,10 +120,11 @@ QString PgConnection::conninfo() const {
 QString PgConnection::displayName() const {
     QString db, host, port, service;
     if (m_conn) {
-        db = QString::fromUtf8(PQdb(m_conn));
-        host = QString::fromUtf8(PQhost(m_conn));
-        port = QString::fromUtf8(PQport(m_conn));
-    } else if (PQconninfoOption* options = PQconninfoParse(m_conninfo.toUtf8().constData(), nullptr)) {
+        db = QString::fromUtf8(libpq().PQdb(m_conn));
+        host = QString::fromUtf8(libpq().PQhost(m_conn));
+        port = QString::fromUtf8(libpq().PQport(m_conn));
+    } else if (PQconninfoOption* options =
+                   libpq().PQconninfoParse(m_conninfo.toUtf8().constData(), nullptr)) {
         for (PQconninfoOption* o = options; o->keyword; ++o) {
             const QString value = QString::fromUtf8(o->val ? o->val : "");
             if (qstrcmp(o->keyword, "dbname") == 0) db = value;
@@ -129,7 +132,7 @@ QString PgConnection::displayName() const {
             if (qstrcmp(o->keyword, "port") == 0) port = value;
             if (qstrcmp(o->keyword, "service") == 0) service = value;
         }
-        PQconninfoFree(options);
+        libpq().PQconninfoFree(options);
     }
     if (db.isEmpty() && !service.isEmpty()) return QStringLiteral("служба «%1»").arg(service);
     QString name = QStringLiteral("«%1»").arg(db);
@@ -140,7 +143,7 @@ QString PgConnection::displayName() const {
 
 void PgConnection::connect() {
     if (m_conn) {
-        PQfinish(m_conn);
+        libpq().PQfinish(m_conn);
         m_conn = nullptr;
     }
     // Left to right, later values win: a connection string may set its own
@@ -149,15 +152,15 @@ void PgConnection::connect() {
     const char* keywords[] = {"connect_timeout", "fallback_application_name", "dbname", "client_encoding",
                               nullptr};
     const char* values[] = {"10", "varek", info.constData(), "UTF8", nullptr};
-    m_conn = PQconnectdbParams(keywords, values, 1);
+    m_conn = libpq().PQconnectdbParams(keywords, values, 1);
     if (!m_conn)
         throw EPgError(QStringLiteral("Нет памяти для связи с сервером базы данных"), QString(), true);
-    PQsetNoticeProcessor(m_conn, ignoreNotice, nullptr);
-    if (PQstatus(m_conn) == CONNECTION_OK) return;
+    libpq().PQsetNoticeProcessor(m_conn, ignoreNotice, nullptr);
+    if (libpq().PQstatus(m_conn) == CONNECTION_OK) return;
 
-    const QString why = clean(PQerrorMessage(m_conn));
+    const QString why = clean(libpq().PQerrorMessage(m_conn));
     const QString where = displayName();
-    const bool loginRefused = PQconnectionNeedsPassword(m_conn) || contains(why, "authentication") ||
+    const bool loginRefused = libpq().PQconnectionNeedsPassword(m_conn) || contains(why, "authentication") ||
                               contains(why, "pg_hba.conf") || contains(why, "password") ||
                               (contains(why, "role") && contains(why, "does not exist")) ||
                               contains(why, "проверку подлинности") || contains(why, "парол");
@@ -179,13 +182,13 @@ void PgConnection::connect() {
         message = QStringLiteral("Нет связи с сервером базы данных (база %1): %2\nПроверьте, что сервер "
                                  "запущен и доступен по сети с этой рабочей станции.")
                       .arg(where, why);
-    PQfinish(m_conn);
+    libpq().PQfinish(m_conn);
     m_conn = nullptr;
     throw EPgError(message, QString(), !noDatabase && !loginRefused);
 }
 
 bool PgConnection::connected() const {
-    return m_conn && PQstatus(m_conn) == CONNECTION_OK;
+    return m_conn && libpq().PQstatus(m_conn) == CONNECTION_OK;
 }
 
 void PgConnection::throwLost(const QString& detail) const {
@@ -196,19 +199,21 @@ void PgConnection::throwLost(const QString& detail) const {
 
 pg_conn* PgConnection::live() {
     if (!m_conn) throwLost(QStringLiteral("нет соединения с сервером"));
-    if (PQstatus(m_conn) != CONNECTION_OK) throwLost(clean(PQerrorMessage(m_conn)));
+    if (libpq().PQstatus(m_conn) != CONNECTION_OK) throwLost(clean(libpq().PQerrorMessage(m_conn)));
     return m_conn;
 }
 
 void PgConnection::throwResultError(pg_result* result) const {
-    const QString state = QString::fromLatin1(result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : "");
-    const QString primary =
-        result ? clean(PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY)) : clean(PQerrorMessage(m_conn));
-    const QString detail = result ? clean(PQresultErrorField(result, PG_DIAG_MESSAGE_DETAIL)) : QString();
-    const QString whole = result ? clean(PQresultErrorMessage(result)) : QString();
-    if (result) PQclear(result);
-    if (PQstatus(m_conn) != CONNECTION_OK || meansLinkLost(state))
-        throwLost(primary.isEmpty() ? clean(PQerrorMessage(m_conn)) : primary);
+    const QString state =
+        QString::fromLatin1(result ? libpq().PQresultErrorField(result, PG_DIAG_SQLSTATE) : "");
+    const QString primary = result ? clean(libpq().PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY))
+                                   : clean(libpq().PQerrorMessage(m_conn));
+    const QString detail =
+        result ? clean(libpq().PQresultErrorField(result, PG_DIAG_MESSAGE_DETAIL)) : QString();
+    const QString whole = result ? clean(libpq().PQresultErrorMessage(result)) : QString();
+    if (result) libpq().PQclear(result);
+    if (libpq().PQstatus(m_conn) != CONNECTION_OK || meansLinkLost(state))
+        throwLost(primary.isEmpty() ? clean(libpq().PQerrorMessage(m_conn)) : primary);
     QString message =
         QStringLiteral("Сервер базы данных не выполнил запрос: %1").arg(primary.isEmpty() ? whole : primary);
     if (!detail.isEmpty()) message += QStringLiteral(" (%1)").arg(detail);
@@ -233,19 +238,19 @@ PgResult PgConnection::exec(const QString& sql, const QVariantList& params) {
                            QString(), false);
         values.push_back(texts.back().constData());
     }
-    pg_result* result = PQexecParams(conn, sql.toUtf8().constData(), int(values.size()), nullptr,
-                                     values.data(), nullptr, nullptr, 0);
-    const ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;
+    pg_result* result = libpq().PQexecParams(conn, sql.toUtf8().constData(), int(values.size()), nullptr,
+                                             values.data(), nullptr, nullptr, 0);
+    const ExecStatusType status = result ? libpq().PQresultStatus(result) : PGRES_FATAL_ERROR;
     if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return PgResult(result);
     throwResultError(result);
 }
 
 void PgConnection::execScript(const QString& sql) {
     pg_conn* conn = live();
-    pg_result* result = PQexec(conn, sql.toUtf8().constData());
-    const ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;
+    pg_result* result = libpq().PQexec(conn, sql.toUtf8().constData());
+    const ExecStatusType status = result ? libpq().PQresultStatus(result) : PGRES_FATAL_ERROR;
     if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
-        PQclear(result);
+        libpq().PQclear(result);
         return;
     }
     throwResultError(result);
@@ -261,34 +266,35 @@ void PgConnection::commit() {
 
 void PgConnection::rollback() {
     if (!connected()) return;
-    if (pg_result* result = PQexec(m_conn, "ROLLBACK")) PQclear(result);
+    if (pg_result* result = libpq().PQexec(m_conn, "ROLLBACK")) libpq().PQclear(result);
 }
 
 void PgConnection::finishCopy(pg_conn* conn) const {
     // The results a COPY ends with; the first that is not a success is thrown.
     pg_result* failed = nullptr;
-    while (pg_result* result = PQgetResult(conn)) {
-        if (PQresultStatus(result) != PGRES_COMMAND_OK && !failed)
+    while (pg_result* result = libpq().PQgetResult(conn)) {
+        if (libpq().PQresultStatus(result) != PGRES_COMMAND_OK && !failed)
             failed = result;
         else
-            PQclear(result);
+            libpq().PQclear(result);
     }
     if (failed) throwResultError(failed);
 }
 
 void PgConnection::copyIn(const QString& copySql, const QByteArray& data) {
     pg_conn* conn = live();
-    pg_result* start = PQexec(conn, copySql.toUtf8().constData());
-    if (!start || PQresultStatus(start) != PGRES_COPY_IN) throwResultError(start);
-    PQclear(start);
+    pg_result* start = libpq().PQexec(conn, copySql.toUtf8().constData());
+    if (!start || libpq().PQresultStatus(start) != PGRES_COPY_IN) throwResultError(start);
+    libpq().PQclear(start);
     constexpr qsizetype kChunk = 1 << 18;
     for (qsizetype at = 0; at < data.size(); at += kChunk) {
         const int n = int(qMin(kChunk, data.size() - at));
-        if (PQputCopyData(conn, data.constData() + at, n) != 1) throwLost(clean(PQerrorMessage(conn)));
+        if (libpq().PQputCopyData(conn, data.constData() + at, n) != 1)
+            throwLost(clean(libpq().PQerrorMessage(conn)));
     }
-    if (PQputCopyEnd(conn, nullptr) != 1) throwLost(clean(PQerrorMessage(conn)));
+    if (libpq().PQputCopyEnd(conn, nullptr) != 1) throwLost(clean(libpq().PQerrorMessage(conn)));
     finishCopy(conn);
-    if (PQstatus(conn) != CONNECTION_OK) throwLost(clean(PQerrorMessage(conn)));
+    if (libpq().PQstatus(conn) != CONNECTION_OK) throwLost(clean(libpq().PQerrorMessage(conn)));
 }
 
 QByteArray PgConnection::copyOut(const QString& copySql) {
@@ -299,9 +305,9 @@ QByteArray PgConnection::copyOut(const QString& copySql) {
 
 void PgConnection::copyOut(const QString& copySql, const std::function<void(const QByteArray& rows)>& sink) {
     pg_conn* conn = live();
-    pg_result* start = PQexec(conn, copySql.toUtf8().constData());
-    if (!start || PQresultStatus(start) != PGRES_COPY_OUT) throwResultError(start);
-    PQclear(start);
+    pg_result* start = libpq().PQexec(conn, copySql.toUtf8().constData());
+    if (!start || libpq().PQresultStatus(start) != PGRES_COPY_OUT) throwResultError(start);
+    libpq().PQclear(start);
     // Rows come one a message; they go to sink some hundred kilobytes at a time.
     constexpr qsizetype kChunk = 256 * 1024;
     QByteArray chunk;
@@ -318,14 +324,14 @@ void PgConnection::copyOut(const QString& copySql, const std::function<void(cons
     };
     char* buffer = nullptr;
     int n;
-    while ((n = PQgetCopyData(conn, &buffer, 0)) > 0) {
+    while ((n = libpq().PQgetCopyData(conn, &buffer, 0)) > 0) {
         if (!failed) chunk.append(buffer, n);
-        PQfreemem(buffer);
+        libpq().PQfreemem(buffer);
         if (chunk.size() >= kChunk) give();
     }
     give();
     finishCopy(conn);
-    if (n == -2 || PQstatus(conn) != CONNECTION_OK) throwLost(clean(PQerrorMessage(conn)));
+    if (n == -2 || libpq().PQstatus(conn) != CONNECTION_OK) throwLost(clean(libpq().PQerrorMessage(conn)));
     if (failed) std::rethrow_exception(failed);
 }
 
@@ -334,22 +340,23 @@ void PgConnection::listen(const QString& channel) {
 }
 
 int PgConnection::socket() const {
-    return m_conn ? PQsocket(m_conn) : -1;
+    return m_conn ? libpq().PQsocket(m_conn) : -1;
 }
 
 QList<PgConnection::Notification> PgConnection::takeNotifications() {
     pg_conn* conn = live();
-    if (!PQconsumeInput(conn) || PQstatus(conn) != CONNECTION_OK) throwLost(clean(PQerrorMessage(conn)));
+    if (!libpq().PQconsumeInput(conn) || libpq().PQstatus(conn) != CONNECTION_OK)
+        throwLost(clean(libpq().PQerrorMessage(conn)));
     QList<Notification> got;
-    while (PGnotify* n = PQnotifies(conn)) {
+    while (PGnotify* n = libpq().PQnotifies(conn)) {
         got.append({QString::fromUtf8(n->relname), QString::fromUtf8(n->extra), n->be_pid});
-        PQfreemem(n);
+        libpq().PQfreemem(n);
     }
     return got;
 }
 
 int PgConnection::backendPid() const {
-    return connected() ? PQbackendPID(m_conn) : 0;
+    return connected() ? libpq().PQbackendPID(m_conn) : 0;
 }
 
 QString pgQuoteIdentifier(const QString& name) {

@@ -36,9 +36,9 @@ printed="$(env -u VAREK_HOME QT_QPA_PLATFORM=offscreen LD_LIBRARY_PATH="$unpacke
     "$unpacked/usr/bin/varek" --version)"
 [ "$printed" = "varek $version" ] || { echo "package: varek --version printed '$printed'" >&2; exit 1; }
 
-# varek-backup links libarchive: the computed dependencies must name it.
-dpkg-deb -f "$deb" Depends | grep -q libarchive13 ||
-    { echo "package: the dependencies do not name libarchive13" >&2; exit 1; }
+# The programs open libpq and libarchive when first needed: the dependencies must name them.
+dpkg-deb -f "$deb" Depends | grep -q libarchive13 && dpkg-deb -f "$deb" Depends | grep -q libpq5 ||
+    { echo "package: the dependencies do not name libarchive13 and libpq5" >&2; exit 1; }
 
 echo "package: $deb"
 dpkg-deb -f "$deb" Depends

@@ -1,6 +1,7 @@
 #include "core/app_paths.h"
 #include "core/convert.h"
 #include "core/errors.h"
+#include "core/lazy_library.h"
 #include "core/messages.h"
 #include "core/recording_messages.h"
 
@@ -88,4 +89,44 @@ TEST(AppPaths, HomeFromEnvironmentHasTrailingSlash) {
     EXPECT_EQ(dataDir(), QStringLiteral("/tmp/somewhere/Data/"));
     EXPECT_EQ(settingsPath(), QStringLiteral("/tmp/somewhere/settings.ini"));
     qunsetenv("VAREK_HOME");
+}
+
+// zlib is mapped by every Qt program, so it stands in for a library that is
+// there; each case has its own struct, as each API has.
+namespace {
+using ZlibVersion = const char* (*)();
+struct ZlibThere {
+    ZlibVersion zlibVersion = nullptr;
+    void resolve(LazyLibrary::Resolver& r) { r("zlibVersion", zlibVersion); }
+};
+struct ZlibWithAMissingFunction {
+    ZlibVersion zlibVersion = nullptr;
+    ZlibVersion missing = nullptr;
+    void resolve(LazyLibrary::Resolver& r) {
+        r("zlibVersion", zlibVersion);
+        r("varek_no_such_function", missing);
+    }
+};
+struct NoLibrary {
+    ZlibVersion f = nullptr;
+    void resolve(LazyLibrary::Resolver& r) { r("f", f); }
+};
+} // namespace
+
+TEST(LazyLibrary, GivesTheFunctionsOnlyWhenTheLibraryAndEveryFunctionAreThere) {
+    LazyLibrary zlib("z", 1);
+    const ZlibThere* there = zlib.functions<ZlibThere>();
+    ASSERT_NE(there, nullptr) << zlib.why().toStdString();
+    EXPECT_NE(there->zlibVersion(), nullptr);
+    EXPECT_EQ(zlib.functions<ZlibThere>(), there); // looked up once
+
+    LazyLibrary partial("z", 1);
+    EXPECT_EQ(partial.functions<ZlibWithAMissingFunction>(), nullptr);
+    EXPECT_TRUE(partial.why().contains(QStringLiteral("varek_no_such_function")))
+        << partial.why().toStdString();
+
+    LazyLibrary absent("varek_no_such_library", 7);
+    EXPECT_EQ(absent.functions<NoLibrary>(), nullptr);
+    EXPECT_FALSE(absent.why().isEmpty());
+    EXPECT_EQ(absent.fileName(), QStringLiteral("libvarek_no_such_library.so.7"));
 }
