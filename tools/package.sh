@@ -1,20 +1,16 @@
 #!/usr/bin/env bash
-# Builds the Debian package varek_<version>_amd64.deb in its own build
-# directory (Release, hardened; build-package/ or $VAREK_PACKAGE_BUILD_DIR), then checks
-# it: lintian (any error fails), desktop-file-validate, appstreamcli validate,
-# the version in the metainfo and changelog, and the packaged program's
-# --version run from an unpacked copy.
+# Builds the Debian package varek_<version>_amd64.deb from the build the tests
+# ran on (build/, or $VAREK_PACKAGE_BUILD_DIR; tools/build.sh configures it,
+# hardened, and builds what the package holds), then checks it: lintian (any
+# error fails), desktop-file-validate, appstreamcli validate, the version in
+# the metainfo and changelog, and the packaged program's --version run from an
+# unpacked copy.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build="${VAREK_PACKAGE_BUILD_DIR:-$root/build-package}"
+build="${VAREK_PACKAGE_BUILD_DIR:-$root/build}"
 bash "$root/tools/install-deps.sh"
-
-# Debian's hardening: fortified functions, stack protector, read-only relocations bound at start.
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \
-    "-DCMAKE_CXX_FLAGS=-D_FORTIFY_SOURCE=2 -fstack-protector-strong -Wformat -Werror=format-security" \
-    "-DCMAKE_EXE_LINKER_FLAGS=-Wl,-z,relro -Wl,-z,now" >/dev/null
-cmake --build "$build" -j "$(nproc)" \
-    --target varek varek_dbf_tool varek_keys_tool varek_mkregister varek_backup_tool varek_register_tool varek-zintor-sim varek-orvan-sim packaging_files
+VAREK_BUILD_DIR="$build" bash "$root/tools/build.sh" varek varek_dbf_tool varek_keys_tool varek_mkregister \
+    varek_backup_tool varek_register_tool varek-zintor-sim varek-orvan-sim packaging_files
 rm -f "$build"/varek_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
 version="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")"
