@@ -104,13 +104,30 @@ void RowStore::TextPool::place(quint32 id, size_t hash) {
 }
 
 void RowStore::TextPool::grow() {
-    const size_t size = std::max<size_t>(64, m_slots.size() * 2);
+    size_t size = std::max<size_t>(64, m_slots.size() * 2);
+    while (size < (size_t(count()) + 1) * 2)
+        size *= 2;
     m_slots.assign(size, 0);
-    for (quint32 id = 0; id < count(); ++id)
-        place(id, hashOf(m_chars.data() + m_starts[id], m_starts[id + 1] - m_starts[id]));
+    const bool retag = m_tags.size() != count();
+    if (retag) m_tags.resize(count());
+    for (quint32 id = 0; id < count(); ++id) {
+        const size_t hash = hashOf(m_chars.data() + m_starts[id], m_starts[id + 1] - m_starts[id]);
+        if (retag) m_tags[id] = tagOf(hash);
+        place(id, hash);
+    }
+}
+
+void RowStore::TextPool::dropLookup() {
+    std::vector<quint32>().swap(m_slots); // = {} would keep the room
+    std::vector<quint8>().swap(m_tags);
+}
+
+void RowStore::TextPool::keepLookup() {
+    if (m_slots.empty() && count() > 0) grow();
 }
 
 quint32 RowStore::TextPool::intern(const char16_t* s, qsizetype n) {
+    keepLookup(); // the lookup may have been dropped
     const size_t hash = hashOf(s, n);
     const quint32 found = find(s, n, hash);
     if (found != kNone) return found;
@@ -157,6 +174,7 @@ void RowStore::addIndex(int field, bool numeric) {
     Index ix;
     ix.numeric = numeric;
     m_indexes[field] = std::move(ix);
+    m_columns[field].pool.keepLookup();
 }
 
 void RowStore::reserve(size_t rows) {
@@ -325,8 +343,12 @@ void RowStore::indexLoaded() {
         if (ix) ix->next.assign(static_cast<size_t>(m_size), -1);
     for (int id = 0; id < size(); ++id)
         indexAdd(id);
-    for (Column& c : m_columns) {
+    for (int f = 0; f < m_nf; ++f) {
+        Column& c = m_columns[f];
         c.pool.squeeze();
+        // Only an index looks texts up; the others' lookup served to keep each
+        // text once while loading, and is made again by the next text put.
+        if (!indexed(f)) c.pool.dropLookup();
         c.lastText = QString();
     }
 }

@@ -106,6 +106,10 @@ private:
         quint32 count() const { return static_cast<quint32>(m_starts.size() - 1); }
         size_t memoryBytes() const;
         void squeeze();
+        // Frees the lookup of texts (find gives kNone until the next intern
+        // makes it anew); the texts stay.
+        void dropLookup();
+        void keepLookup(); // makes a dropped lookup again
 
     private:
         // The characters of every text, one after the other. Grown and

@@ -123,6 +123,40 @@ TEST(RowStore, EveryValueReadsBackExactlyThroughAppendsRewritesAndDeletes) {
     }
 }
 
+// A column without an index lets go of its lookup of texts once loaded; the
+// first text put after that makes it again, so texts are still kept once.
+TEST(RowStore, TextsPutAfterLoadingAreStillKeptOnce) {
+    RowStore rows;
+    rows.reset(2);
+    rows.setKind(0, Kind::Text); // no index
+    rows.setKind(1, Kind::Text);
+    rows.addIndex(1, false);
+    const auto text = [](int i) { return QStringLiteral("владелец %1").arg(i); };
+    for (int i = 0; i < 1000; ++i)
+        rows.appendLoaded(quint32(i), {text(i % 300), text(i)});
+    rows.indexLoaded();
+    const size_t loaded = rows.memoryBytes();
+
+    rows.set(0, {text(299), text(0)}); // a text already there
+    const size_t lookupAgain = rows.memoryBytes();
+    EXPECT_GT(lookupAgain, loaded);
+    for (int i = 0; i < 1000; ++i)
+        rows.set(i, {text((i + 7) % 300), text(i)});
+    EXPECT_EQ(rows.memoryBytes(), lookupAgain) << "a text already kept was kept again";
+    rows.set(5, {QStringLiteral("новый"), text(5)});
+    for (int i = 0; i < 1000; ++i) {
+        const QString want = i == 5 ? QStringLiteral("новый") : text((i + 7) % 300);
+        ASSERT_EQ(rows.at(i, 0).toString(), want) << i;
+        QStringView view;
+        ASSERT_TRUE(rows.textView(i, 0, &view));
+        EXPECT_EQ(view.toString(), want);
+    }
+    std::vector<int> found;
+    EXPECT_EQ(rows.lookupText(1, text(999), &found), 1);
+    EXPECT_EQ(found, std::vector<int>{999});
+    EXPECT_LT(rows.compare(0, 1, 0), 0); // "владелец 7" < "владелец 8"
+}
+
 TEST(RowStore, CompareOfTwoRowsAgreesWithTheirValues) {
     for (const Kind kind : {Kind::Text, Kind::Integer, Kind::Int32, Kind::Date}) {
         RowStore rows;
