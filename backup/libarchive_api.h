@@ -43,16 +43,7 @@ namespace varek {
     X(archive_write_open_fd)                                                                                 \
     X(archive_write_set_format_pax_restricted)
 
-struct LibarchiveApi {
-#define VAREK_LIBARCHIVE_POINTER(name) decltype(&::name) name = nullptr;
-    VAREK_LIBARCHIVE_FUNCTIONS(VAREK_LIBARCHIVE_POINTER)
-#undef VAREK_LIBARCHIVE_POINTER
-    void resolve(LazyLibrary::Resolver& r) {
-#define VAREK_LIBARCHIVE_RESOLVE(name) r(#name, name);
-        VAREK_LIBARCHIVE_FUNCTIONS(VAREK_LIBARCHIVE_RESOLVE)
-#undef VAREK_LIBARCHIVE_RESOLVE
-    }
-};
+VAREK_LAZY_LIBRARY_API(LibarchiveApi, VAREK_LIBARCHIVE_FUNCTIONS)
 
 // libarchive, loaded on first use; throws EFileError when it cannot be.
 const LibarchiveApi& libarchive();

@@ -12,8 +12,8 @@ namespace varek {
 // makes a backup never maps the client library, the archive library and the
 // TLS, Kerberos, LDAP and compression libraries they pull in.
 //
-// Api is a struct of function pointers and `bool resolve(LazyLibrary::Resolver&)`
-// that looks each one up (see pg/libpq_api.h). The library is never unloaded.
+// Api is a struct of function pointers and `void resolve(LazyLibrary::Resolver&)`
+// that looks each one up (VAREK_LAZY_LIBRARY_API below; see pg/libpq_api.h). The library is never unloaded.
 class LazyLibrary {
 public:
     // Looks the functions up one by one; every miss is remembered.
@@ -67,5 +67,16 @@ private:
     bool m_loaded = false;
     QString m_why;
 };
+
+// Declares the struct Api of function pointers, one for each name FUNCTIONS(X)
+// lists as X(name), with its resolve(): every pointer has the type of the
+// function its header declares.
+#define VAREK_LAZY_LIBRARY_POINTER(name) decltype(&::name) name = nullptr;
+#define VAREK_LAZY_LIBRARY_RESOLVE(name) r(#name, name);
+#define VAREK_LAZY_LIBRARY_API(Api, FUNCTIONS)                                                               \
+    struct Api {                                                                                             \
+        FUNCTIONS(VAREK_LAZY_LIBRARY_POINTER)                                                                \
+        void resolve(::varek::LazyLibrary::Resolver& r) { FUNCTIONS(VAREK_LAZY_LIBRARY_RESOLVE) }            \
+    };
 
 } // namespace varek

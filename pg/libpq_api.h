@@ -44,16 +44,7 @@ namespace varek {
     X(PQsocket)                                                                                              \
     X(PQstatus)
 
-struct LibpqApi {
-#define VAREK_LIBPQ_POINTER(name) decltype(&::name) name = nullptr;
-    VAREK_LIBPQ_FUNCTIONS(VAREK_LIBPQ_POINTER)
-#undef VAREK_LIBPQ_POINTER
-    void resolve(LazyLibrary::Resolver& r) {
-#define VAREK_LIBPQ_RESOLVE(name) r(#name, name);
-        VAREK_LIBPQ_FUNCTIONS(VAREK_LIBPQ_RESOLVE)
-#undef VAREK_LIBPQ_RESOLVE
-    }
-};
+VAREK_LAZY_LIBRARY_API(LibpqApi, VAREK_LIBPQ_FUNCTIONS)
 
 // libpq, loaded on first use; throws EPgError when it cannot be.
 const LibpqApi& libpq();
