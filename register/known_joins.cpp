@@ -5,6 +5,7 @@
 #include <QDate>
 #include <QRegularExpression>
 
+#include <type_traits>
 #include <vector>
 
 namespace varek {
@@ -15,6 +16,16 @@ bool hasSurrogates(QStringView text) {
     for (const QChar c : text)
         if (c.isSurrogate()) return true;
     return false;
+}
+
+// A stored text is UTF-16 or, where its column is all ASCII, one byte a character.
+bool storedHasSurrogates(QAnyStringView text) {
+    return text.visit([](auto v) {
+        if constexpr (std::is_same_v<decltype(v), QStringView>)
+            return hasSurrogates(v);
+        else
+            return false;
+    });
 }
 
 // A text value as it comes back from SQLite: sent as UTF-8 and read back,
@@ -32,8 +43,8 @@ QVariant textBack(QString text, bool dateColumn) {
 // SQLite for the cell (sql_views.cpp, xColumn) as SqlViews::run reads it back.
 QVariant valueOf(const Table& t, int id, int field, bool dateColumn) {
     if (qint64 k; t.storedInteger(id, field, &k)) return QVariant::fromValue<qint64>(k);
-    QStringView text;
-    if (t.storedText(id, field, &text) && !text.isEmpty() && !hasSurrogates(text))
+    QAnyStringView text;
+    if (t.storedText(id, field, &text) && !text.isEmpty() && !storedHasSurrogates(text))
         return dateColumn ? textBack(text.toString(), true) : QVariant(text.toString());
     const QVariant v = t.storedValue(id, field);
     if (v.typeId() == QMetaType::QDate) {
@@ -91,7 +102,7 @@ struct Side {
     // in turn; read here, with nothing between, many come at once.
     void touch(const std::vector<int>& ids, const std::vector<int>& fields) const {
         unsigned sum = 0;
-        QStringView text;
+        QAnyStringView text;
         for (const int id : ids)
             for (const int f : fields)
                 if (table->storedText(id, f, &text) && !text.isEmpty()) sum += text.front().unicode();
@@ -107,16 +118,16 @@ struct Side {
 
     // A stored text that comes back from SQLite as it is (not empty, not
     // a date, no lone surrogates): the joins compare it without a copy.
-    bool plainText(int id, int field, QStringView* text) const {
+    bool plainText(int id, int field, QAnyStringView* text) const {
         return !dates[size_t(field)] && table->storedText(id, field, text) && !text->isEmpty() &&
-               !hasSurrogates(*text);
+               !storedHasSurrogates(*text);
     }
 
     // rowsEqual for a plain text key.
-    bool rowsEqualText(int field, QStringView key, std::vector<int>* ids) const {
+    bool rowsEqualText(int field, QAnyStringView key, std::vector<int>* ids) const {
         ids->clear();
         if (!table->fieldIndexed(field) || table->lookupText(field, key, &found) < 0) return false;
-        QStringView text;
+        QAnyStringView text;
         for (const int id : found) {
             if (!table->storedRowLive(id)) continue;
             if (plainText(id, field, &text)) {
@@ -187,7 +198,7 @@ std::optional<SqlViews::Result> keysOfController(qint64 serNum, Side& tokens, Si
     tc.touch(access, {tcCode});
     std::vector<std::pair<int, int>> joined; // (access row, key row)
     std::vector<int> keyRows;
-    QStringView text;
+    QAnyStringView text;
     for (const int a : access) {
         if (tc.plainText(a, tcCode, &text) ? !tokens.rowsEqualText(code, text, &keys)
                                            : !tokens.rowsEqual(code, tc.value(a, tcCode), &keys))

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
+#include <type_traits>
 #include <utility>
 
 namespace varek {
@@ -40,16 +42,15 @@ void RowStore::TextPool::Chars::resize(size_t capacity) {
         m_capacity = 0;
         return;
     }
-    void* p = std::realloc(m_data, capacity * sizeof(char16_t));
+    void* p = std::realloc(m_data, capacity);
     if (!p) throw std::bad_alloc();
-    m_data = static_cast<char16_t*>(p);
+    m_data = static_cast<char*>(p);
     m_capacity = capacity;
 }
 
-void RowStore::TextPool::Chars::append(const char16_t* s, size_t n) {
-    if (m_size + n > m_capacity) resize(std::max({m_capacity + m_capacity / 2, m_size + n, size_t(1024)}));
-    if (n) std::memcpy(m_data + m_size, s, n * sizeof(char16_t));
-    m_size += n;
+char* RowStore::TextPool::Chars::reserveMore(size_t n) {
+    if (m_size + n > m_capacity) resize(std::max({m_capacity + m_capacity / 2, m_size + n, size_t(2048)}));
+    return m_data + m_size;
 }
 
 void RowStore::TextPool::Chars::squeeze() {
@@ -62,24 +63,74 @@ void RowStore::TextPool::squeeze() {
     m_tags.shrink_to_fit();
 }
 
-size_t RowStore::TextPool::hashOf(const char16_t* s, qsizetype n) {
-    return qHash(QStringView(s, n), 0);
+namespace {
+
+bool isAscii(const char16_t* s, qsizetype n) {
+    char16_t any = 0;
+    for (qsizetype i = 0; i < n; ++i)
+        any |= s[i];
+    return any < 0x80;
+}
+
+// f(QStringView) over the text's characters, widened first when they are
+// one byte each.
+template <class F> auto asUtf16(QAnyStringView s, F&& f) {
+    return s.visit([&](auto v) {
+        if constexpr (std::is_same_v<decltype(v), QStringView>) {
+            return f(v);
+        } else if constexpr (std::is_same_v<decltype(v), QLatin1StringView>) {
+            char16_t small[64];
+            std::u16string big;
+            char16_t* w = small;
+            if (v.size() > qsizetype(std::size(small))) {
+                big.resize(size_t(v.size()));
+                w = big.data();
+            }
+            for (qsizetype i = 0; i < v.size(); ++i)
+                w[i] = char16_t(uchar(v.data()[i]));
+            return f(QStringView(w, v.size()));
+        } else {
+            const QString wide = v.toString();
+            return f(QStringView(wide));
+        }
+    });
 }
 
 // Beside each text, the top 8 bits of its hash (m_tags, a byte a text, small
 // enough to stay in the cache): a probe passes over most other texts without
 // reading their characters, which lie all over memory.
-namespace {
 quint8 tagOf(size_t hash) {
     return quint8(hash >> (sizeof(size_t) * 8 - 8));
 }
+
 } // namespace
 
-quint32 RowStore::TextPool::find(const char16_t* s, qsizetype n) const {
-    return find(s, n, hashOf(s, n));
+size_t RowStore::TextPool::hashOf(QAnyStringView s) {
+    return asUtf16(s, [](QStringView v) { return size_t(qHash(v, 0)); });
 }
 
-quint32 RowStore::TextPool::find(const char16_t* s, qsizetype n, size_t hash) const {
+bool RowStore::TextPool::holds(quint32 id, QAnyStringView s) const {
+    const quint32 b = m_starts[id], e = m_starts[id + 1];
+    if (qsizetype(e - b) != s.size()) return false;
+    if (b == e) return true;
+    return s.visit([&](auto v) {
+        using V = decltype(v);
+        if constexpr (std::is_same_v<V, QStringView>) {
+            if (m_wide)
+                return std::memcmp(m_chars.data() + size_t(b) * 2, v.data(), size_t(v.size()) * 2) == 0;
+        } else if constexpr (std::is_same_v<V, QLatin1StringView>) {
+            if (!m_wide) return std::memcmp(m_chars.data() + b, v.data(), size_t(v.size())) == 0;
+        }
+        return QAnyStringView::equal(view(id), v);
+    });
+}
+
+quint32 RowStore::TextPool::find(QAnyStringView s) const {
+    if (m_slots.empty()) return kNone;
+    return find(s, hashOf(s));
+}
+
+quint32 RowStore::TextPool::find(QAnyStringView s, size_t hash) const {
     if (m_slots.empty()) return kNone;
     const size_t mask = m_slots.size() - 1;
     const quint8 tag = tagOf(hash);
@@ -87,11 +138,7 @@ quint32 RowStore::TextPool::find(const char16_t* s, qsizetype n, size_t hash) co
         const quint32 slot = m_slots[i];
         if (slot == 0) return kNone;
         const quint32 id = slot - 1;
-        if (m_tags[id] != tag) continue;
-        const quint32 b = m_starts[id], e = m_starts[id + 1];
-        if (e - b == quint32(n) &&
-            (n == 0 || std::memcmp(m_chars.data() + b, s, size_t(n) * sizeof(char16_t)) == 0))
-            return id;
+        if (m_tags[id] == tag && holds(id, s)) return id;
     }
 }
 
@@ -111,10 +158,21 @@ void RowStore::TextPool::grow() {
     const bool retag = m_tags.size() != count();
     if (retag) m_tags.resize(count());
     for (quint32 id = 0; id < count(); ++id) {
-        const size_t hash = hashOf(m_chars.data() + m_starts[id], m_starts[id + 1] - m_starts[id]);
+        const size_t hash = hashOf(view(id));
         if (retag) m_tags[id] = tagOf(hash);
         place(id, hash);
     }
+}
+
+void RowStore::TextPool::widen() {
+    const size_t n = m_chars.size();
+    Chars wide;
+    auto* w = reinterpret_cast<char16_t*>(wide.reserveMore(n * 2));
+    for (size_t i = 0; i < n; ++i)
+        w[i] = char16_t(uchar(m_chars.data()[i]));
+    wide.grew(n * 2);
+    m_chars = std::move(wide);
+    m_wide = true; // a text's hash is of its characters: the lookup stays as it is
 }
 
 void RowStore::TextPool::dropLookup() {
@@ -128,13 +186,26 @@ void RowStore::TextPool::keepLookup() {
 
 quint32 RowStore::TextPool::intern(const char16_t* s, qsizetype n) {
     keepLookup(); // the lookup may have been dropped
-    const size_t hash = hashOf(s, n);
-    const quint32 found = find(s, n, hash);
-    if (found != kNone) return found;
+    const QStringView text(s, n);
+    const size_t hash = hashOf(text);
+    const bool ascii = isAscii(s, n);
+    if (ascii || m_wide) { // else no text kept can be this one
+        const quint32 found = find(text, hash);
+        if (found != kNone) return found;
+    }
+    if (!ascii && !m_wide) widen();
     if ((count() + 1) * 2 > m_slots.size()) grow();
     const quint32 id = count();
-    m_chars.append(s, size_t(n));
-    m_starts.push_back(static_cast<quint32>(m_chars.size()));
+    if (m_wide) {
+        std::memcpy(m_chars.reserveMore(size_t(n) * 2), s, size_t(n) * 2);
+        m_chars.grew(size_t(n) * 2);
+    } else {
+        char* o = m_chars.reserveMore(size_t(n));
+        for (qsizetype i = 0; i < n; ++i)
+            o[i] = char(s[i]);
+        m_chars.grew(size_t(n));
+    }
+    m_starts.push_back(static_cast<quint32>(m_starts.back() + quint32(n)));
     m_tags.push_back(tagOf(hash));
     place(id, hash);
     return id;
@@ -143,12 +214,13 @@ quint32 RowStore::TextPool::intern(const char16_t* s, qsizetype n) {
 QString RowStore::TextPool::text(quint32 id) const {
     const quint32 b = m_starts[id], e = m_starts[id + 1];
     if (b == e) return QStringLiteral(""); // empty, not null
-    return QString(reinterpret_cast<const QChar*>(m_chars.data() + b), qsizetype(e - b));
+    if (!m_wide) return QString::fromLatin1(m_chars.data() + b, qsizetype(e - b));
+    return QString(reinterpret_cast<const QChar*>(m_chars.data()) + b, qsizetype(e - b));
 }
 
 size_t RowStore::TextPool::memoryBytes() const {
-    return m_chars.capacity() * sizeof(char16_t) +
-           (m_starts.capacity() + m_slots.capacity()) * sizeof(quint32) + m_tags.capacity();
+    return m_chars.capacity() + (m_starts.capacity() + m_slots.capacity()) * sizeof(quint32) +
+           m_tags.capacity();
 }
 
 // ---- rows ----
@@ -237,7 +309,7 @@ bool RowStore::integerView(int id, int field, qint64* out) const {
     return true;
 }
 
-bool RowStore::textView(int id, int field, QStringView* out) const {
+bool RowStore::textView(int id, int field, QAnyStringView* out) const {
     const Column& c = m_columns[field];
     if (c.kind != Kind::Text) return false;
     const qint32 x = c.cells[id];
@@ -254,7 +326,7 @@ int RowStore::compare(int a, int b, int field) const {
             if (x == y) return 0;
             if (x == kNull || y == kNull) return x == kNull ? -1 : 1;
             if (c.kind != Kind::Text) return x < y ? -1 : 1;
-            return c.pool.view(quint32(x)).compare(c.pool.view(quint32(y)));
+            return QAnyStringView::compare(c.pool.view(quint32(x)), c.pool.view(quint32(y)));
         }
     }
     return compareValues(at(a, field), at(b, field));
@@ -401,8 +473,8 @@ RowStore::Chain* RowStore::chainOf(int field, const QVariant& key, bool create, 
     }
     const QString text = key.toString();
     TextPool& pool = m_columns[field].pool;
-    const auto* s = reinterpret_cast<const char16_t*>(text.constData());
-    const quint32 id = create ? pool.intern(s, text.size()) : pool.find(s, text.size());
+    const quint32 id = create ? pool.intern(reinterpret_cast<const char16_t*>(text.constData()), text.size())
+                              : pool.find(QStringView(text));
     if (id == TextPool::kNone) return nullptr;
     if (create && ix.texts.size() <= id) ix.texts.resize(pool.count());
     return id < ix.texts.size() ? &ix.texts[id] : nullptr;
@@ -499,11 +571,11 @@ int RowStore::lookup(int field, const QVariant& key, std::vector<int>* out) cons
     return chainRows(field, c, out);
 }
 
-int RowStore::lookupText(int field, QStringView key, std::vector<int>* out) const {
+int RowStore::lookupText(int field, QAnyStringView key, std::vector<int>* out) const {
     if (out) out->clear();
     if (!indexed(field) || m_indexes[field]->numeric) return -1;
     const Index& ix = *m_indexes[field];
-    const quint32 id = m_columns[field].pool.find(reinterpret_cast<const char16_t*>(key.data()), key.size());
+    const quint32 id = m_columns[field].pool.find(key);
     if (id == TextPool::kNone || id >= ix.texts.size()) return 0;
     return chainRows(field, &ix.texts[id], out);
 }

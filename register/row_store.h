@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAnyStringView>
 #include <QHash>
 #include <QString>
 #include <QStringView>
@@ -59,7 +60,7 @@ public:
     // The text of a field kept as text in the column's pool, without making
     // a QString: false when the cell is null or holds another value (at()
     // gives it then).
-    bool textView(int id, int field, QStringView* out) const;
+    bool textView(int id, int field, QAnyStringView* out) const;
     // The integer of a field kept as integers, without making a value:
     // false when the cell is null or holds another value.
     bool integerView(int id, int field, qint64* out) const;
@@ -87,21 +88,26 @@ public:
     int lookup(int field, const QVariant& key, std::vector<int>* out) const;
     // The same for a text key, without making a QString from it: -1 too
     // when the index is not of texts.
-    int lookupText(int field, QStringView key, std::vector<int>* out) const;
+    int lookupText(int field, QAnyStringView key, std::vector<int>* out) const;
 
     // Bytes held by the rows and indexes (for benchmarks).
     size_t memoryBytes() const;
 
 private:
-    // Distinct texts of a column, each kept once.
+    // Distinct texts of a column, each kept once: one byte a character while
+    // every text of the column is ASCII (codes, numbers, card numbers), two
+    // (UTF-16) from the first text that is not.
     class TextPool {
     public:
         static constexpr quint32 kNone = 0xFFFFFFFFu;
-        quint32 find(const char16_t* s, qsizetype n) const;
+        quint32 find(QAnyStringView s) const;
         quint32 intern(const char16_t* s, qsizetype n);
         QString text(quint32 id) const;
-        QStringView view(quint32 id) const {
-            return QStringView(m_chars.data() + m_starts[id], qsizetype(m_starts[id + 1] - m_starts[id]));
+        QAnyStringView view(quint32 id) const {
+            const quint32 b = m_starts[id];
+            const qsizetype n = qsizetype(m_starts[id + 1] - b);
+            if (m_wide) return QStringView(reinterpret_cast<const char16_t*>(m_chars.data()) + b, n);
+            return QLatin1StringView(m_chars.data() + b, n);
         }
         quint32 count() const { return static_cast<quint32>(m_starts.size() - 1); }
         size_t memoryBytes() const;
@@ -112,32 +118,40 @@ private:
         void keepLookup(); // makes a dropped lookup again
 
     private:
-        // The characters of every text, one after the other. Grown and
-        // squeezed with realloc, which moves big blocks without copying.
+        // The bytes of every text, one after the other. Grown and squeezed
+        // with realloc, which moves big blocks without copying.
         class Chars {
         public:
             Chars() = default;
             Chars(Chars&& o) noexcept;
             Chars& operator=(Chars&& o) noexcept;
             ~Chars();
-            const char16_t* data() const { return m_data; }
+            const char* data() const { return m_data; }
+            char* data() { return m_data; }
             size_t size() const { return m_size; }
             size_t capacity() const { return m_capacity; }
-            void append(const char16_t* s, size_t n);
+            // Room for n more bytes at the end, which end() points at; grow()
+            // then counts them in.
+            char* reserveMore(size_t n);
+            void grew(size_t n) { m_size += n; }
             void squeeze();
 
         private:
             void resize(size_t capacity);
-            char16_t* m_data = nullptr;
+            char* m_data = nullptr;
             size_t m_size = 0;
             size_t m_capacity = 0;
         };
-        static size_t hashOf(const char16_t* s, qsizetype n);
-        quint32 find(const char16_t* s, qsizetype n, size_t hash) const;
+        // The hash of a text's characters, the same in either width.
+        static size_t hashOf(QAnyStringView s);
+        quint32 find(QAnyStringView s, size_t hash) const;
+        bool holds(quint32 id, QAnyStringView s) const;
         void place(quint32 id, size_t hash);
         void grow();
+        void widen();
         Chars m_chars;
-        std::vector<quint32> m_starts{0}; // text i is [m_starts[i], m_starts[i + 1])
+        bool m_wide = false;
+        std::vector<quint32> m_starts{0}; // text i is characters [m_starts[i], m_starts[i + 1])
         std::vector<quint8> m_tags;       // per text: the top bits of its hash (see find)
         std::vector<quint32> m_slots;     // open addressing: id + 1, 0 free
     };

@@ -11,6 +11,7 @@
 
 #include <sqlite3.h>
 
+#include <type_traits>
 #include <vector>
 
 namespace varek {
@@ -323,9 +324,23 @@ struct SqlViews::Impl {
     static int currentId(const LiveCursor* c) { return c->scan ? c->id : c->ids[c->pos]; }
 
     // A stored text as UTF-8 in a buffer kept between calls; false for empty
-    // text and text with surrogates (the general way gives them).
-    static bool resultText(sqlite3_context* ctx, QStringView text) {
-        if (text.isEmpty()) return false;
+    // text and text with surrogates (the general way gives them). A text of a
+    // column kept one byte a character is ASCII, UTF-8 as it is.
+    static bool resultText(sqlite3_context* ctx, QAnyStringView stored) {
+        if (stored.isEmpty()) return false;
+        return stored.visit([ctx](auto v) {
+            if constexpr (std::is_same_v<decltype(v), QLatin1StringView>) {
+                sqlite3_result_text(ctx, v.data(), int(v.size()), SQLITE_TRANSIENT);
+                return true;
+            } else if constexpr (std::is_same_v<decltype(v), QStringView>) {
+                return resultUtf16(ctx, v);
+            } else {
+                return false;
+            }
+        });
+    }
+
+    static bool resultUtf16(sqlite3_context* ctx, QStringView text) {
         static thread_local std::vector<char> buf;
         buf.resize(size_t(text.size()) * 3);
         char* o = buf.data();
@@ -350,7 +365,7 @@ struct SqlViews::Impl {
 
     static int xColumn(sqlite3_vtab_cursor* cur, sqlite3_context* ctx, int col) {
         auto* c = reinterpret_cast<LiveCursor*>(cur);
-        QStringView text;
+        QAnyStringView text;
         if (c->table->storedText(currentId(c), col, &text) && resultText(ctx, text)) return SQLITE_OK;
         const QVariant v = sqlCellOf(c->table->storedValue(currentId(c), col));
         switch (v.typeId()) {

@@ -790,7 +790,7 @@ bool Table::storedInteger(int id, int field, qint64* value) const {
            d->rows.integerView(id, field, value);
 }
 
-bool Table::storedText(int id, int field, QStringView* text) const {
+bool Table::storedText(int id, int field, QAnyStringView* text) const {
     return storedRowLive(id) && field >= 0 && field < d->rows.fieldCount() &&
            d->rows.textView(id, field, text);
 }
@@ -799,7 +799,7 @@ int Table::lookup(int field, const QVariant& key, std::vector<int>* ids) const {
     return d->rows.lookup(field, key, ids);
 }
 
-int Table::lookupText(int field, QStringView key, std::vector<int>* ids) const {
+int Table::lookupText(int field, QAnyStringView key, std::vector<int>* ids) const {
     return d->rows.lookupText(field, key, ids);
 }
 

@@ -2,6 +2,7 @@
 
 #include "register/dataset.h"
 
+#include <QAnyStringView>
 #include <QStringView>
 
 #include <functional>
@@ -123,7 +124,7 @@ public:
     QVariant storedValue(int id, int field) const;
     // A stored text without making a QString (see RowStore::textView):
     // false when the row is dead or the value is not such a text.
-    bool storedText(int id, int field, QStringView* text) const;
+    bool storedText(int id, int field, QAnyStringView* text) const;
     // A stored integer without making a value (see RowStore::integerView):
     // false when the row is dead or the value is not such an integer.
     bool storedInteger(int id, int field, qint64* value) const;
@@ -133,7 +134,7 @@ public:
     int lookup(int field, const QVariant& key, std::vector<int>* ids) const;
     // The same for a text key without making a QString of it; -1 too when
     // the field's index is not of texts.
-    int lookupText(int field, QStringView key, std::vector<int>* ids) const;
+    int lookupText(int field, QAnyStringView key, std::vector<int>* ids) const;
     bool fieldIndexed(int field) const;
     // The row (as presented, for setRecNo) of a stored row id; -1 when the
     // row is dead or not presented (outside the master's restriction).
