@@ -130,7 +130,7 @@ private:
             char* data() { return m_data; }
             size_t size() const { return m_size; }
             size_t capacity() const { return m_capacity; }
-            // Room for n more bytes at the end, which end() points at; grow()
+            // Room for n more bytes at the end, and where they begin; grew(n)
             // then counts them in.
             char* reserveMore(size_t n);
             void grew(size_t n) { m_size += n; }
