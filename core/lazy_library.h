@@ -7,50 +7,51 @@
 
 namespace varek {
 
+// Looks an API's functions up in an open library one by one; the first miss
+// is remembered.
+class LibraryResolver {
+public:
+    explicit LibraryResolver(QLibrary& library) : m_library(library) {}
+    template <class F> void operator()(const char* name, F& function) {
+        function = reinterpret_cast<F>(m_library.resolve(name));
+        if (!function && m_missing.isEmpty()) m_missing = QString::fromLatin1(name);
+    }
+    const QString& missing() const { return m_missing; }
+
+private:
+    QLibrary& m_library;
+    QString m_missing;
+};
+
 // A shared library mapped the first time one of its functions is needed, not
 // when the program starts: a window that never talks to a server or never
 // makes a backup never maps the client library, the archive library and the
 // TLS, Kerberos, LDAP and compression libraries they pull in.
 //
-// Api is a struct of function pointers and `void resolve(LazyLibrary::Resolver&)`
-// that looks each one up (VAREK_LAZY_LIBRARY_API below; see pg/libpq_api.h). The library is never unloaded.
-class LazyLibrary {
+// Api is a struct of function pointers with `void resolve(LibraryResolver&)`
+// that looks each one up (VAREK_LAZY_LIBRARY_API below; see pg/libpq_api.h).
+// The library is never unloaded.
+template <class Api> class LazyLibrary {
 public:
-    // Looks the functions up one by one; every miss is remembered.
-    class Resolver {
-    public:
-        explicit Resolver(QLibrary& library) : m_library(library) {}
-        template <class F> void operator()(const char* name, F& function) {
-            function = reinterpret_cast<F>(m_library.resolve(name));
-            if (!function && m_missing.isEmpty()) m_missing = QString::fromLatin1(name);
-        }
-        const QString& missing() const { return m_missing; }
-
-    private:
-        QLibrary& m_library;
-        QString m_missing;
-    };
-
     // name and version as QLibrary takes them: "pq" and 5 open libpq.so.5.
     LazyLibrary(const char* name, int version) : m_name(name), m_version(version) {}
 
     // The functions, looked up once, or nullptr with why() telling the reason.
-    template <class Api> const Api* functions() {
-        static Api api;
+    const Api* functions() {
         std::call_once(m_once, [this] {
             m_library.setFileNameAndVersion(QString::fromLatin1(m_name), m_version);
             if (!m_library.load()) {
                 m_why = m_library.errorString();
                 return;
             }
-            Resolver resolver(m_library);
-            api.resolve(resolver);
+            LibraryResolver resolver(m_library);
+            m_api.resolve(resolver);
             if (!resolver.missing().isEmpty())
                 m_why = QStringLiteral("в %1 нет функции %2").arg(m_library.fileName(), resolver.missing());
             else
                 m_loaded = true;
         });
-        return m_loaded ? &api : nullptr;
+        return m_loaded ? &m_api : nullptr;
     }
 
     QString why() const { return m_why; }
@@ -64,6 +65,7 @@ private:
     int m_version;
     std::once_flag m_once;
     QLibrary m_library;
+    Api m_api;
     bool m_loaded = false;
     QString m_why;
 };
@@ -76,7 +78,7 @@ private:
 #define VAREK_LAZY_LIBRARY_API(Api, FUNCTIONS)                                                               \
     struct Api {                                                                                             \
         FUNCTIONS(VAREK_LAZY_LIBRARY_POINTER)                                                                \
-        void resolve(::varek::LazyLibrary::Resolver& r) { FUNCTIONS(VAREK_LAZY_LIBRARY_RESOLVE) }            \
+        void resolve(::varek::LibraryResolver& r) { FUNCTIONS(VAREK_LAZY_LIBRARY_RESOLVE) }                  \
     };
 
 } // namespace varek

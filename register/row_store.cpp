@@ -188,12 +188,12 @@ quint32 RowStore::TextPool::intern(const char16_t* s, qsizetype n) {
     keepLookup(); // the lookup may have been dropped
     const QStringView text(s, n);
     const size_t hash = hashOf(text);
-    const bool ascii = isAscii(s, n);
-    if (ascii || m_wide) { // else no text kept can be this one
+    if (m_wide || isAscii(s, n)) {
         const quint32 found = find(text, hash);
         if (found != kNone) return found;
+    } else {
+        widen(); // no text kept can be this one, and it needs two bytes a character
     }
-    if (!ascii && !m_wide) widen();
     if ((count() + 1) * 2 > m_slots.size()) grow();
     const quint32 id = count();
     if (m_wide) {

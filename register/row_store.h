@@ -127,7 +127,6 @@ private:
             Chars& operator=(Chars&& o) noexcept;
             ~Chars();
             const char* data() const { return m_data; }
-            char* data() { return m_data; }
             size_t size() const { return m_size; }
             size_t capacity() const { return m_capacity; }
             // Room for n more bytes at the end, and where they begin; grew(n)

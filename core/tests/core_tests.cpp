@@ -92,41 +92,41 @@ TEST(AppPaths, HomeFromEnvironmentHasTrailingSlash) {
 }
 
 // zlib is mapped by every Qt program, so it stands in for a library that is
-// there; each case has its own struct, as each API has.
+// there.
 namespace {
 using ZlibVersion = const char* (*)();
 struct ZlibThere {
     ZlibVersion zlibVersion = nullptr;
-    void resolve(LazyLibrary::Resolver& r) { r("zlibVersion", zlibVersion); }
+    void resolve(LibraryResolver& r) { r("zlibVersion", zlibVersion); }
 };
 struct ZlibWithAMissingFunction {
     ZlibVersion zlibVersion = nullptr;
     ZlibVersion missing = nullptr;
-    void resolve(LazyLibrary::Resolver& r) {
+    void resolve(LibraryResolver& r) {
         r("zlibVersion", zlibVersion);
         r("varek_no_such_function", missing);
     }
 };
 struct NoLibrary {
     ZlibVersion f = nullptr;
-    void resolve(LazyLibrary::Resolver& r) { r("f", f); }
+    void resolve(LibraryResolver& r) { r("f", f); }
 };
 } // namespace
 
 TEST(LazyLibrary, GivesTheFunctionsOnlyWhenTheLibraryAndEveryFunctionAreThere) {
-    LazyLibrary zlib("z", 1);
-    const ZlibThere* there = zlib.functions<ZlibThere>();
+    LazyLibrary<ZlibThere> zlib("z", 1);
+    const ZlibThere* there = zlib.functions();
     ASSERT_NE(there, nullptr) << zlib.why().toStdString();
     EXPECT_NE(there->zlibVersion(), nullptr);
-    EXPECT_EQ(zlib.functions<ZlibThere>(), there); // looked up once
+    EXPECT_EQ(zlib.functions(), there); // looked up once
 
-    LazyLibrary partial("z", 1);
-    EXPECT_EQ(partial.functions<ZlibWithAMissingFunction>(), nullptr);
+    LazyLibrary<ZlibWithAMissingFunction> partial("z", 1);
+    EXPECT_EQ(partial.functions(), nullptr);
     EXPECT_TRUE(partial.why().contains(QStringLiteral("varek_no_such_function")))
         << partial.why().toStdString();
 
-    LazyLibrary absent("varek_no_such_library", 7);
-    EXPECT_EQ(absent.functions<NoLibrary>(), nullptr);
+    LazyLibrary<NoLibrary> absent("varek_no_such_library", 7);
+    EXPECT_EQ(absent.functions(), nullptr);
     EXPECT_FALSE(absent.why().isEmpty());
     EXPECT_EQ(absent.fileName(), QStringLiteral("libvarek_no_such_library.so.7"));
 }
