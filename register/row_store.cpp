@@ -275,7 +275,7 @@ void RowStore::pushRecno(quint32 recno) {
 QVariant RowStore::at(int id, int field) const {
     const Column& c = m_columns[field];
     if (c.kind == Kind::Any) return c.any[id];
-    const qint32 x = c.cells[id];
+    const qint32 x = cell(c, id);
     if (x == kNull) return QVariant();
     if (x == kAside) return m_aside.value(asideKey(id, field));
     switch (c.kind) {
@@ -303,7 +303,7 @@ QVector<QVariant> RowStore::values(int id) const {
 bool RowStore::integerView(int id, int field, qint64* out) const {
     const Column& c = m_columns[field];
     if (c.kind != Kind::Integer && c.kind != Kind::Int32) return false;
-    const qint32 x = c.cells[id];
+    const qint32 x = cell(c, id);
     if (x == kNull || x == kAside) return false;
     *out = x;
     return true;
@@ -312,7 +312,7 @@ bool RowStore::integerView(int id, int field, qint64* out) const {
 bool RowStore::textView(int id, int field, QAnyStringView* out) const {
     const Column& c = m_columns[field];
     if (c.kind != Kind::Text) return false;
-    const qint32 x = c.cells[id];
+    const qint32 x = cell(c, id);
     if (x == kNull || x == kAside) return false;
     *out = c.pool.view(quint32(x));
     return true;
@@ -321,7 +321,7 @@ bool RowStore::textView(int id, int field, QAnyStringView* out) const {
 int RowStore::compare(int a, int b, int field) const {
     const Column& c = m_columns[field];
     if (c.kind != Kind::Any) {
-        const qint32 x = c.cells[a], y = c.cells[b];
+        const qint32 x = cell(c, a), y = cell(c, b);
         if (x != kAside && y != kAside) {
             if (x == y) return 0;
             if (x == kNull || y == kNull) return x == kNull ? -1 : 1;
@@ -349,8 +349,7 @@ void RowStore::put(int id, int field, const QVariant& v) {
         c.any[id] = v;
         return;
     }
-    qint32& cell = c.cells[id];
-    if (cell == kAside) m_aside.remove(asideKey(id, field));
+    if (cell(c, id) == kAside) m_aside.remove(asideKey(id, field));
     qint32 x = kAside;
     if (!v.isValid()) {
         x = kNull;
@@ -387,7 +386,7 @@ void RowStore::put(int id, int field, const QVariant& v) {
             break;
         }
     }
-    cell = x;
+    c.cells.set(size_t(id), cellCode(x));
     if (x == kAside) m_aside.insert(asideKey(id, field), v);
 }
 
@@ -398,7 +397,7 @@ void RowStore::push(int field, QVariant&& v) {
         c.any.push_back(std::move(v));
         return;
     }
-    c.cells.push_back(kNull);
+    c.cells.push_back(cellCode(kNull));
     put(id, field, v);
 }
 
@@ -412,7 +411,7 @@ void RowStore::appendLoaded(quint32 recno, QVector<QVariant>&& v) {
 
 void RowStore::indexLoaded() {
     for (auto& ix : m_indexes)
-        if (ix) ix->next.assign(static_cast<size_t>(m_size), -1);
+        if (ix) ix->next.assign(static_cast<size_t>(m_size), 0, PackedInts::bitsFor(uint64_t(m_size)));
     for (int id = 0; id < size(); ++id)
         indexAdd(id);
     for (int f = 0; f < m_nf; ++f) {
@@ -483,15 +482,15 @@ RowStore::Chain* RowStore::chainOf(int field, const QVariant& key, bool create, 
 RowStore::Chain* RowStore::chainOfCell(int id, int field, bool create) {
     Index& ix = *m_indexes[field];
     const Column& c = m_columns[field];
-    if (!ix.numeric && c.kind == Kind::Text && c.cells[id] != kAside) {
+    if (!ix.numeric && c.kind == Kind::Text && cell(c, id) != kAside) {
         // The text's number in the pool is its key.
-        const qint32 x = c.cells[id];
+        const qint32 x = cell(c, id);
         if (x == kNull) return nullptr;
         if (create && ix.texts.size() <= size_t(x)) ix.texts.resize(c.pool.count());
         return size_t(x) < ix.texts.size() ? &ix.texts[size_t(x)] : nullptr;
     }
-    if (ix.numeric && (c.kind == Kind::Integer || c.kind == Kind::Int32) && c.cells[id] != kAside) {
-        const qint32 x = c.cells[id];
+    if (ix.numeric && (c.kind == Kind::Integer || c.kind == Kind::Int32) && cell(c, id) != kAside) {
+        const qint32 x = cell(c, id);
         if (x == kNull) return nullptr;
         if (create) return &ix.ints[x];
         auto it = ix.ints.find(x);
@@ -507,27 +506,27 @@ void RowStore::indexAdd(int id) {
         if (!m_indexes[f]) continue;
         Index& ix = *m_indexes[f];
         if (ix.next.size() <= static_cast<size_t>(id))
-            ix.next.resize(std::max(static_cast<size_t>(id) + 1, static_cast<size_t>(m_size)), -1);
-        ix.next[id] = -1;
+            ix.next.resize(std::max(static_cast<size_t>(id) + 1, static_cast<size_t>(m_size)), 0);
+        setNext(ix, id, -1);
         Chain* c = chainOfCell(id, static_cast<int>(f), true);
         if (!c) continue;
         if (c->count++ == 0 && !ix.numeric) ++ix.textKeys;
         if (c->head < 0) {
             c->head = c->tail = id;
         } else if (c->tail < id) {
-            ix.next[c->tail] = id;
+            setNext(ix, c->tail, id);
             c->tail = id;
         } else {
             int prev = -1, x = c->head;
             while (x >= 0 && x < id) {
                 prev = x;
-                x = ix.next[x];
+                x = nextOf(ix, x);
             }
-            ix.next[id] = x;
+            setNext(ix, id, x);
             if (prev < 0)
                 c->head = id;
             else
-                ix.next[prev] = id;
+                setNext(ix, prev, id);
         }
     }
 }
@@ -541,15 +540,15 @@ void RowStore::indexRemove(int id) {
         int prev = -1, x = c->head;
         while (x >= 0 && x != id) {
             prev = x;
-            x = ix.next[x];
+            x = nextOf(ix, x);
         }
         if (x != id) continue;
         if (prev < 0)
-            c->head = ix.next[id];
+            c->head = nextOf(ix, id);
         else
-            ix.next[prev] = ix.next[id];
+            setNext(ix, prev, nextOf(ix, id));
         if (c->tail == id) c->tail = prev;
-        ix.next[id] = -1;
+        setNext(ix, id, -1);
         if (--c->count == 0) {
             if (ix.numeric) {
                 ix.ints.remove(*integralOf(at(id, static_cast<int>(f))));
@@ -585,7 +584,7 @@ int RowStore::chainRows(int field, const Chain* c, std::vector<int>* out) const 
     if (out) {
         const Index& ix = *m_indexes[field];
         out->reserve(c->count);
-        for (int x = c->head; x >= 0; x = ix.next[x])
+        for (int x = c->head; x >= 0; x = nextOf(ix, x))
             out->push_back(x);
     }
     return c->count;
@@ -594,10 +593,10 @@ int RowStore::chainRows(int field, const Chain* c, std::vector<int>* out) const 
 size_t RowStore::memoryBytes() const {
     size_t n = m_recnos.capacity() * sizeof(quint32) + m_live.capacity() / 8;
     for (const Column& c : m_columns)
-        n += c.cells.capacity() * sizeof(qint32) + c.any.capacity() * sizeof(QVariant) + c.pool.memoryBytes();
+        n += c.cells.memoryBytes() + c.any.capacity() * sizeof(QVariant) + c.pool.memoryBytes();
     for (const auto& ix : m_indexes)
         if (ix)
-            n += ix->next.capacity() * sizeof(int) + ix->texts.capacity() * sizeof(Chain) +
+            n += ix->next.memoryBytes() + ix->texts.capacity() * sizeof(Chain) +
                  size_t(ix->ints.capacity()) * (sizeof(qint64) + sizeof(Chain) + 8);
     return n;
 }

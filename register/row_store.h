@@ -7,6 +7,8 @@
 #include <QVariant>
 #include <QVector>
 
+#include "register/packed_ints.h"
+
 #include <limits>
 #include <optional>
 #include <vector>
@@ -156,7 +158,7 @@ private:
     };
     struct Column {
         Kind kind = Kind::Any;
-        std::vector<qint32> cells; // compact kinds
+        PackedInts cells;          // compact kinds, as cellCode gives them
         std::vector<QVariant> any; // Kind::Any
         TextPool pool;             // Kind::Text, and the keys of a text index
         QString lastText;          // the text put last and its number: the codec
@@ -172,12 +174,20 @@ private:
         QHash<qint64, Chain> ints;
         std::vector<Chain> texts; // by the number of the text in the column's pool
         int textKeys = 0;
-        std::vector<int> next; // the chains, linked through one int per row
+        PackedInts next; // the chains, linked through one number a row: the next id + 1, 0 at the end
     };
 
     // Cell markers of the compact kinds; a value equal to one is kept aside.
     static constexpr qint32 kAside = std::numeric_limits<qint32>::min();
     static constexpr qint32 kNull = std::numeric_limits<qint32>::min() + 1;
+
+    // A compact cell as packed: the markers 0 and 1, a cell x as x + 2
+    // (mod 2^32, so that small numbers stay small).
+    static uint64_t cellCode(qint32 x) { return x == kNull ? 0 : x == kAside ? 1 : uint64_t(quint32(x)) + 2; }
+    static qint32 cellOfCode(uint64_t c) { return c == 0 ? kNull : c == 1 ? kAside : qint32(quint32(c - 2)); }
+    static qint32 cell(const Column& c, int id) { return cellOfCode(c.cells.get(size_t(id))); }
+    static int nextOf(const Index& ix, int id) { return int(ix.next.get(size_t(id))) - 1; }
+    static void setNext(Index& ix, int id, int next) { ix.next.set(size_t(id), uint64_t(next + 1)); }
 
     void put(int id, int field, const QVariant& v);
     void push(int field, QVariant&& v);

@@ -123,6 +123,44 @@ TEST(RowStore, EveryValueReadsBackExactlyThroughAppendsRewritesAndDeletes) {
     }
 }
 
+// Cells and index links are packed as narrow as their largest number: the
+// values and the chains hold as the rows grow past each width, loaded or
+// appended, and when a negative number widens an integer column at the end.
+TEST(RowStore, ValuesAndIndexesHoldAsTheRowsGrowPastEachWidth) {
+    RowStore rows;
+    rows.reset(2);
+    rows.setKind(0, Kind::Text);
+    rows.setKind(1, Kind::Integer);
+    rows.addIndex(0, false);
+    rows.addIndex(1, true);
+    const auto textOf = [](int i) { return QString("k%1").arg(i / 2); };
+    const auto numberOf = [](int i) { return qint64(i % 1000); };
+    const int loaded = 40'000, appended = 30'000;
+    for (int i = 0; i < loaded; ++i)
+        rows.appendLoaded(quint32(i), {textOf(i), QVariant::fromValue(numberOf(i))});
+    rows.indexLoaded();
+    for (int i = loaded; i < loaded + appended; ++i) // past 2^16 rows and 2^15 texts
+        rows.append(quint32(i), {textOf(i), QVariant::fromValue(numberOf(i))});
+    rows.kill(5);
+    const int last = rows.append(quint32(rows.size()), {QString("k0"), QVariant::fromValue<qint64>(-3)});
+    for (int id = 0; id < rows.size(); id += 997) {
+        if (id == 5) continue;
+        EXPECT_EQ(rows.at(id, 0).toString(), id == last ? QString("k0") : textOf(id)) << id;
+        EXPECT_EQ(rows.at(id, 1).toLongLong(), id == last ? -3 : numberOf(id)) << id;
+    }
+    EXPECT_EQ(rows.at(last, 1).toLongLong(), -3);
+    std::vector<int> ids;
+    EXPECT_EQ(rows.lookup(0, QString("k0"), &ids), 3);
+    EXPECT_EQ(ids, (std::vector<int>{0, 1, last}));
+    EXPECT_EQ(rows.lookup(0, textOf(loaded + appended - 1), &ids), 2);
+    EXPECT_EQ(ids, (std::vector<int>{loaded + appended - 2, loaded + appended - 1}));
+    EXPECT_EQ(rows.lookup(1, QVariant::fromValue<qint64>(5), &ids), (loaded + appended) / 1000 - 1);
+    EXPECT_EQ(ids.front(), 1005);
+    EXPECT_EQ(ids.back(), 69'005);
+    EXPECT_EQ(rows.lookup(1, QVariant::fromValue<qint64>(-3), &ids), 1);
+    EXPECT_EQ(ids, (std::vector<int>{last}));
+}
+
 // A column without an index lets go of its lookup of texts once loaded; the
 // first text put after that makes it again, so texts are still kept once.
 TEST(RowStore, TextsPutAfterLoadingAreStillKeptOnce) {

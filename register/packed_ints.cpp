@@ -1,0 +1,59 @@
+#include "register/packed_ints.h"
+
+#include <algorithm>
+#include <stdexcept>
+#include <utility>
+
+namespace varek {
+
+void PackedInts::widen(int bits) {
+    if (bits > kMaxBits) throw std::out_of_range("PackedInts: a number beyond 33 bits");
+    relayout(m_capacity, bits);
+}
+
+void PackedInts::relayout(size_t capacity, int bits) {
+    if (bits == m_bits && capacity >= m_size) { // the same layout in more or less room
+        std::vector<uint64_t> words((capacity * size_t(bits) + 63) / 64 + 1, 0);
+        std::memcpy(words.data(), m_words.data(), std::min(words.size(), m_words.size()) * sizeof(uint64_t));
+        m_words = std::move(words);
+        m_capacity = capacity;
+        return;
+    }
+    PackedInts to;
+    to.m_bits = bits;
+    to.m_mask = (uint64_t(1) << bits) - 1;
+    to.m_capacity = capacity;
+    to.m_size = m_size;
+    to.m_words.assign((capacity * size_t(bits) + 63) / 64 + 1, 0);
+    for (size_t i = 0; i < m_size; ++i)
+        to.store(i, get(i));
+    *this = std::move(to);
+}
+
+void PackedInts::assign(size_t n, uint64_t v, int bits) {
+    PackedInts to;
+    to.m_bits = std::max(bitsFor(v), bits);
+    to.m_mask = (uint64_t(1) << to.m_bits) - 1;
+    if (to.m_bits > kMaxBits) throw std::out_of_range("PackedInts: a number beyond 33 bits");
+    to.m_capacity = n;
+    to.m_size = n;
+    to.m_words.assign((n * size_t(to.m_bits) + 63) / 64 + 1, 0);
+    if (v != 0)
+        for (size_t i = 0; i < n; ++i)
+            to.store(i, v);
+    *this = std::move(to);
+}
+
+void PackedInts::resize(size_t n, uint64_t v) {
+    if (n <= m_size) {
+        m_size = n;
+        return;
+    }
+    if (v > m_mask) widen(bitsFor(v));
+    reserve(n);
+    for (size_t i = m_size; i < n; ++i)
+        store(i, v);
+    m_size = n;
+}
+
+} // namespace varek
