@@ -211,6 +211,10 @@ quint32 RowStore::TextPool::intern(const char16_t* s, qsizetype n) {
     return id;
 }
 
+quint32 RowStore::TextPool::intern(QAnyStringView s) {
+    return asUtf16(s, [this](QStringView v) { return intern(v.utf16(), v.size()); });
+}
+
 QString RowStore::TextPool::text(quint32 id) const {
     const quint32 b = m_starts[id], e = m_starts[id + 1];
     if (b == e) return QStringLiteral(""); // empty, not null
@@ -246,7 +250,7 @@ void RowStore::addIndex(int field, bool numeric) {
     Index ix;
     ix.numeric = numeric;
     m_indexes[field] = std::move(ix);
-    m_columns[field].pool.keepLookup();
+    m_columns[field].pool->keepLookup();
 }
 
 void RowStore::reserve(size_t rows) {
@@ -280,7 +284,7 @@ QVariant RowStore::at(int id, int field) const {
     if (x == kAside) return m_aside.value(asideKey(id, field));
     switch (c.kind) {
     case Kind::Text:
-        return QVariant(c.pool.text(quint32(x)));
+        return QVariant(c.pool->text(quint32(x)));
     case Kind::Integer:
         return QVariant::fromValue<qint64>(x);
     case Kind::Int32:
@@ -314,7 +318,7 @@ bool RowStore::textView(int id, int field, QAnyStringView* out) const {
     if (c.kind != Kind::Text) return false;
     const qint32 x = cell(c, id);
     if (x == kNull || x == kAside) return false;
-    *out = c.pool.view(quint32(x));
+    *out = c.pool->view(quint32(x));
     return true;
 }
 
@@ -326,7 +330,7 @@ int RowStore::compare(int a, int b, int field) const {
             if (x == y) return 0;
             if (x == kNull || y == kNull) return x == kNull ? -1 : 1;
             if (c.kind != Kind::Text) return x < y ? -1 : 1;
-            return QAnyStringView::compare(c.pool.view(quint32(x)), c.pool.view(quint32(y)));
+            return QAnyStringView::compare(c.pool->view(quint32(x)), c.pool->view(quint32(y)));
         }
     }
     return compareValues(at(a, field), at(b, field));
@@ -363,7 +367,7 @@ void RowStore::put(int id, int field, const QVariant& v) {
                         !c.lastText.isNull()) {
                         x = qint32(c.lastId);
                     } else {
-                        c.lastId = c.pool.intern(reinterpret_cast<const char16_t*>(s.constData()), s.size());
+                        c.lastId = c.pool->intern(reinterpret_cast<const char16_t*>(s.constData()), s.size());
                         c.lastText = s;
                         x = qint32(c.lastId);
                     }
@@ -416,10 +420,10 @@ void RowStore::indexLoaded() {
         indexAdd(id);
     for (int f = 0; f < m_nf; ++f) {
         Column& c = m_columns[f];
-        c.pool.squeeze();
+        c.pool->squeeze();
         // Only an index looks texts up; the others' lookup served to keep each
         // text once while loading, and is made again by the next text put.
-        if (!indexed(f)) c.pool.dropLookup();
+        if (!indexed(f)) c.pool->dropLookup();
         c.lastText = QString();
     }
 }
@@ -447,6 +451,37 @@ void RowStore::kill(int id) {
         put(id, f, QVariant());
 }
 
+void RowStore::shareTexts(int field, RowStore& from, int fromField) {
+    if (field < 0 || field >= m_nf || fromField < 0 || fromField >= from.m_nf) return;
+    Column& c = m_columns[field];
+    const std::shared_ptr<TextPool>& shared = from.m_columns[fromField].pool;
+    if (c.kind != Kind::Text || from.m_columns[fromField].kind != Kind::Text || c.pool == shared) return;
+    // Each text's number in the other pool; a text it lacks is put there.
+    const TextPool& own = *c.pool;
+    const quint32 before = shared->count();
+    std::vector<quint32> number(own.count());
+    for (quint32 i = 0; i < own.count(); ++i)
+        number[i] = shared->intern(own.view(i));
+    if (shared->count() != before) shared->squeeze();
+    PackedInts cells;
+    cells.assign(size_t(m_size), 0, PackedInts::bitsFor(cellCode(qint32(shared->count()))));
+    for (int id = 0; id < m_size; ++id) {
+        const qint32 x = cell(c, id);
+        cells.set(size_t(id), cellCode(x >= 0 ? qint32(number[size_t(x)]) : x));
+    }
+    c.cells = std::move(cells);
+    if (indexed(field) && !m_indexes[field]->numeric) {
+        std::vector<Chain>& chains = m_indexes[field]->texts;
+        std::vector<Chain> renumbered(shared->count());
+        for (size_t i = 0; i < chains.size(); ++i)
+            renumbered[number[i]] = chains[i];
+        chains = std::move(renumbered);
+    }
+    c.pool = shared;
+    c.lastText = QString();
+    c.lastId = 0;
+}
+
 bool RowStore::indexed(int field) const {
     return field >= 0 && field < static_cast<int>(m_indexes.size()) && m_indexes[field].has_value();
 }
@@ -471,7 +506,7 @@ RowStore::Chain* RowStore::chainOf(int field, const QVariant& key, bool create, 
         return it == ix.ints.end() ? nullptr : &it.value();
     }
     const QString text = key.toString();
-    TextPool& pool = m_columns[field].pool;
+    TextPool& pool = *m_columns[field].pool;
     const quint32 id = create ? pool.intern(reinterpret_cast<const char16_t*>(text.constData()), text.size())
                               : pool.find(QStringView(text));
     if (id == TextPool::kNone) return nullptr;
@@ -486,7 +521,7 @@ RowStore::Chain* RowStore::chainOfCell(int id, int field, bool create) {
         // The text's number in the pool is its key.
         const qint32 x = cell(c, id);
         if (x == kNull) return nullptr;
-        if (create && ix.texts.size() <= size_t(x)) ix.texts.resize(c.pool.count());
+        if (create && ix.texts.size() <= size_t(x)) ix.texts.resize(c.pool->count());
         return size_t(x) < ix.texts.size() ? &ix.texts[size_t(x)] : nullptr;
     }
     if (ix.numeric && (c.kind == Kind::Integer || c.kind == Kind::Int32) && cell(c, id) != kAside) {
@@ -574,7 +609,7 @@ int RowStore::lookupText(int field, QAnyStringView key, std::vector<int>* out) c
     if (out) out->clear();
     if (!indexed(field) || m_indexes[field]->numeric) return -1;
     const Index& ix = *m_indexes[field];
-    const quint32 id = m_columns[field].pool.find(key);
+    const quint32 id = m_columns[field].pool->find(key);
     if (id == TextPool::kNone || id >= ix.texts.size()) return 0;
     return chainRows(field, &ix.texts[id], out);
 }
@@ -593,7 +628,8 @@ int RowStore::chainRows(int field, const Chain* c, std::vector<int>* out) const 
 size_t RowStore::memoryBytes() const {
     size_t n = m_recnos.capacity() * sizeof(quint32) + m_live.capacity() / 8;
     for (const Column& c : m_columns)
-        n += c.cells.memoryBytes() + c.any.capacity() * sizeof(QVariant) + c.pool.memoryBytes();
+        n += c.cells.memoryBytes() + c.any.capacity() * sizeof(QVariant) +
+             c.pool->memoryBytes() / size_t(c.pool.use_count()); // a shared pool, a share each
     for (const auto& ix : m_indexes)
         if (ix)
             n += ix->next.memoryBytes() + ix->texts.capacity() * sizeof(Chain) +

@@ -10,6 +10,7 @@
 #include "register/packed_ints.h"
 
 #include <limits>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -81,6 +82,12 @@ public:
     // Makes a row dead: out of the indexes, its values dropped.
     void kill(int id);
 
+    // The texts of a field are kept in the pool of a field of another store
+    // from now on, the texts this one has that the other lacks put there:
+    // the access table's key codes are the keys table's codes, kept once.
+    // Values, views and lookups stay as they were. Both fields are texts.
+    void shareTexts(int field, RowStore& from, int fromField);
+
     bool indexed(int field) const;
     // Number of distinct keys in a field's index (0 without an index).
     int indexKeyCount(int field) const;
@@ -104,6 +111,7 @@ private:
         static constexpr quint32 kNone = 0xFFFFFFFFu;
         quint32 find(QAnyStringView s) const;
         quint32 intern(const char16_t* s, qsizetype n);
+        quint32 intern(QAnyStringView s);
         QString text(quint32 id) const;
         QAnyStringView view(quint32 id) const {
             const quint32 b = m_starts[id];
@@ -160,9 +168,11 @@ private:
         Kind kind = Kind::Any;
         PackedInts cells;          // compact kinds, as cellCode gives them
         std::vector<QVariant> any; // Kind::Any
-        TextPool pool;             // Kind::Text, and the keys of a text index
-        QString lastText;          // the text put last and its number: the codec
-        quint32 lastId = 0;        // shares the string of repeated texts
+        // Kind::Text, and the keys of a text index; shared with a column of
+        // another table by shareTexts.
+        std::shared_ptr<TextPool> pool = std::make_shared<TextPool>();
+        QString lastText;   // the text put last and its number: the codec
+        quint32 lastId = 0; // shares the string of repeated texts
     };
     struct Chain {
         int head = -1;

@@ -256,6 +256,11 @@ void Table::setIndexedFields(const QStringList& names) {
     d->indexedNames = names;
 }
 
+void Table::shareTexts(const QString& field, Table& from, const QString& fromField) {
+    if (!d->file || !from.d->file) return;
+    d->rows.shareTexts(d->file->fieldIndex(field), from.d->rows, from.d->file->fieldIndex(fromField));
+}
+
 void Table::open() {
     if (active()) return;
     load();

@@ -114,6 +114,11 @@ public:
     // Fields kept in in-memory hash indexes (equality lookups by locate and
     // by the SQL views). Set before opening.
     void setIndexedFields(const QStringList& names);
+    // Keeps the texts of a field in the store of another open table's field
+    // (see RowStore::shareTexts): for texts the two hold alike, kept once.
+    // Nothing to see but the memory; lasts until either table reads its
+    // rows anew. Both tables are open.
+    void shareTexts(const QString& field, Table& from, const QString& fromField);
 
     // The stored rows, for the SQL engine (sql_views.cpp): every row read or
     // appended since opening has a stable id (0 .. storedRowCount()-1);

@@ -115,6 +115,7 @@ private:
     void watchNotifications();
     // Opens the four tables, the access table read on a second thread.
     void openTablesReadingAccessBeside();
+    void shareKeyCodes();
     // Opens the four tables from the database, as one snapshot holds them.
     void readDatabaseTables();
     // Reads the named tables ("*": all four) anew, keeping the current rows

@@ -18,6 +18,7 @@
 // VAREK_SCREENSHOT_DIR, when set, makes the program save a picture of each
 // page there and quit (tools/screenshots.sh).
 int main(int argc, char** argv) {
+    varek::keepLargeBlocksMapped();
     const int early = varek::handleCommandLine(argc, argv);
     if (early >= 0) return early;
     QApplication app(argc, argv);

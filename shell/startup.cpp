@@ -15,6 +15,7 @@
 #include <QTranslator>
 #include <cstdio>
 #include <ctime>
+#include <malloc.h>
 
 #ifndef VAREK_VERSION
 #define VAREK_VERSION "0"
@@ -46,6 +47,10 @@ StartAction startActionFor(const QStringList& arguments) {
     if (arguments.size() == 1 && arguments[0] == QLatin1String("--version")) return StartAction::PrintVersion;
     if (arguments.size() == 1 && arguments[0] == QLatin1String("--help")) return StartAction::PrintHelp;
     return StartAction::BadUsage;
+}
+
+void keepLargeBlocksMapped() {
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
 }
 
 int handleCommandLine(int argc, char** argv) {

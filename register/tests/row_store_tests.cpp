@@ -161,6 +161,61 @@ TEST(RowStore, ValuesAndIndexesHoldAsTheRowsGrowPastEachWidth) {
     EXPECT_EQ(ids, (std::vector<int>{last}));
 }
 
+// A column whose texts move into another store's pool reads, views and
+// finds every row as before, a text the other lacked included; edits on
+// either side afterwards keep both right.
+TEST(RowStore, TextsKeptInAnotherStoresPoolReadAndFindTheSame) {
+    RowStore keys, access;
+    for (RowStore* r : {&keys, &access}) {
+        r->reset(2);
+        r->setKind(0, Kind::Text);
+        r->setKind(1, Kind::Integer);
+        r->addIndex(0, false);
+    }
+    for (int i = 0; i < 100; ++i)
+        keys.appendLoaded(quint32(i), {QString("code%1").arg(i), QVariant::fromValue<qint64>(i)});
+    keys.indexLoaded();
+    for (int i = 0; i < 300; ++i)
+        access.appendLoaded(quint32(i),
+                            {QString("code%1").arg((i * 7) % 100), QVariant::fromValue<qint64>(i)});
+    access.appendLoaded(300, {QString("чужой"), QVariant()});               // not among the keys
+    access.appendLoaded(301, {QVariant::fromValue<qint64>(5), QVariant()}); // kept aside
+    access.indexLoaded();
+    access.kill(3);
+    const auto snapshot = [&] {
+        std::vector<QVariant> v;
+        for (int id = 0; id < access.size(); ++id)
+            v.push_back(access.at(id, 0));
+        return v;
+    };
+    const std::vector<QVariant> before = snapshot();
+    std::vector<int> rowsBefore, rowsAfter;
+    EXPECT_EQ(access.lookup(0, QString("code7"), &rowsBefore), 3);
+
+    access.shareTexts(0, keys, 0);
+    const std::vector<QVariant> after = snapshot();
+    ASSERT_EQ(after.size(), before.size());
+    for (size_t i = 0; i < before.size(); ++i)
+        EXPECT_TRUE(same(after[i], before[i])) << i;
+    QAnyStringView view;
+    ASSERT_TRUE(access.textView(300, 0, &view));
+    EXPECT_EQ(view.toString(), QString("чужой"));
+    EXPECT_EQ(access.lookup(0, QString("code7"), &rowsAfter), 3);
+    EXPECT_EQ(rowsAfter, rowsBefore);
+    EXPECT_EQ(access.lookupText(0, u"чужой", &rowsAfter), 1);
+    EXPECT_EQ(access.lookup(0, QString("5"), nullptr), 1);
+    EXPECT_EQ(keys.lookup(0, QString("чужой"), nullptr), 0); // in the pool, not among the keys' rows
+    EXPECT_EQ(access.compare(0, 1, 0), compareValues(before[0], before[1]));
+
+    const int added = access.append(302, {QString("новый"), QVariant()});
+    keys.set(0, {QString("новый"), QVariant::fromValue<qint64>(0)});
+    EXPECT_EQ(access.at(added, 0).toString(), QString("новый"));
+    EXPECT_EQ(access.lookup(0, QString("новый"), &rowsAfter), 1);
+    EXPECT_EQ(keys.lookup(0, QString("новый"), &rowsAfter), 1);
+    EXPECT_EQ(rowsAfter, (std::vector<int>{0}));
+    EXPECT_EQ(access.lookup(0, QString("code0"), nullptr), 3); // the keys' edit left the access rows alone
+}
+
 // A column without an index lets go of its lookup of texts once loaded; the
 // first text put after that makes it again, so texts are still kept once.
 TEST(RowStore, TextsPutAfterLoadingAreStillKeptOnce) {
