@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <numeric>
+#include <string_view>
 
 namespace varek {
 
@@ -147,10 +148,14 @@ void GridModel::sort(int column, Qt::SortOrder order) {
     if (column != m_sortColumn) m_sortKeysValid = false;
     m_sortColumn = column;
     m_sortOrder = order;
-    if (column < 0)
-        std::sort(m_shown.begin(), m_shown.end()); // back to the dataset's order
-    else
+    if (column >= 0) {
+        listShown();
         sortShown();
+    } else if (m_needle.isEmpty() && !m_allHidden) {
+        showEveryRow(); // back to the dataset's order
+    } else {
+        std::sort(m_shown.begin(), m_shown.end());
+    }
     rebuildInverse();
 
     QModelIndexList after;
@@ -165,35 +170,56 @@ void GridModel::sort(int column, Qt::SortOrder order) {
 }
 
 int GridModel::sourceRow(int row) const {
+    if (m_everyRow) return row >= 0 && row < m_rows ? row : -1;
     return row >= 0 && row < m_shown.size() ? m_shown[row] : -1;
 }
 
 int GridModel::shownRow(int sourceRow) const {
+    if (m_everyRow) return sourceRow >= 0 && sourceRow < m_rows ? sourceRow : -1;
     return sourceRow >= 0 && sourceRow < m_inverse.size() ? m_inverse[sourceRow] : -1;
+}
+
+void GridModel::showEveryRow() {
+    m_everyRow = true;
+    QVector<int>().swap(m_shown);
+    QVector<int>().swap(m_inverse);
+}
+
+void GridModel::listShown() {
+    if (!m_everyRow) return;
+    m_everyRow = false;
+    m_shown.resize(m_rows);
+    std::iota(m_shown.begin(), m_shown.end(), 0);
 }
 
 void GridModel::buildMap(bool narrowing) {
     if (m_allHidden) {
+        m_everyRow = false;
         m_shown.clear();
+    } else if (m_needle.isEmpty() && m_sortColumn < 0) {
+        showEveryRow();
     } else if (m_needle.isEmpty()) {
+        m_everyRow = false;
         m_shown.resize(m_rows);
         std::iota(m_shown.begin(), m_shown.end(), 0);
         sortShown();
     } else {
+        const RowTexts::Needle needle = RowTexts::needleOf(m_needle);
         if (!m_rowTextsValid) {
             buildSearchTexts();
             narrowing = false; // the texts changed under the rows shown
         }
-        if (narrowing) {
+        if (narrowing && !m_everyRow) {
             // The rows shown are already in the sort's order.
-            const auto gone = std::remove_if(m_shown.begin(), m_shown.end(), [this](int row) {
-                return !m_rowTexts.at(row).contains(m_needle);
+            const auto gone = std::remove_if(m_shown.begin(), m_shown.end(), [this, &needle](int row) {
+                return !m_rowTexts.contains(row, needle);
             });
             m_shown.erase(gone, m_shown.end());
         } else {
+            m_everyRow = false;
             m_shown.clear();
             for (int row = 0; row < m_rows; ++row)
-                if (m_rowTexts.at(row).contains(m_needle)) m_shown.append(row);
+                if (m_rowTexts.contains(row, needle)) m_shown.append(row);
             sortShown();
         }
     }
@@ -215,23 +241,79 @@ void GridModel::buildSearchTexts() {
     makeSearchTexts(-1);
 }
 
+namespace {
+
+// The byte of a character in a one-byte text: ASCII as it is, Cyrillic
+// (U+0400..U+047F) as 0x80 + its place; -1 for any other.
+int narrowByte(char16_t c) {
+    if (c < 0x80) return c;
+    if (c >= 0x400 && c < 0x480) return 0x80 + (c - 0x400);
+    return -1;
+}
+
+// The text in one byte a character, or false when it holds another.
+bool narrowed(QStringView text, QByteArray* out) {
+    out->resize(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const int b = narrowByte(text[i].unicode());
+        if (b < 0) return false;
+        (*out)[i] = char(b);
+    }
+    return true;
+}
+
+} // namespace
+
+GridModel::RowTexts::Needle GridModel::RowTexts::needleOf(const QString& key) {
+    Needle n;
+    n.wide = key;
+    n.narrowable = narrowed(key, &n.narrow);
+    return n;
+}
+
 void GridModel::RowTexts::restart(int rows) {
-    m_chars = QString();
+    m_narrow = QByteArray();
+    m_wide = QString();
     m_starts.assign(size_t(std::max(0, rows)), 0);
     m_sizes.assign(size_t(std::max(0, rows)), 0);
 }
 
 void GridModel::RowTexts::set(int row, const QString& text) {
     const size_t r = size_t(row);
-    // A text no longer than the row's last takes its place; a longer one
-    // goes at the end.
-    if (text.size() > m_sizes[r]) {
-        m_starts[r] = m_chars.size();
-        m_chars += text;
+    QByteArray& narrow = m_scratch;
+    const bool isNarrow = narrowed(text, &narrow);
+    const quint32 size = quint32(text.size());
+    // A text no longer than the row's last, and of the same width, takes its
+    // place; another goes at the end.
+    const bool fits = (m_sizes[r] & kWide) == (isNarrow ? 0 : kWide) && size <= (m_sizes[r] & ~kWide);
+    if (isNarrow) {
+        if (!fits) {
+            m_starts[r] = quint32(m_narrow.size());
+            m_narrow += narrow;
+        } else {
+            std::copy(narrow.cbegin(), narrow.cend(), m_narrow.begin() + m_starts[r]);
+        }
+        m_sizes[r] = size;
     } else {
-        std::copy(text.cbegin(), text.cend(), m_chars.begin() + m_starts[r]);
+        if (!fits) {
+            m_starts[r] = quint32(m_wide.size());
+            m_wide += text;
+        } else {
+            std::copy(text.cbegin(), text.cend(), m_wide.begin() + m_starts[r]);
+        }
+        m_sizes[r] = size | kWide;
     }
-    m_sizes[r] = int(text.size());
+}
+
+bool GridModel::RowTexts::contains(int row, const Needle& needle) const {
+    const size_t r = size_t(row);
+    const quint32 size = m_sizes[r] & ~kWide;
+    if (m_sizes[r] & kWide) return QStringView(m_wide).mid(m_starts[r], size).contains(needle.wide);
+    // A one-byte text holds only characters that have a byte.
+    if (!needle.narrowable) return false;
+    return std::string_view(m_narrow.constData() + m_starts[r], size)
+               .find(std::string_view(needle.narrow.constData(), size_t(needle.narrow.size()))) !=
+           std::string_view::npos;
 }
 
 bool GridModel::makeSearchTexts(qint64 budgetMs) {
@@ -318,13 +400,14 @@ void GridModel::sortShown() {
 }
 
 void GridModel::rebuildInverse() {
+    if (m_everyRow) return;
     m_inverse.fill(-1, m_rows);
     for (int i = 0; i < m_shown.size(); ++i)
         m_inverse[m_shown[i]] = i;
 }
 
 int GridModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : int(m_shown.size());
+    return parent.isValid() ? 0 : m_everyRow ? m_rows : int(m_shown.size());
 }
 
 int GridModel::columnCount(const QModelIndex& parent) const {
@@ -332,13 +415,13 @@ int GridModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant GridModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= m_shown.size() || index.column() >= m_columns.size()) return {};
+    if (!index.isValid() || sourceRow(index.row()) < 0 || index.column() >= m_columns.size()) return {};
     if (role != Qt::DisplayRole && role != FieldValueRole && role != Qt::ToolTipRole &&
         role != Qt::AccessibleTextRole)
         return {};
     const Dataset* ds = dataset();
     const int field = m_fieldIndex[index.column()];
-    const int row = m_shown[index.row()];
+    const int row = sourceRow(index.row());
     // While the link is suspended the dataset may present fewer rows than the
     // model still shows.
     if (!ds || !ds->active() || field < 0 || row >= ds->recordCount()) return {};

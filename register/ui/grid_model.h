@@ -131,6 +131,10 @@ private:
     bool sortLess(int a, int b) const;
     void sortShown();
     void rebuildInverse();
+    // Every row in the dataset's order, kept as that and not as a list.
+    void showEveryRow();
+    // The rows shown as a list, from every row.
+    void listShown();
 
     DataLink& m_link;
     QList<GridColumn> m_columns;
@@ -142,21 +146,32 @@ private:
     QString m_searchText; // as given
     QString m_needle;     // its searchKey, trimmed
     bool m_allHidden = false;
-    // Per dataset row: its search fields' searchKey. One string holds them
-    // all, one after the other: a string each would cost a block of its own.
+    // Per dataset row: its search fields' searchKey. Two strings hold them
+    // all, one after the other (a string each would cost a block of its
+    // own): a text of ASCII and Cyrillic letters only, as nearly every text
+    // of the register is, one byte a character; any other in UTF-16.
     class RowTexts {
     public:
+        // What a search looks for, in both forms.
+        struct Needle {
+            QString wide;
+            QByteArray narrow;
+            bool narrowable = false; // every character has a byte
+        };
+        static Needle needleOf(const QString& key);
         void restart(int rows); // every row's text empty, the old ones dropped
         void set(int row, const QString& text);
-        QStringView at(int row) const {
-            return QStringView(m_chars).mid(m_starts[size_t(row)], m_sizes[size_t(row)]);
-        }
+        // Whether the row's text holds the needle (as QStringView::contains).
+        bool contains(int row, const Needle& needle) const;
         int size() const { return int(m_starts.size()); }
 
     private:
-        QString m_chars;
-        std::vector<qsizetype> m_starts;
-        std::vector<int> m_sizes;
+        static constexpr quint32 kWide = 0x80000000u; // in m_sizes: the text is in m_wide
+        QByteArray m_narrow;
+        QString m_wide;
+        std::vector<quint32> m_starts;
+        std::vector<quint32> m_sizes;
+        QByteArray m_scratch; // a text being narrowed
     };
     RowTexts m_rowTexts;
     bool m_rowTextsValid = false;
@@ -169,8 +184,9 @@ private:
     QVector<SortKey> m_sortKeys; // per dataset row, for m_sortColumn
     bool m_sortKeysValid = false;
 
-    QVector<int> m_shown;   // model row -> dataset row
-    QVector<int> m_inverse; // dataset row -> model row or -1
+    bool m_everyRow = false; // every row shown in the dataset's order: m_shown and m_inverse empty
+    QVector<int> m_shown;    // model row -> dataset row
+    QVector<int> m_inverse;  // dataset row -> model row or -1
 };
 
 } // namespace varek

@@ -353,6 +353,67 @@ private slots:
         QCOMPARE(search.countLabel()->text(), QStringLiteral("Найдено 3 из 6"));
     }
 
+    // Texts of ASCII and Cyrillic letters are searched one byte a character,
+    // others (here signs of the file's code page beyond them) in UTF-16: a
+    // search finds the same either way, a row changing from one to the other
+    // included, and without search or sort every row shows in file order.
+    void searchFindsTextsWithAndWithoutSignsBeyondTheLetters() {
+        const QString numbered = QStringLiteral("Кузнецов №5");
+        const QString degrees = QStringLiteral("Ёлкина Мария °");
+        for (const QString& name : {numbered, degrees}) {
+            m_table->append();
+            m_table->setFieldValue(
+                "token_code", QStringLiteral("01000000000%1").arg(qHash(name) % 100000, 5, 10, QChar(u'0')));
+            m_table->setFieldValue("user_name", name);
+            m_table->post();
+        }
+        auto g = keysGrid();
+        QAbstractItemModelTester tester(g->gridModel(),
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        GridSearch search(*g, QStringLiteral("Поиск ключа"), keySearchFields);
+        const QStringList everyRow{ivanov, petrova, sidorov, yolkin, numbered, degrees};
+        QCOMPARE(shownNames(*g), everyRow);
+        const struct {
+            QString text;
+            QStringList found;
+        } cases[] = {
+            {"ов", {ivanov, petrova, sidorov, numbered}}, // letters: in both kinds of row
+            {"№5", {numbered}},                           // a sign: only where it is
+            {"ецов №", {numbered}},
+            {"ёлки", {yolkin, degrees}},
+            {"мария °", {degrees}},
+            {"°", {degrees}},
+            {"№", {numbered}},
+        };
+        for (const auto& c : cases) {
+            search.edit()->setText(c.text);
+            QCOMPARE(shownNames(*g), c.found);
+        }
+        // The row with "№" edited to letters only and back, under a search.
+        search.edit()->setText(QStringLiteral("кузнецов"));
+        m_table->setRecNo(4);
+        m_table->edit();
+        m_table->setFieldValue("user_name", QStringLiteral("Кузнецов Пятый"));
+        m_table->post();
+        search.edit()->setText(QStringLiteral("№"));
+        QCOMPARE(shownNames(*g), QStringList{});
+        search.edit()->setText(QStringLiteral("кузнецов п"));
+        QCOMPARE(shownNames(*g), QStringList{"Кузнецов Пятый"});
+        m_table->edit();
+        m_table->setFieldValue("user_name", numbered);
+        m_table->post();
+        search.edit()->setText(QStringLiteral("№5"));
+        QCOMPARE(shownNames(*g), QStringList{numbered});
+        // Sorted, then back to no sort and no search: every row in file order.
+        search.edit()->setText(QString());
+        clickHeader(*g, 1);
+        QCOMPARE(shownNames(*g).size(), everyRow.size());
+        g->gridModel()->sort(-1, Qt::AscendingOrder);
+        QCOMPARE(shownNames(*g), everyRow);
+        QCOMPARE(g->gridModel()->shownRow(5), 5);
+        QCOMPARE(g->gridModel()->sourceRow(6), -1);
+    }
+
 private:
     void ctrlDelete(DbGrid& g) { QTest::keyClick(&g, Qt::Key_Delete, Qt::ControlModifier); }
 };
