@@ -50,7 +50,7 @@ void PackedInts::resize(size_t n, uint64_t v) {
         return;
     }
     if (v > m_mask) widen(bitsFor(v));
-    reserve(n);
+    if (n > m_capacity) reserve(std::max(n, m_capacity + m_capacity / 2)); // a row at a time stays linear
     for (size_t i = m_size; i < n; ++i)
         store(i, v);
     m_size = n;

@@ -471,11 +471,14 @@ void RowStore::shareTexts(int field, RowStore& from, int fromField) {
     }
     c.cells = std::move(cells);
     if (indexed(field) && !m_indexes[field]->numeric) {
-        std::vector<Chain>& chains = m_indexes[field]->texts;
-        std::vector<Chain> renumbered(shared->count());
-        for (size_t i = 0; i < chains.size(); ++i)
-            renumbered[number[i]] = chains[i];
-        chains = std::move(renumbered);
+        Index& ix = *m_indexes[field];
+        for (PackedInts* ends : {&ix.heads, &ix.tails}) {
+            PackedInts renumbered;
+            renumbered.assign(shared->count(), 0, ends->bits());
+            for (size_t i = 0; i < ends->size() && i < number.size(); ++i)
+                renumbered.set(number[i], ends->get(i));
+            *ends = std::move(renumbered);
+        }
     }
     c.pool = shared;
     c.lastText = QString();
@@ -492,47 +495,57 @@ int RowStore::indexKeyCount(int field) const {
     return ix.numeric ? static_cast<int>(ix.ints.size()) : ix.textKeys;
 }
 
-RowStore::Chain* RowStore::chainOf(int field, const QVariant& key, bool create, bool* usable) {
+RowStore::ChainSlot RowStore::textChain(Index& ix, quint32 text, quint32 texts, bool create) {
+    if (create && ix.heads.size() <= text) {
+        // Room for every text of the pool (resize makes more room when the
+        // pool grows a text at a time, by edits).
+        const size_t n = std::max<size_t>(texts, size_t(text) + 1);
+        ix.heads.resize(n, 0);
+        ix.tails.resize(n, 0);
+    }
+    if (text >= ix.heads.size()) return {};
+    return {&ix, nullptr, text};
+}
+
+RowStore::ChainSlot RowStore::chainOf(int field, const QVariant& key, bool create, bool* usable) {
     if (usable) *usable = true;
     Index& ix = *m_indexes[field];
     if (ix.numeric) {
         const auto k = integralOf(key);
         if (!k) {
             if (usable) *usable = key.typeId() != QMetaType::QString;
-            return nullptr;
+            return {};
         }
-        if (create) return &ix.ints[*k];
+        if (create) return {&ix, &ix.ints[*k]};
         auto it = ix.ints.find(*k);
-        return it == ix.ints.end() ? nullptr : &it.value();
+        return it == ix.ints.end() ? ChainSlot{} : ChainSlot{&ix, &it.value()};
     }
     const QString text = key.toString();
     TextPool& pool = *m_columns[field].pool;
     const quint32 id = create ? pool.intern(reinterpret_cast<const char16_t*>(text.constData()), text.size())
                               : pool.find(QStringView(text));
-    if (id == TextPool::kNone) return nullptr;
-    if (create && ix.texts.size() <= id) ix.texts.resize(pool.count());
-    return id < ix.texts.size() ? &ix.texts[id] : nullptr;
+    if (id == TextPool::kNone) return {};
+    return textChain(ix, id, pool.count(), create);
 }
 
-RowStore::Chain* RowStore::chainOfCell(int id, int field, bool create) {
+RowStore::ChainSlot RowStore::chainOfCell(int id, int field, bool create) {
     Index& ix = *m_indexes[field];
     const Column& c = m_columns[field];
     if (!ix.numeric && c.kind == Kind::Text && cell(c, id) != kAside) {
         // The text's number in the pool is its key.
         const qint32 x = cell(c, id);
-        if (x == kNull) return nullptr;
-        if (create && ix.texts.size() <= size_t(x)) ix.texts.resize(c.pool->count());
-        return size_t(x) < ix.texts.size() ? &ix.texts[size_t(x)] : nullptr;
+        if (x == kNull) return {};
+        return textChain(ix, quint32(x), c.pool->count(), create);
     }
     if (ix.numeric && (c.kind == Kind::Integer || c.kind == Kind::Int32) && cell(c, id) != kAside) {
         const qint32 x = cell(c, id);
-        if (x == kNull) return nullptr;
-        if (create) return &ix.ints[x];
+        if (x == kNull) return {};
+        if (create) return {&ix, &ix.ints[x]};
         auto it = ix.ints.find(x);
-        return it == ix.ints.end() ? nullptr : &it.value();
+        return it == ix.ints.end() ? ChainSlot{} : ChainSlot{&ix, &it.value()};
     }
     const QVariant v = at(id, field);
-    if (isNullValue(v)) return nullptr;
+    if (isNullValue(v)) return {};
     return chainOf(field, v, create);
 }
 
@@ -543,26 +556,28 @@ void RowStore::indexAdd(int id) {
         if (ix.next.size() <= static_cast<size_t>(id))
             ix.next.resize(std::max(static_cast<size_t>(id) + 1, static_cast<size_t>(m_size)), 0);
         setNext(ix, id, -1);
-        Chain* c = chainOfCell(id, static_cast<int>(f), true);
-        if (!c) continue;
-        if (c->count++ == 0 && !ix.numeric) ++ix.textKeys;
-        if (c->head < 0) {
-            c->head = c->tail = id;
-        } else if (c->tail < id) {
-            setNext(ix, c->tail, id);
-            c->tail = id;
+        const ChainSlot slot = chainOfCell(id, static_cast<int>(f), true);
+        if (!slot) continue;
+        Chain c = slot.get();
+        if (c.head < 0) {
+            if (!ix.numeric) ++ix.textKeys;
+            c.head = c.tail = id;
+        } else if (c.tail < id) {
+            setNext(ix, c.tail, id);
+            c.tail = id;
         } else {
-            int prev = -1, x = c->head;
+            int prev = -1, x = c.head;
             while (x >= 0 && x < id) {
                 prev = x;
                 x = nextOf(ix, x);
             }
             setNext(ix, id, x);
             if (prev < 0)
-                c->head = id;
+                c.head = id;
             else
                 setNext(ix, prev, id);
         }
+        slot.put(c);
     }
 }
 
@@ -570,27 +585,28 @@ void RowStore::indexRemove(int id) {
     for (size_t f = 0; f < m_indexes.size(); ++f) {
         if (!m_indexes[f]) continue;
         Index& ix = *m_indexes[f];
-        Chain* c = chainOfCell(id, static_cast<int>(f), false);
-        if (!c) continue;
-        int prev = -1, x = c->head;
+        const ChainSlot slot = chainOfCell(id, static_cast<int>(f), false);
+        if (!slot) continue;
+        Chain c = slot.get();
+        int prev = -1, x = c.head;
         while (x >= 0 && x != id) {
             prev = x;
             x = nextOf(ix, x);
         }
         if (x != id) continue;
         if (prev < 0)
-            c->head = nextOf(ix, id);
+            c.head = nextOf(ix, id);
         else
             setNext(ix, prev, nextOf(ix, id));
-        if (c->tail == id) c->tail = prev;
+        if (c.tail == id) c.tail = prev;
         setNext(ix, id, -1);
-        if (--c->count == 0) {
-            if (ix.numeric) {
-                ix.ints.remove(*integralOf(at(id, static_cast<int>(f))));
-            } else {
-                *c = Chain{};
-                --ix.textKeys;
-            }
+        if (c.head >= 0) {
+            slot.put(c);
+        } else if (ix.numeric) {
+            ix.ints.remove(*integralOf(at(id, static_cast<int>(f))));
+        } else {
+            slot.put(Chain{});
+            --ix.textKeys;
         }
     }
 }
@@ -600,29 +616,29 @@ int RowStore::lookup(int field, const QVariant& key, std::vector<int>* out) cons
     if (!indexed(field)) return -1;
     if (isNullValue(key)) return 0;
     bool usable = true;
-    const Chain* c = const_cast<RowStore*>(this)->chainOf(field, key, false, &usable);
+    const ChainSlot slot = const_cast<RowStore*>(this)->chainOf(field, key, false, &usable);
     if (!usable) return -1;
-    return chainRows(field, c, out);
+    return chainRows(field, slot, out);
 }
 
 int RowStore::lookupText(int field, QAnyStringView key, std::vector<int>* out) const {
     if (out) out->clear();
     if (!indexed(field) || m_indexes[field]->numeric) return -1;
-    const Index& ix = *m_indexes[field];
+    Index& ix = const_cast<Index&>(*m_indexes[field]);
     const quint32 id = m_columns[field].pool->find(key);
-    if (id == TextPool::kNone || id >= ix.texts.size()) return 0;
-    return chainRows(field, &ix.texts[id], out);
+    if (id == TextPool::kNone) return 0;
+    return chainRows(field, textChain(ix, id, 0, false), out);
 }
 
-int RowStore::chainRows(int field, const Chain* c, std::vector<int>* out) const {
-    if (!c || c->count == 0) return 0;
-    if (out) {
-        const Index& ix = *m_indexes[field];
-        out->reserve(c->count);
-        for (int x = c->head; x >= 0; x = nextOf(ix, x))
-            out->push_back(x);
+int RowStore::chainRows(int field, const ChainSlot& slot, std::vector<int>* out) const {
+    if (!slot) return 0;
+    const Index& ix = *m_indexes[field];
+    int n = 0;
+    for (int x = slot.get().head; x >= 0; x = nextOf(ix, x)) {
+        if (out) out->push_back(x);
+        ++n;
     }
-    return c->count;
+    return n;
 }
 
 size_t RowStore::memoryBytes() const {
@@ -632,7 +648,7 @@ size_t RowStore::memoryBytes() const {
              c.pool->memoryBytes() / size_t(c.pool.use_count()); // a shared pool, a share each
     for (const auto& ix : m_indexes)
         if (ix)
-            n += ix->next.memoryBytes() + ix->texts.capacity() * sizeof(Chain) +
+            n += ix->next.memoryBytes() + ix->heads.memoryBytes() + ix->tails.memoryBytes() +
                  size_t(ix->ints.capacity()) * (sizeof(qint64) + sizeof(Chain) + 8);
     return n;
 }

@@ -174,15 +174,17 @@ private:
         QString lastText;   // the text put last and its number: the codec
         quint32 lastId = 0; // shares the string of repeated texts
     };
+    // A key's live rows, linked through Index::next in id order.
     struct Chain {
         int head = -1;
         int tail = -1;
-        int count = 0;
     };
     struct Index {
         bool numeric = false;
         QHash<qint64, Chain> ints;
-        std::vector<Chain> texts; // by the number of the text in the column's pool
+        // The chains of a text index, by the number of the text in the
+        // column's pool: the head's and the tail's id + 1, 0 for none.
+        PackedInts heads, tails;
         int textKeys = 0;
         PackedInts next; // the chains, linked through one number a row: the next id + 1, 0 at the end
     };
@@ -203,13 +205,35 @@ private:
     void push(int field, QVariant&& v);
     void pushRecno(quint32 recno);
     quint64 asideKey(int id, int field) const { return quint64(id) * quint64(m_nf) + quint64(field); }
-    // The chain of a key: nullptr when absent; *usable false when the key
+    // Where a key's chain is kept: in the hash of a numeric index, or by the
+    // text's number in a text index.
+    struct ChainSlot {
+        Index* ix = nullptr; // none when null
+        Chain* number = nullptr;
+        size_t text = 0;
+        explicit operator bool() const { return ix != nullptr; }
+        Chain get() const {
+            if (number) return *number;
+            return {int(ix->heads.get(text)) - 1, int(ix->tails.get(text)) - 1};
+        }
+        void put(const Chain& c) const {
+            if (number) {
+                *number = c;
+            } else {
+                ix->heads.set(text, uint64_t(c.head + 1));
+                ix->tails.set(text, uint64_t(c.tail + 1));
+            }
+        }
+    };
+    // The chain of a key: none when absent; *usable false when the key
     // cannot be looked up in this index.
-    Chain* chainOf(int field, const QVariant& key, bool create, bool* usable = nullptr);
+    ChainSlot chainOf(int field, const QVariant& key, bool create, bool* usable = nullptr);
     // The chain of a stored cell.
-    Chain* chainOfCell(int id, int field, bool create);
+    ChainSlot chainOfCell(int id, int field, bool create);
+    // The slot of a text's chain, made when create and absent.
+    static ChainSlot textChain(Index& ix, quint32 text, quint32 texts, bool create);
     // A chain's rows in id order into out; their number.
-    int chainRows(int field, const Chain* c, std::vector<int>* out) const;
+    int chainRows(int field, const ChainSlot& slot, std::vector<int>* out) const;
     void chainDropped(Index& ix, int field, int id);
     void indexAdd(int id);
     void indexRemove(int id);
