@@ -1,10 +1,16 @@
 #include "register/packed_ints.h"
 
 #include <algorithm>
+#include <new>
 #include <stdexcept>
 #include <utility>
 
 namespace varek {
+
+PackedInts::Words::Words(size_t n)
+    : m_data(static_cast<uint64_t*>(std::calloc(n, sizeof(uint64_t)))), m_size(n) {
+    if (!m_data) throw std::bad_alloc();
+}
 
 void PackedInts::widen(int bits) {
     if (bits > kMaxBits) throw std::out_of_range("PackedInts: a number beyond 33 bits");
@@ -13,8 +19,10 @@ void PackedInts::widen(int bits) {
 
 void PackedInts::relayout(size_t capacity, int bits) {
     if (bits == m_bits && capacity >= m_size) { // the same layout in more or less room
-        std::vector<uint64_t> words((capacity * size_t(bits) + 63) / 64 + 1, 0);
-        std::memcpy(words.data(), m_words.data(), std::min(words.size(), m_words.size()) * sizeof(uint64_t));
+        Words words(wordsFor(capacity, bits));
+        // Only the words in use: room not yet written stays untouched.
+        const size_t used = std::min({words.size(), m_words.size(), wordsFor(m_size, bits)});
+        if (used > 0) std::memcpy(words.data(), m_words.data(), used * sizeof(uint64_t));
         m_words = std::move(words);
         m_capacity = capacity;
         return;
@@ -24,7 +32,7 @@ void PackedInts::relayout(size_t capacity, int bits) {
     to.m_mask = (uint64_t(1) << bits) - 1;
     to.m_capacity = capacity;
     to.m_size = m_size;
-    to.m_words.assign((capacity * size_t(bits) + 63) / 64 + 1, 0);
+    to.m_words = Words(wordsFor(capacity, bits));
     for (size_t i = 0; i < m_size; ++i)
         to.store(i, get(i));
     *this = std::move(to);
@@ -37,7 +45,7 @@ void PackedInts::assign(size_t n, uint64_t v, int bits) {
     if (to.m_bits > kMaxBits) throw std::out_of_range("PackedInts: a number beyond 33 bits");
     to.m_capacity = n;
     to.m_size = n;
-    to.m_words.assign((n * size_t(to.m_bits) + 63) / 64 + 1, 0);
+    to.m_words = Words(wordsFor(n, to.m_bits));
     if (v != 0)
         for (size_t i = 0; i < n; ++i)
             to.store(i, v);

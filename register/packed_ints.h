@@ -2,8 +2,9 @@
 
 #include <bit>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
-#include <vector>
+#include <utility>
 
 namespace varek {
 
@@ -15,7 +16,8 @@ namespace varek {
 //
 // Any number is read with one 8-byte load: a number starts at most 7 bits
 // into its first byte, and 7 + 33 bits fit in 64. The words keep one spare
-// word at the end for the last number's load.
+// word at the end for the last number's load. They are taken zeroed from the
+// system (calloc), so that room not yet written costs no memory and no time.
 class PackedInts {
 public:
     static constexpr int kMaxBits = 33;
@@ -53,7 +55,7 @@ public:
         if (m_capacity > m_size) relayout(m_size, m_bits);
     }
     // Bytes held.
-    size_t memoryBytes() const { return m_words.capacity() * sizeof(uint64_t); }
+    size_t memoryBytes() const { return m_words.size() * sizeof(uint64_t); }
 
     static int bitsFor(uint64_t v) { return v == 0 ? 1 : int(std::bit_width(v)); }
 
@@ -73,7 +75,30 @@ private:
     // Room for capacity numbers of the given width, the numbers kept.
     void relayout(size_t capacity, int bits);
 
-    std::vector<uint64_t> m_words{0};
+    // Zeroed words, freed with the numbers.
+    class Words {
+    public:
+        Words() = default;
+        explicit Words(size_t n);
+        Words(Words&& o) noexcept
+            : m_data(std::exchange(o.m_data, nullptr)), m_size(std::exchange(o.m_size, 0)) {}
+        Words& operator=(Words&& o) noexcept {
+            std::swap(m_data, o.m_data);
+            std::swap(m_size, o.m_size);
+            return *this;
+        }
+        ~Words() { std::free(m_data); }
+        const uint64_t* data() const { return m_data; }
+        uint64_t* data() { return m_data; }
+        size_t size() const { return m_size; }
+
+    private:
+        uint64_t* m_data = nullptr;
+        size_t m_size = 0;
+    };
+    static size_t wordsFor(size_t capacity, int bits) { return (capacity * size_t(bits) + 63) / 64 + 1; }
+
+    Words m_words;
     size_t m_size = 0;
     size_t m_capacity = 0;
     int m_bits = 1;

@@ -237,7 +237,7 @@ void RowStore::reset(int fieldCount) {
     m_recnos = {};
     m_live = {};
     m_liveCount = 0;
-    m_indexes.assign(static_cast<size_t>(fieldCount), std::nullopt);
+    m_indexes = std::vector<std::optional<Index>>(static_cast<size_t>(fieldCount));
 }
 
 void RowStore::setKind(int field, Kind kind) {
@@ -495,13 +495,19 @@ int RowStore::indexKeyCount(int field) const {
     return ix.numeric ? static_cast<int>(ix.ints.size()) : ix.textKeys;
 }
 
-RowStore::ChainSlot RowStore::textChain(Index& ix, quint32 text, quint32 texts, bool create) {
+RowStore::ChainSlot RowStore::textChain(Index& ix, quint32 text, quint32 texts, int rows, bool create) {
     if (create && ix.heads.size() <= text) {
         // Room for every text of the pool (resize makes more room when the
         // pool grows a text at a time, by edits).
         const size_t n = std::max<size_t>(texts, size_t(text) + 1);
-        ix.heads.resize(n, 0);
-        ix.tails.resize(n, 0);
+        if (ix.heads.empty()) {
+            // As wide as a row's id + 1 from the start, not widened row by row.
+            ix.heads.assign(n, 0, PackedInts::bitsFor(uint64_t(rows) + 1));
+            ix.tails.assign(n, 0, PackedInts::bitsFor(uint64_t(rows) + 1));
+        } else {
+            ix.heads.resize(n, 0);
+            ix.tails.resize(n, 0);
+        }
     }
     if (text >= ix.heads.size()) return {};
     return {&ix, nullptr, text};
@@ -525,7 +531,7 @@ RowStore::ChainSlot RowStore::chainOf(int field, const QVariant& key, bool creat
     const quint32 id = create ? pool.intern(reinterpret_cast<const char16_t*>(text.constData()), text.size())
                               : pool.find(QStringView(text));
     if (id == TextPool::kNone) return {};
-    return textChain(ix, id, pool.count(), create);
+    return textChain(ix, id, pool.count(), m_size, create);
 }
 
 RowStore::ChainSlot RowStore::chainOfCell(int id, int field, bool create) {
@@ -535,7 +541,7 @@ RowStore::ChainSlot RowStore::chainOfCell(int id, int field, bool create) {
         // The text's number in the pool is its key.
         const qint32 x = cell(c, id);
         if (x == kNull) return {};
-        return textChain(ix, quint32(x), c.pool->count(), create);
+        return textChain(ix, quint32(x), c.pool->count(), m_size, create);
     }
     if (ix.numeric && (c.kind == Kind::Integer || c.kind == Kind::Int32) && cell(c, id) != kAside) {
         const qint32 x = cell(c, id);
@@ -627,7 +633,7 @@ int RowStore::lookupText(int field, QAnyStringView key, std::vector<int>* out) c
     Index& ix = const_cast<Index&>(*m_indexes[field]);
     const quint32 id = m_columns[field].pool->find(key);
     if (id == TextPool::kNone) return 0;
-    return chainRows(field, textChain(ix, id, 0, false), out);
+    return chainRows(field, textChain(ix, id, 0, 0, false), out);
 }
 
 int RowStore::chainRows(int field, const ChainSlot& slot, std::vector<int>* out) const {

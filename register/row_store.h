@@ -230,8 +230,9 @@ private:
     ChainSlot chainOf(int field, const QVariant& key, bool create, bool* usable = nullptr);
     // The chain of a stored cell.
     ChainSlot chainOfCell(int id, int field, bool create);
-    // The slot of a text's chain, made when create and absent.
-    static ChainSlot textChain(Index& ix, quint32 text, quint32 texts, bool create);
+    // The slot of a text's chain, made when create and absent (texts: the
+    // pool's count, rows: the store's).
+    static ChainSlot textChain(Index& ix, quint32 text, quint32 texts, int rows, bool create);
     // A chain's rows in id order into out; their number.
     int chainRows(int field, const ChainSlot& slot, std::vector<int>* out) const;
     void chainDropped(Index& ix, int field, int id);
