@@ -414,10 +414,31 @@ void RowStore::appendLoaded(quint32 recno, QVector<QVariant>&& v) {
 }
 
 void RowStore::indexLoaded() {
-    for (auto& ix : m_indexes)
-        if (ix) ix->next.assign(static_cast<size_t>(m_size), 0, PackedInts::bitsFor(uint64_t(m_size)));
-    for (int id = 0; id < size(); ++id)
-        indexAdd(id);
+    for (int f = 0; f < m_nf; ++f) {
+        if (!m_indexes[f]) continue;
+        Index& ix = *m_indexes[f];
+        ix.next.assign(static_cast<size_t>(m_size), 0, PackedInts::bitsFor(uint64_t(m_size)));
+        const Column& c = m_columns[f];
+        const bool byNumber = !ix.numeric && c.kind == Kind::Text;
+        if (byNumber && c.pool->count() > 0) textChain(ix, 0, c.pool->count(), m_size, true);
+        for (int id = 0; id < m_size; ++id) {
+            const qint32 x = byNumber ? cell(c, id) : kAside;
+            if (x == kNull) continue;
+            if (x == kAside) { // a number, or a value kept aside
+                indexAdd(ix, f, id);
+                continue;
+            }
+            // The rows come in id order: each goes at its chain's end.
+            const uint64_t tail = ix.tails.get(size_t(x));
+            if (tail == 0) {
+                ix.heads.set(size_t(x), uint64_t(id) + 1);
+                ++ix.textKeys;
+            } else {
+                setNext(ix, int(tail) - 1, id);
+            }
+            ix.tails.set(size_t(x), uint64_t(id) + 1);
+        }
+    }
     for (int f = 0; f < m_nf; ++f) {
         Column& c = m_columns[f];
         c.pool->squeeze();
@@ -556,35 +577,36 @@ RowStore::ChainSlot RowStore::chainOfCell(int id, int field, bool create) {
 }
 
 void RowStore::indexAdd(int id) {
-    for (size_t f = 0; f < m_indexes.size(); ++f) {
-        if (!m_indexes[f]) continue;
-        Index& ix = *m_indexes[f];
-        if (ix.next.size() <= static_cast<size_t>(id))
-            ix.next.resize(std::max(static_cast<size_t>(id) + 1, static_cast<size_t>(m_size)), 0);
-        setNext(ix, id, -1);
-        const ChainSlot slot = chainOfCell(id, static_cast<int>(f), true);
-        if (!slot) continue;
-        Chain c = slot.get();
-        if (c.head < 0) {
-            if (!ix.numeric) ++ix.textKeys;
-            c.head = c.tail = id;
-        } else if (c.tail < id) {
-            setNext(ix, c.tail, id);
-            c.tail = id;
-        } else {
-            int prev = -1, x = c.head;
-            while (x >= 0 && x < id) {
-                prev = x;
-                x = nextOf(ix, x);
-            }
-            setNext(ix, id, x);
-            if (prev < 0)
-                c.head = id;
-            else
-                setNext(ix, prev, id);
+    for (int f = 0; f < m_nf; ++f)
+        if (m_indexes[f]) indexAdd(*m_indexes[f], f, id);
+}
+
+void RowStore::indexAdd(Index& ix, int field, int id) {
+    if (ix.next.size() <= static_cast<size_t>(id))
+        ix.next.resize(std::max(static_cast<size_t>(id) + 1, static_cast<size_t>(m_size)), 0);
+    setNext(ix, id, -1);
+    const ChainSlot slot = chainOfCell(id, field, true);
+    if (!slot) return;
+    Chain c = slot.get();
+    if (c.head < 0) {
+        if (!ix.numeric) ++ix.textKeys;
+        c.head = c.tail = id;
+    } else if (c.tail < id) {
+        setNext(ix, c.tail, id);
+        c.tail = id;
+    } else {
+        int prev = -1, x = c.head;
+        while (x >= 0 && x < id) {
+            prev = x;
+            x = nextOf(ix, x);
         }
-        slot.put(c);
+        setNext(ix, id, x);
+        if (prev < 0)
+            c.head = id;
+        else
+            setNext(ix, prev, id);
     }
+    slot.put(c);
 }
 
 void RowStore::indexRemove(int id) {

@@ -237,6 +237,7 @@ private:
     int chainRows(int field, const ChainSlot& slot, std::vector<int>* out) const;
     void chainDropped(Index& ix, int field, int id);
     void indexAdd(int id);
+    void indexAdd(Index& ix, int field, int id);
     void indexRemove(int id);
 
     int m_nf = 0;
