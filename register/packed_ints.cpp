@@ -33,8 +33,21 @@ void PackedInts::relayout(size_t capacity, int bits) {
     to.m_capacity = capacity;
     to.m_size = m_size;
     to.m_words = Words(wordsFor(capacity, bits));
-    for (size_t i = 0; i < m_size; ++i)
-        to.store(i, get(i));
+    // The numbers written one after the other, a word at a time.
+    uint64_t* out = to.m_words.data();
+    uint64_t word = 0;
+    int filled = 0; // bits of word taken
+    for (size_t i = 0; i < m_size; ++i) {
+        const uint64_t v = get(i);
+        word |= v << filled;
+        filled += bits;
+        if (filled >= 64) {
+            *out++ = word;
+            filled -= 64;
+            word = filled > 0 ? v >> (bits - filled) : 0;
+        }
+    }
+    if (filled > 0) *out = word;
     *this = std::move(to);
 }
 
