@@ -20,9 +20,10 @@ namespace varek {
 // dataset does with them (current row, edit buffer, presentation order).
 //
 // The rows are kept by column, compactly: a field of a kind told by
-// setKind keeps 4 bytes per row (the integer, the date's day number, or the
-// number of a text in the column's pool, where each distinct text is kept
-// once in UTF-16), and values are made on access. A value that the column's
+// setKind keeps one number per row (the integer, the date's day number, or
+// the number of a text in the column's pool, where each distinct text is
+// kept once), packed in as many bits as the column's largest number needs
+// (PackedInts), and values are made on access. A value that the column's
 // kind does not hold (another type, a number beyond 32 bits, a null string)
 // is kept aside as it is, so every value reads back exactly as it was put.
 // Fields of other kinds keep one QVariant per row.

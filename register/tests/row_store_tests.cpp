@@ -74,6 +74,17 @@ const std::vector<Case>& cases() {
     return all;
 }
 
+// Two fields, a text and an integer, each with its index.
+RowStore indexedTextAndNumber() {
+    RowStore rows;
+    rows.reset(2);
+    rows.setKind(0, Kind::Text);
+    rows.setKind(1, Kind::Integer);
+    rows.addIndex(0, false);
+    rows.addIndex(1, true);
+    return rows;
+}
+
 } // namespace
 
 TEST(RowStore, EveryValueReadsBackExactlyThroughAppendsRewritesAndDeletes) {
@@ -127,12 +138,7 @@ TEST(RowStore, EveryValueReadsBackExactlyThroughAppendsRewritesAndDeletes) {
 // values and the chains hold as the rows grow past each width, loaded or
 // appended, and when a negative number widens an integer column at the end.
 TEST(RowStore, ValuesAndIndexesHoldAsTheRowsGrowPastEachWidth) {
-    RowStore rows;
-    rows.reset(2);
-    rows.setKind(0, Kind::Text);
-    rows.setKind(1, Kind::Integer);
-    rows.addIndex(0, false);
-    rows.addIndex(1, true);
+    RowStore rows = indexedTextAndNumber();
     const auto textOf = [](int i) { return QString("k%1").arg(i / 2); };
     const auto numberOf = [](int i) { return qint64(i % 1000); };
     const int loaded = 40'000, appended = 30'000;
@@ -326,12 +332,7 @@ TEST(RowStore, CompareOfTwoRowsAgreesWithTheirValues) {
 }
 
 TEST(RowStore, IndexesFindRowsByTextAndNumberAcrossChanges) {
-    RowStore rows;
-    rows.reset(2);
-    rows.setKind(0, Kind::Text);
-    rows.setKind(1, Kind::Integer);
-    rows.addIndex(0, false);
-    rows.addIndex(1, true);
+    RowStore rows = indexedTextAndNumber();
     const qint64 big = 1LL << 40;
     rows.appendLoaded(0, {QString("A"), QVariant::fromValue<qint64>(1)});
     rows.appendLoaded(1, {QString("B"), QVariant::fromValue<qint64>(big)});
