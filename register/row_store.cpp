@@ -484,13 +484,12 @@ void RowStore::shareTexts(int field, RowStore& from, int fromField) {
     for (quint32 i = 0; i < own.count(); ++i)
         number[i] = shared->intern(own.view(i));
     if (shared->count() != before) shared->squeeze();
-    PackedInts cells;
-    cells.assign(size_t(m_size), 0, PackedInts::bitsFor(cellCode(qint32(shared->count()))));
+    // Renumbered in place: no second copy of the cells (widened once, if
+    // the other pool's numbers need more bits).
     for (int id = 0; id < m_size; ++id) {
         const qint32 x = cell(c, id);
-        cells.set(size_t(id), cellCode(x >= 0 ? qint32(number[size_t(x)]) : x));
+        if (x >= 0) c.cells.set(size_t(id), cellCode(qint32(number[size_t(x)])));
     }
-    c.cells = std::move(cells);
     if (indexed(field) && !m_indexes[field]->numeric) {
         Index& ix = *m_indexes[field];
         for (PackedInts* ends : {&ix.heads, &ix.tails}) {
