@@ -12,8 +12,18 @@ PackedInts::Words::Words(size_t n)
     if (!m_data) throw std::bad_alloc();
 }
 
-void PackedInts::widen(int bits) {
+PackedInts PackedInts::laidOut(size_t capacity, size_t size, int bits) {
     if (bits > kMaxBits) throw std::out_of_range("PackedInts: a number beyond 33 bits");
+    PackedInts to;
+    to.m_bits = bits;
+    to.m_mask = (uint64_t(1) << bits) - 1;
+    to.m_capacity = capacity;
+    to.m_size = size;
+    to.m_words = Words(wordsFor(capacity, bits));
+    return to;
+}
+
+void PackedInts::widen(int bits) {
     relayout(m_capacity, bits);
 }
 
@@ -27,12 +37,7 @@ void PackedInts::relayout(size_t capacity, int bits) {
         m_capacity = capacity;
         return;
     }
-    PackedInts to;
-    to.m_bits = bits;
-    to.m_mask = (uint64_t(1) << bits) - 1;
-    to.m_capacity = capacity;
-    to.m_size = m_size;
-    to.m_words = Words(wordsFor(capacity, bits));
+    PackedInts to = laidOut(capacity, m_size, bits);
     // The numbers written one after the other, a word at a time.
     uint64_t* out = to.m_words.data();
     uint64_t word = 0;
@@ -52,13 +57,7 @@ void PackedInts::relayout(size_t capacity, int bits) {
 }
 
 void PackedInts::assign(size_t n, uint64_t v, int bits) {
-    PackedInts to;
-    to.m_bits = std::max(bitsFor(v), bits);
-    to.m_mask = (uint64_t(1) << to.m_bits) - 1;
-    if (to.m_bits > kMaxBits) throw std::out_of_range("PackedInts: a number beyond 33 bits");
-    to.m_capacity = n;
-    to.m_size = n;
-    to.m_words = Words(wordsFor(n, to.m_bits));
+    PackedInts to = laidOut(n, n, std::max(bitsFor(v), bits));
     if (v != 0)
         for (size_t i = 0; i < n; ++i)
             to.store(i, v);

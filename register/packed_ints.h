@@ -71,6 +71,8 @@ private:
         word = (word & ~(m_mask << shift)) | (v << shift);
         std::memcpy(p, &word, sizeof word);
     }
+    // size numbers, all 0, in room for capacity numbers of the given width.
+    static PackedInts laidOut(size_t capacity, size_t size, int bits);
     void widen(int bits);
     // Room for capacity numbers of the given width, the numbers kept.
     void relayout(size_t capacity, int bits);

@@ -429,14 +429,10 @@ void RowStore::indexLoaded() {
                 continue;
             }
             // The rows come in id order: each goes at its chain's end.
-            const uint64_t tail = ix.tails.get(size_t(x));
-            if (tail == 0) {
-                ix.heads.set(size_t(x), uint64_t(id) + 1);
-                ++ix.textKeys;
-            } else {
-                setNext(ix, int(tail) - 1, id);
-            }
-            ix.tails.set(size_t(x), uint64_t(id) + 1);
+            const ChainSlot slot{&ix, nullptr, size_t(x)};
+            Chain chain = slot.get();
+            linkAtEnd(ix, chain, id);
+            slot.put(chain);
         }
     }
     for (int f = 0; f < m_nf; ++f) {
@@ -575,6 +571,16 @@ RowStore::ChainSlot RowStore::chainOfCell(int id, int field, bool create) {
     return chainOf(field, v, create);
 }
 
+void RowStore::linkAtEnd(Index& ix, Chain& c, int id) {
+    if (c.head < 0) {
+        if (!ix.numeric) ++ix.textKeys;
+        c.head = id;
+    } else {
+        setNext(ix, c.tail, id);
+    }
+    c.tail = id;
+}
+
 void RowStore::indexAdd(int id) {
     for (int f = 0; f < m_nf; ++f)
         if (m_indexes[f]) indexAdd(*m_indexes[f], f, id);
@@ -587,12 +593,8 @@ void RowStore::indexAdd(Index& ix, int field, int id) {
     const ChainSlot slot = chainOfCell(id, field, true);
     if (!slot) return;
     Chain c = slot.get();
-    if (c.head < 0) {
-        if (!ix.numeric) ++ix.textKeys;
-        c.head = c.tail = id;
-    } else if (c.tail < id) {
-        setNext(ix, c.tail, id);
-        c.tail = id;
+    if (c.head < 0 || c.tail < id) {
+        linkAtEnd(ix, c, id);
     } else {
         int prev = -1, x = c.head;
         while (x >= 0 && x < id) {

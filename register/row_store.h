@@ -236,7 +236,8 @@ private:
     static ChainSlot textChain(Index& ix, quint32 text, quint32 texts, int rows, bool create);
     // A chain's rows in id order into out; their number.
     int chainRows(int field, const ChainSlot& slot, std::vector<int>* out) const;
-    void chainDropped(Index& ix, int field, int id);
+    // Puts id at the end of the chain c, whose rows all come before it.
+    static void linkAtEnd(Index& ix, Chain& c, int id);
     void indexAdd(int id);
     void indexAdd(Index& ix, int field, int id);
     void indexRemove(int id);

@@ -149,7 +149,7 @@ void GridModel::sort(int column, Qt::SortOrder order) {
     m_sortColumn = column;
     m_sortOrder = order;
     if (column >= 0) {
-        listShown();
+        if (m_everyRow) listShown();
         sortShown();
     } else if (m_needle.isEmpty() && !m_allHidden) {
         showEveryRow(); // back to the dataset's order
@@ -186,7 +186,6 @@ void GridModel::showEveryRow() {
 }
 
 void GridModel::listShown() {
-    if (!m_everyRow) return;
     m_everyRow = false;
     m_shown.resize(m_rows);
     std::iota(m_shown.begin(), m_shown.end(), 0);
@@ -199,9 +198,7 @@ void GridModel::buildMap(bool narrowing) {
     } else if (m_needle.isEmpty() && m_sortColumn < 0) {
         showEveryRow();
     } else if (m_needle.isEmpty()) {
-        m_everyRow = false;
-        m_shown.resize(m_rows);
-        std::iota(m_shown.begin(), m_shown.end(), 0);
+        listShown();
         sortShown();
     } else {
         const RowTexts::Needle needle = RowTexts::needleOf(m_needle);
@@ -262,6 +259,17 @@ bool narrowed(QStringView text, QByteArray* out) {
     return true;
 }
 
+// Puts text in all at start when it fits there, else at the end; where it
+// went.
+template <class Chars, class Text> quint32 placeText(Chars& all, const Text& text, bool fits, quint32 start) {
+    if (fits) {
+        std::copy(text.cbegin(), text.cend(), all.begin() + start);
+        return start;
+    }
+    all += text;
+    return quint32(all.size() - text.size());
+}
+
 } // namespace
 
 GridModel::RowTexts::Needle GridModel::RowTexts::needleOf(const QString& key) {
@@ -286,23 +294,9 @@ void GridModel::RowTexts::set(int row, const QString& text) {
     // A text no longer than the row's last, and of the same width, takes its
     // place; another goes at the end.
     const bool fits = (m_sizes[r] & kWide) == (isNarrow ? 0 : kWide) && size <= (m_sizes[r] & ~kWide);
-    if (isNarrow) {
-        if (!fits) {
-            m_starts[r] = quint32(m_narrow.size());
-            m_narrow += narrow;
-        } else {
-            std::copy(narrow.cbegin(), narrow.cend(), m_narrow.begin() + m_starts[r]);
-        }
-        m_sizes[r] = size;
-    } else {
-        if (!fits) {
-            m_starts[r] = quint32(m_wide.size());
-            m_wide += text;
-        } else {
-            std::copy(text.cbegin(), text.cend(), m_wide.begin() + m_starts[r]);
-        }
-        m_sizes[r] = size | kWide;
-    }
+    m_starts[r] = isNarrow ? placeText(m_narrow, narrow, fits, m_starts[r])
+                           : placeText(m_wide, text, fits, m_starts[r]);
+    m_sizes[r] = isNarrow ? size : size | kWide;
 }
 
 bool GridModel::RowTexts::contains(int row, const Needle& needle) const {

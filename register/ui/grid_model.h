@@ -133,7 +133,7 @@ private:
     void rebuildInverse();
     // Every row in the dataset's order, kept as that and not as a list.
     void showEveryRow();
-    // The rows shown as a list, from every row.
+    // Every row in the dataset's order, as a list (to sort or narrow).
     void listShown();
 
     DataLink& m_link;
